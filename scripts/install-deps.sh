@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and running Tessera need.
+# Safe to run again: apt-get skips what is already there. Needs root (or sudo).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libplist-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
+  ffmpeg
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6svg6 qt6-image-formats-plugins
+  xvfb xauth
+  g++-multilib
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
