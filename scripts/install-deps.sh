@@ -10,6 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   ffmpeg
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6svg6 qt6-image-formats-plugins
+  libqt6opengl6-dev fonts-dejavu-core
   xvfb xauth
   g++-multilib
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
