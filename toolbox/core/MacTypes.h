@@ -88,6 +88,7 @@ enum : OSErr {
     rmvResFailed = -196,
     mapReadErr = -199,
     resAttrErr = -198,
+    notAFileErr = -1302, // a directory where a file is wanted
 };
 
 enum : OSStatus {
