@@ -1,0 +1,39 @@
+// blend.cpp - the host's opacity blend; see blend.h for the formula it promises.
+#include "blend.h"
+
+#include <algorithm>
+
+namespace fxhost {
+
+void BlendImage(const PixelImage& src, const PixelRect& srcRect, const PixelImage& dst,
+                const PixelRect& dstRect, int op) {
+    op = std::clamp(op, 0, 255);
+    const int sw = srcRect.right - srcRect.left, sh = srcRect.bottom - srcRect.top;
+    const int dw = dstRect.right - dstRect.left, dh = dstRect.bottom - dstRect.top;
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || op == 0) {
+        return;
+    }
+    const int y0 = std::max(dstRect.top, 0), y1 = std::min(dstRect.bottom, dst.height);
+    const int x0 = std::max(dstRect.left, 0), x1 = std::min(dstRect.right, dst.width);
+    for (int y = y0; y < y1; ++y) {
+        const int sy = srcRect.top + int(std::int64_t(y - dstRect.top) * sh / dh);
+        if (sy < 0 || sy >= src.height) {
+            continue;
+        }
+        const std::uint8_t* srow = src.base + sy * src.rowBytes;
+        std::uint8_t* drow = dst.base + y * dst.rowBytes;
+        for (int x = x0; x < x1; ++x) {
+            const int sx = srcRect.left + int(std::int64_t(x - dstRect.left) * sw / dw);
+            if (sx < 0 || sx >= src.width) {
+                continue;
+            }
+            const std::uint8_t* s = srow + 4 * sx;
+            std::uint8_t* d = drow + 4 * x;
+            for (int c = 0; c < 4; ++c) {
+                d[c] = BlendByte(s[c], d[c], op);
+            }
+        }
+    }
+}
+
+} // namespace fxhost

@@ -1,0 +1,65 @@
+// framesource.cpp - the generated clip.
+//
+// The pattern uses integer arithmetic only, so that tests and the host compute the very
+// same bytes on every machine.
+#include "framesource.h"
+
+namespace fxhost {
+
+GeneratedPixel GeneratedPattern(int x, int y, std::int64_t frame, int width, int height) {
+    const std::int64_t w = width > 0 ? width : 1;
+    const std::int64_t h = height > 0 ? height : 1;
+    // Background: red across, green down, blue slowly cycling with time.
+    GeneratedPixel p{255, std::uint8_t(x * 255 / w), std::uint8_t(y * 255 / h),
+                     std::uint8_t((frame * 3 + (x + y) / 8) & 0xFF)};
+
+    // A white square, a quarter of the height on each side, sliding left to right.
+    const std::int64_t side = h / 4 > 0 ? h / 4 : 1;
+    const std::int64_t sx = (frame * (w / 60 + 1)) % (w + side) - side;
+    const std::int64_t sy = h / 8;
+    if (x >= sx && x < sx + side && y >= sy && y < sy + side) {
+        p.r = p.g = p.b = 240;
+    }
+
+    // A magenta disc bouncing vertically in the lower half.
+    const std::int64_t radius = h / 8 > 0 ? h / 8 : 1;
+    const std::int64_t period = 90;
+    std::int64_t phase = frame % period;
+    if (phase > period / 2) {
+        phase = period - phase;
+    }
+    const std::int64_t cx = w / 2 + (frame * 5) % (w / 2 + 1) - w / 4;
+    const std::int64_t cy = h / 2 + (h / 2 - radius) * phase / (period / 2);
+    const std::int64_t dx = x - cx, dy = y - cy;
+    if (dx * dx + dy * dy <= radius * radius) {
+        p.r = 220;
+        p.g = 30;
+        p.b = 200;
+    }
+    return p;
+}
+
+GeneratedFrameSource::GeneratedFrameSource(int width, int height, std::int64_t frames, int rateNum,
+                                           int rateDen)
+    : width_(width), height_(height), frames_(frames), rateNum_(rateNum), rateDen_(rateDen) {}
+
+bool GeneratedFrameSource::fetch(std::int64_t index, const PixelTarget& target, ScaleQuality) {
+    if (index < 0 || index >= frames_) {
+        error_ = "frame " + std::to_string(index) + " is outside the clip (0.." +
+                 std::to_string(frames_ - 1) + ")";
+        return false;
+    }
+    for (int y = 0; y < target.height; ++y) {
+        std::uint8_t* row = target.base + y * target.rowBytes;
+        for (int x = 0; x < target.width; ++x) {
+            const GeneratedPixel p = GeneratedPattern(x, y, index, target.width, target.height);
+            row[4 * x + 0] = p.a;
+            row[4 * x + 1] = p.r;
+            row[4 * x + 2] = p.g;
+            row[4 * x + 3] = p.b;
+        }
+    }
+    return true;
+}
+
+} // namespace fxhost

@@ -1,0 +1,89 @@
+// pluginbundle.cpp - loading a plug-in bundle through the toolbox's Core Foundation.
+#include "pluginbundle.h"
+
+#include "CoreFoundation.h"
+#include "hosterror.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <set>
+#include <system_error>
+
+namespace fxhost {
+
+namespace fs = std::filesystem;
+
+namespace {
+[[noreturn]] void Fail(const std::string& text) {
+    throw HostError(ErrorKind::Plugin, text);
+}
+} // namespace
+
+PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
+    std::error_code ec;
+    if (!fs::is_directory(bundlePath, ec)) {
+        Fail("plug-in bundle '" + bundlePath.string() + "' does not exist");
+    }
+    // The toolbox reads a missing Info.plist as an empty one; say so plainly instead of
+    // failing later for want of an executable name.
+    if (!fs::is_regular_file(bundlePath / "Contents" / "Info.plist", ec)) {
+        Fail("plug-in bundle '" + bundlePath.string() + "' has no Contents/Info.plist");
+    }
+    const std::string absolute = fs::absolute(bundlePath, ec).lexically_normal().string();
+    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        kCFAllocatorDefault, reinterpret_cast<const UInt8*>(absolute.data()),
+        CFIndex(absolute.size()), true);
+    CFBundleRef bundle = url ? CFBundleCreate(kCFAllocatorDefault, url) : nullptr;
+    if (url) {
+        CFRelease(url);
+    }
+    if (!bundle) {
+        Fail("plug-in bundle '" + bundlePath.string() + "' cannot be opened");
+    }
+    // The bundle object stays retained: the toolbox's registry finds a loaded plug-in by
+    // its identifier for as long as someone holds it, and the plug-in looks itself up.
+    identifier_ = toolbox::cf::utf8(CFBundleGetIdentifier(bundle));
+    CFURLRef exe = CFBundleCopyExecutableURL(bundle);
+    if (!exe) {
+        Fail("plug-in bundle '" + bundlePath.string() +
+             "' has no executable (CFBundleExecutable in Info.plist, file in Contents/Linux)");
+    }
+    executable_ = toolbox::cf::path(exe);
+    CFRelease(exe);
+
+    handle_ = dlopen(executable_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* why = dlerror();
+        Fail("plug-in '" + executable_.string() + "' does not load: " + (why ? why : "?"));
+    }
+    dlerror();
+    void* symbol = dlsym(handle_, "main");
+    // dlsym also searches the plug-in's dependencies; a `main` found there is not the
+    // plug-in's own entry.
+    Dl_info where{};
+    std::error_code same;
+    if (!symbol || !dladdr(symbol, &where) || !where.dli_fname ||
+        !fs::equivalent(fs::path(where.dli_fname), executable_, same)) {
+        Fail("plug-in '" + executable_.string() + "' exports no 'main'");
+    }
+    main_ = reinterpret_cast<HYPluginMainProc>(symbol);
+    // The plug-in's GetIndString reads its string lists from the current resource chain.
+    // Opened once per bundle and process, however many sessions load it.
+    static std::set<std::string> opened;
+    if (opened.insert(absolute).second) {
+        CFBundleOpenBundleResourceMap(bundle);
+    }
+}
+
+fs::path PluginBundle::Locate(const std::optional<fs::path>& explicitPath,
+                              const fs::path& selfDir) {
+    if (explicitPath && !explicitPath->empty()) {
+        return *explicitPath;
+    }
+    if (const char* env = std::getenv("FXHOST_PLUGIN_PATH"); env && *env) {
+        return fs::path(env);
+    }
+    return selfDir / "Tessera.bundle";
+}
+
+} // namespace fxhost
