@@ -1,0 +1,21 @@
+// gworldprocs.h - the offscreen buffers the engine works in, and images made from them.
+//
+// Owns: making a 32-bit buffer of a rectangle's size with its frame at (0, 0), locking it,
+// copying one buffer onto another (scaling when their sizes differ), and turning a buffer
+// into a Core Graphics image (premultiplied alpha first, 8 bits per component, the
+// buffer's row bytes), plus the size of an image. Promises: buffers and images made here
+// belong to the caller (DisposeGWorld, CGImageRelease); a made buffer is locked for its
+// whole life. Nil buffers are ignored where the routines say so.
+#pragma once
+
+#include "CoreGraphics.h"
+#include "MacTypes.h"
+#include "QuickDraw.h"
+
+Rect GetPortRect(CGrafPtr port);
+// Nil when the platform cannot make the buffer; the reason is in *outErr when given.
+GWorldPtr AllocateRectGWorld(const Rect& theRect, QDErr* outErr = nullptr);
+void LockGWorld(GWorldPtr theGW);
+void Source2Target(GWorldPtr theSource, GWorldPtr theTarget);
+CGImageRef GWorld2CGImage(GWorldPtr theGW);
+void GetImageDims(CGImageRef theImage, SInt32& wid, SInt32& hig);

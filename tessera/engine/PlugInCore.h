@@ -1,0 +1,29 @@
+// PlugInCore.h - the engine's entries for the host glue: the configuration record's
+// lifecycle and the per-frame effect.
+//
+// Owns: the size of the configuration record, the start-up of the master record, the
+// per-clip copies and their release, the engine's start hook and the per-frame entry
+// DoEffect. Promises: a per-clip copy is byte-identical to its source except that it
+// never refers to the user's picture and owns its own deep copy of `theRendered`;
+// releasing a copy leaves the source's images valid. A nil record where one is required
+// ends the process through Assert; blocks of different sizes through Terminate.
+#pragma once
+
+#include "MacTypes.h"
+#include "PluginDefines.h"
+#include "QuickDraw.h"
+
+struct _PluginParams;
+
+void InitEngine();
+void pGetConfigSize(UInt32& theSize);
+void InitMyPlugIn(pluginDataRec* theData);
+void pCopyConfig(const pluginDataRec* source, pluginDataRec* dest);
+void pUncopyConfig(pluginDataRec* theData);
+
+// The opacity argument is accepted for the host glue and not written: fades are the
+// glue's business. The host's slider values reach the engine but do not change the result.
+void DoEffect(pluginDataRec* myConfig, _PluginParams* params, GWorldPtr theSource,
+              GWorldPtr theTarget, SInt32 currentFrameIndex, SInt32 fadeInFrames,
+              SInt32 fadeOutFrames, SInt32 totalFrames, float s1, float s2, float s3,
+              SInt16& opacity);

@@ -1,0 +1,130 @@
+// PluginDefines.h - the effect's records and its build-time identity.
+//
+// Owns: the configuration record `pluginDataRec`, the dialog workspace `pluginWorkSpace`,
+// the relative rectangle and point, the pixel record, and the constants fixed when the
+// effect is built (names, bundle identifier, which sliders and colour boxes it offers,
+// the number of regions). Promises: the records keep their field order; in a 32-bit build
+// `pluginDataRec` is the 144-byte record the host allocates (checked below). Nothing here
+// has behaviour or state.
+#pragma once
+
+#include "CoreGraphics.h"
+#include "MacTypes.h"
+#include "QuickDraw.h"
+
+// ---- identity and features -------------------------------------------------------------
+
+constexpr const char* cMyPluginName = "tessera"; // nib file holding the dialog's windows
+constexpr const char* cMyClearName = "Tessera";  // the effect's name as users see it
+constexpr const char* cMyBundleID = "com.kelmar.vidkit.tessera";
+constexpr const char* cProductCode = "vemto"; // prefix of the preferences file name
+
+#if defined(__x86_64__)
+constexpr const char* cPlugVersion = "3.0.0 (x86_64)";
+#elif defined(__i386__)
+constexpr const char* cPlugVersion = "3.0.0 (i386)";
+#elif defined(__aarch64__)
+constexpr const char* cPlugVersion = "3.0.0 (arm64)";
+#else
+constexpr const char* cPlugVersion = "3.0.0";
+#endif
+
+constexpr int cUsesColor1 = 0;
+constexpr int cUsesColor2 = 0;
+constexpr int cUsesColor3 = 0;
+constexpr int cUsesColor4 = 0;
+constexpr int cUsesColor5 = 0;
+constexpr int cUsesColor6 = 0;
+
+constexpr int cUsesSlider1 = 1;
+constexpr int cUsesSlider2 = 1;
+constexpr int cUsesSlider3 = 1;
+constexpr int cUsesSlider4 = 0;
+constexpr int cUsesSlider5 = 0;
+constexpr int cUsesSlider6 = 0;
+
+constexpr int cUsedNumberOfRects = 1;
+constexpr int cHandleSize = 6;           // half size of the region's grab handles, pixels
+constexpr int cUseDisposeGWinSlider = 1; // frames fetched while stepping are disposed of
+
+constexpr int cNumSliders = 6;
+constexpr int cNumColors = 6;
+
+// ---- geometry relative to a frame ------------------------------------------------------
+
+// 0 is the frame's left (top) edge, 1 its right (bottom) edge. Values outside 0..1 are
+// legal: a region may stick out of the frame.
+struct relRect {
+    double left;
+    double right;
+    double top;
+    double bottom;
+};
+
+struct relPoint {
+    double horiz;
+    double vert;
+};
+
+// ---- one pixel of a 32-bit buffer, in memory order -------------------------------------
+
+struct pixRec {
+    UInt8 alpha;
+    UInt8 red;
+    UInt8 green;
+    UInt8 blue;
+};
+using pixRecPtr = pixRec*;
+static_assert(sizeof(pixRec) == 4);
+
+// ---- the configuration ------------------------------------------------------------------
+
+// Everything the user can set about the effect. Slider n of the user's view is
+// sliders[n - 1]: sliders[0] block width and sliders[1] block height, both in thousandths
+// of the frame; sliders[2] the opacity in percent of the source laid back over the mosaic.
+struct pluginDataRec {
+    relRect startRel;
+    relRect endRel; // second region of a two-region design; saved, never rendered
+    SInt16 sliders[cNumSliders];
+    RGBColor colors[cNumColors];
+    RGBColor frameStartColor; // outline and handles of the region in the preview
+    RGBColor frameEndColor;
+    SInt16 mediaType; // 1 NTSC 720x480, 2 PAL 720x576, 3 HD 960x540
+    Boolean sync;
+    Boolean outside;
+    Boolean clipActive;
+    CGImageRef theOriginalImage; // the picture chosen in the dialog; never in a clip copy
+    CGImageRef theRendered;      // every copy owns its own deep copy of it
+    Boolean keepProps;
+    SInt16 blendMode;
+};
+using pluginDataPtr = pluginDataRec*;
+
+#if defined(__i386__)
+static_assert(sizeof(pluginDataRec) == 144, "the host allocates a 144-byte record");
+#endif
+
+// ---- the dialog's workspace -------------------------------------------------------------
+
+struct OpaqueControlRef;
+struct OpaqueWindowPtr;
+using ControlRef = OpaqueControlRef*;
+using WindowRef = OpaqueWindowPtr*;
+
+struct _PluginParams;
+
+struct pluginWorkSpace {
+    pluginDataRec* theConfig;
+    _PluginParams* iMovieParams;
+    GWorldPtr sourceClip;
+    GWorldPtr theFXClip;
+    SInt32 currFrameIndex;
+    SInt32 minFrameIndex;
+    SInt32 maxFrameIndex;
+    SInt16 activeRel; // 1 startRel, 2 endRel
+    ControlRef theFrameCtrl;
+    ControlRef sliders[cNumSliders];
+    ControlRef clipSlider;
+    ControlRef colors[cNumColors];
+    WindowRef theWindow;
+};

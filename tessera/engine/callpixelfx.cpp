@@ -1,0 +1,31 @@
+// callpixelfx.cpp - the region path into the renderer (see callpixelfx.h).
+#include "callpixelfx.h"
+
+#include "Globals.h"
+#include "commonprocs.h"
+#include "gworldprocs.h"
+#include "pixeleffect.h"
+#include "relrects.h"
+
+void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
+                   SInt32 currentFrameIndex, SInt32 maxFrames) {
+    Assert(theConfig, "Nil theConfig on DoPixelEffect");
+    const Rect theFrame = GetPortRect(dest);
+    const Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    PixelDrive(source, dest, theRect, theConfig, currentFrameIndex, maxFrames);
+}
+
+void CallPixelEffect(GWorldPtr source, GWorldPtr dest) {
+    pluginDataRec* theConfig = gConfigWorkSpace.theConfig;
+    Assert(theConfig, "Nil theConfig on CallPixelEffect");
+    const Rect theFrame = GetPortRect(dest);
+    Source2Target(source, dest);
+    const Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    PixelDrive(source, dest, theRect, theConfig, gConfigWorkSpace.currFrameIndex,
+               gConfigWorkSpace.maxFrameIndex);
+}
+
+void PixelDrive(GWorldPtr source, GWorldPtr dest, Rect theRect, pluginDataRec* theConfig,
+                SInt32 currentFrame, SInt32 numFrames) {
+    ThePixelEffect(source, dest, theRect, true, theConfig, currentFrame, numFrames);
+}

@@ -1,0 +1,377 @@
+// iMovieGlue.cpp - the host glue (see iMovieGlue.h).
+//
+// The host owns the parameter block and may hand over anything: a null block, an old
+// interface version, an unknown selector, a missing callback table, empty or inverted
+// frame rectangles, callbacks that fail or deliver nothing. Each case ends in a result
+// code; nothing is dereferenced that the host did not provide.
+#include "iMovieGlue.h"
+
+#include "Globals.h"
+#include "PlugInCore.h"
+#include "TextUtils.h"
+#include "commonprocs.h"
+#include "gworldprocs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The callbacks this plug-in calls; a host that leaves one of them out cannot be served.
+bool ProcsUsable(const HYProcs* procs) {
+    return procs != nullptr && procs->NewPtrClear != nullptr && procs->DisposePtr != nullptr &&
+           procs->GetFrame != nullptr && procs->ReleaseFrame != nullptr && procs->Blit != nullptr &&
+           procs->MixAudio != nullptr && procs->GetFilterInfo != nullptr &&
+           procs->ReleaseFilterInfo != nullptr;
+}
+
+// Text `index` of string list `listID` into a host field of `fieldSize` bytes, cut to fit
+// and NUL-terminated.
+void CopyIndString(char* field, size_t fieldSize, SInt16 listID, SInt16 index) {
+    Str255 text;
+    GetIndString(text, listID, index);
+    const size_t n = std::min<size_t>(text[0], fieldSize - 1);
+    std::memcpy(field, text + 1, n);
+    field[n] = '\0';
+}
+
+// The fade step's opacity, T(255 x (1 - percent)), kept to the 0..255 that Blit takes:
+// frames outside the clip or fade lengths the host got wrong give out-of-range values.
+SInt16 FadeOpacity(double percent) {
+    const double value = std::trunc(255.0 * (1.0 - percent));
+    if (std::isnan(value)) {
+        return 255;
+    }
+    return static_cast<SInt16>(std::clamp(value, 0.0, 255.0));
+}
+
+void CopyWholeFrame(GWorldPtr from, const Rect& fromRect, GWorldPtr to, const Rect& toRect) {
+    CopyBits(GetPortBitMapForCopyBits(from), GetPortBitMapForCopyBits(to), &fromRect, &toRect,
+             srcCopy, nullptr);
+}
+
+} // namespace
+
+// ---- dispatcher --------------------------------------------------------------------------
+
+SInt32 TesseraMain(SInt32 which, _PluginParams* params) {
+    if (params == nullptr) {
+        return kPluginBadParams;
+    }
+    if (params->interfaceVersion <= 3) {
+        return kPluginAppIsTooOld;
+    }
+    if (!ProcsUsable(params->procs)) {
+        return kPluginBadParams;
+    }
+    if (!gEngineInited) {
+        InitEngine();
+        gEngineInited = true;
+    }
+    if (gEngineData == nullptr) {
+        UInt32 size = 0;
+        pGetConfigSize(size);
+        gEngineData = reinterpret_cast<pluginDataRec*>(params->procs->NewPtrClear(SInt32(size)));
+        InitMyPlugIn(gEngineData);
+    }
+
+    const SInt16 which16 = static_cast<SInt16>(which);
+    HYPluginResult result = kPluginOK;
+    switch (params->selector) {
+    case kPlugGetInfo:
+        result = EffectGetInfos(which16, params);
+        break;
+    case kPlugInitialize:
+        result = EffectBegins(which16, params);
+        break;
+    case kPlugFilePlaceHolder:
+        result = MakeEffectPlaceHolders(which16, params);
+        break;
+    case kPlugDoFrame:
+        result = EffectDrives(which16, params);
+        break;
+    case kPlugTerminate:
+        result = EffectEnds(which16, params);
+        break;
+    case kPlugCustomButtonClick:
+        result = CustomButtons(which16, params);
+        break;
+    default: // kPlugDrawIcon, kPlugDrawThumbNail, kPlugCallOnceWithInitAndTerminate, unknown
+        break;
+    }
+    return static_cast<SInt32>(static_cast<UInt32>(result));
+}
+
+// ---- description -------------------------------------------------------------------------
+
+HYPluginResult EffectGetInfos(SInt16 which, _PluginParams* params) {
+    HYPluginGetInfo& info = params->getInfo;
+    info.pluginType = kPluginFilterType;
+    info.framesToBeRendered = 0;
+    info.takeFromClipBefore = 0;
+    info.takeFromClipAfter = 0;
+    info.minSpeedFrames = 0;
+    info.maxSpeedFrames = 0;
+    info.mustTakeFromSingleClips = false;
+    info.pluginFlags |= kPluginFlag80 | kPluginFlag100 | kPluginFlag200;
+    params->getInfo2.baseMemoryNeeded = 50000;
+    SetFilterParamInfos(which, params);
+    return kPluginOK;
+}
+
+void SetFilterParamInfos(SInt16 which, _PluginParams* params) {
+    (void)which;
+    constexpr int sliderCount = 3;
+    constexpr float startValue = 0.5f;
+    HYPluginGetInfo& info = params->getInfo;
+    HY2PluginGetInfo& info2 = params->getInfo2;
+
+    info.takeFromClipBefore = 0;
+    info.takeFromClipAfter = info2.selectedFrames;
+    info.framesToBeRendered = info2.selectedFrames;
+
+    for (int i = 0; i < sliderCount; ++i) {
+        HYPluginFilterSliderInfo& slider = info2.filterSliders[i];
+        slider.defaultValue = startValue;
+        CopyIndString(slider.label, sizeof slider.label, 128, SInt16(i + 1));
+        CopyIndString(slider.minLabel, sizeof slider.minLabel, 129, SInt16(2 * i + 1));
+        CopyIndString(slider.maxLabel, sizeof slider.maxLabel, 129, SInt16(2 * i + 2));
+    }
+    info.pluginFlags |= kPluginFlag1000;
+    CopyIndString(params->getInfo3.buttonTitle, sizeof params->getInfo3.buttonTitle, 130, 1);
+    CopyIndString(info2.group, sizeof info2.group, 17000, 1);
+}
+
+// ---- clip lifecycle ----------------------------------------------------------------------
+
+HYPluginResult EffectBegins(SInt16 which, _PluginParams* params) {
+    (void)which;
+    HYProcs* procs = params->procs;
+    auto* data = static_cast<EffectData*>(params->clientData);
+    if (data == nullptr) {
+        data = reinterpret_cast<EffectData*>(procs->NewPtrClear(SInt32(sizeof(EffectData))));
+        if (data == nullptr) {
+            return kPluginOutOfMemory;
+        }
+        params->clientData = data;
+    } else if (data->engineData != nullptr) {
+        // A begin without an end before it: the earlier clip's copy is released, not lost.
+        pUncopyConfig(data->engineData);
+        procs->DisposePtr(reinterpret_cast<Ptr>(data->engineData));
+        data->engineData = nullptr;
+    }
+
+    UInt32 configSize = 0;
+    pGetConfigSize(configSize);
+    data->engineData = reinterpret_cast<pluginDataRec*>(procs->NewPtrClear(SInt32(configSize)));
+    pCopyConfig(gEngineData, data->engineData);
+    data->effectSourceCount = 1;
+
+    HYPluginFilterInfo* filterInfo = nullptr;
+    const HYPluginResult result = procs->GetFilterInfo(params->instance, &filterInfo);
+    if (filterInfo != nullptr) {
+        data->fadeInFrames = filterInfo->fadeInFrames;
+        data->fadeOutFrames = filterInfo->fadeOutFrames;
+        for (int i = 0; i < 3; ++i) {
+            data->sliderValues[i] = filterInfo->sliderValues[i];
+        }
+        procs->ReleaseFilterInfo(params->instance, filterInfo);
+    }
+
+    const SInt32 frameCount = params->frameCount;
+    if (data->fadeInFrames != 0 && data->fadeOutFrames != 0) {
+        const SInt32 half = frameCount / 2;
+        data->fadeInFrames = std::min(data->fadeInFrames, half);
+        data->fadeOutFrames = std::min(data->fadeOutFrames, half);
+    } else {
+        if (data->fadeInFrames != 0 && data->fadeInFrames > frameCount) {
+            data->fadeInFrames = frameCount;
+        }
+        if (data->fadeOutFrames != 0 && data->fadeOutFrames > frameCount) {
+            data->fadeOutFrames = frameCount;
+        }
+    }
+    data->effectGWorld = nullptr;
+    return result;
+}
+
+HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
+    (void)which;
+    auto* data = static_cast<EffectData*>(params->clientData);
+    if (data == nullptr || params->frame == nullptr) {
+        return kPluginBadParams;
+    }
+    HYProcs* procs = params->procs;
+
+    CGrafPtr savedPort = nullptr;
+    GDHandle savedDevice = nullptr;
+    GetGWorld(&savedPort, &savedDevice);
+    SetGWorld(params->frame, nullptr);
+
+    const Rect& frameRect = params->frameRect;
+    const SInt16 width = static_cast<SInt16>(frameRect.right - frameRect.left);
+    const SInt16 height = static_cast<SInt16>(frameRect.bottom - frameRect.top);
+    const SInt64 absoluteFrame = SInt64(params->startFrame) + params->renderFrame;
+    gMostRecentStartFrame = params->startFrame;
+    gMostRecentFrameCount = params->frameCount;
+
+    HYFrameCookie cookie = nullptr;
+    HYPluginResult result = kPluginOK;
+    GWorldPtr gWorldOriginal = nullptr;
+    bool fadeCopyFailed = false;
+    SInt16 opacity = 0;
+
+    if (absoluteFrame >= 0) {
+        const HYRefDVQuality quality =
+            (params->proxyOnly && height <= 259) ? kDVLowQuality : kDVHighQuality;
+        GWorldPtr sourceFrame = nullptr;
+        SInt16 volume = 0;
+        if (absoluteFrame > SInt64(INT32_MAX)) {
+            result = kPluginBadParams; // no frame of the host can have this index
+        } else {
+            result = procs->GetFrame(params->instance, SInt32(absoluteFrame), &sourceFrame, width,
+                                     height, quality, &volume, &cookie);
+            if (result == kPluginOK && sourceFrame == nullptr) {
+                result = kPluginFailed; // "OK" without a frame: nothing to render from
+            }
+        }
+
+        if (result == kPluginOK) {
+            const Rect srcRect{0, 0, height, width};
+            const SInt64 renderFrame = params->renderFrame;
+            const SInt64 fadeIn = data->fadeInFrames;
+            const SInt64 fadeOut = data->fadeOutFrames;
+            const SInt64 frameCount = params->frameCount;
+            const bool fading = (fadeIn > 0 || fadeOut != 0) &&
+                                (renderFrame < fadeIn || renderFrame > frameCount - fadeOut);
+            if (fading) {
+                gWorldOriginal = AllocateRectGWorld(srcRect);
+                if (gWorldOriginal == nullptr) {
+                    fadeCopyFailed = true;
+                } else {
+                    CopyWholeFrame(sourceFrame, srcRect, gWorldOriginal, srcRect);
+                    const double percent = renderFrame < fadeIn
+                                               ? double(renderFrame) / double(fadeIn)
+                                               : double(frameCount - renderFrame) / double(fadeOut);
+                    opacity = FadeOpacity(percent);
+                }
+            }
+
+            if (!fadeCopyFailed) {
+                result = ApplyEffect(sourceFrame, params);
+                if (gWorldOriginal != nullptr) {
+                    const Rect sourceBounds = GetPortRect(sourceFrame);
+                    result =
+                        procs->Blit(GetGWorldPixMap(gWorldOriginal), GetGWorldPixMap(params->frame),
+                                    &sourceBounds, &params->frameRect, opacity);
+                }
+                if (result == kPluginOK && !params->proxyOnly) {
+                    result = procs->MixAudio(params->instance, cookie, 256);
+                }
+            }
+        }
+    }
+
+    const HYPluginResult released = procs->ReleaseFrame(params->instance, cookie);
+    if (result == kPluginOK) {
+        result = released;
+    }
+    DisposeGWorld(gWorldOriginal);
+    SetGWorld(savedPort, savedDevice);
+    if (result == kPluginOK && fadeCopyFailed) {
+        result = kPluginFailed;
+    }
+    return result;
+}
+
+HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
+    auto* data = static_cast<EffectData*>(params->clientData);
+    Rect srcRect = GetPortRect(sourceFrame);
+    OffsetRect(&srcRect, SInt16(-srcRect.left), SInt16(-srcRect.top));
+
+    QDErr err = noErr;
+    data->effectGWorld = AllocateRectGWorld(srcRect, &err);
+    const bool made = data->effectGWorld != nullptr;
+    if (made) {
+        CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
+        ApplyLineArtEffect(sourceFrame, data->effectGWorld, params);
+        CopyWholeFrame(data->effectGWorld, srcRect, params->frame, params->frameRect);
+    }
+    DisposeGWorld(data->effectGWorld);
+    data->effectGWorld = nullptr;
+
+    if (made) {
+        return kPluginOK;
+    }
+    return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+}
+
+void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, _PluginParams* params) {
+    auto* data = static_cast<EffectData*>(params->clientData);
+    CGrafPtr savedPort = nullptr;
+    GDHandle savedDevice = nullptr;
+    GetGWorld(&savedPort, &savedDevice);
+    SetGWorld(targetFrame, nullptr);
+    SInt16 unusedOpacity = 0;
+    DoEffect(data->engineData, params, sourceFrame, targetFrame, params->renderFrame,
+             data->fadeInFrames, data->fadeOutFrames, params->frameCount, data->sliderValues[0],
+             data->sliderValues[1], data->sliderValues[2], unusedOpacity);
+    SetGWorld(savedPort, savedDevice);
+}
+
+HYPluginResult EffectEnds(SInt16 which, _PluginParams* params) {
+    (void)which;
+    auto* data = static_cast<EffectData*>(params->clientData);
+    if (data == nullptr) {
+        return kPluginOK;
+    }
+    if (data->effectGWorld != nullptr) {
+        DisposeGWorld(data->effectGWorld);
+        data->effectGWorld = nullptr;
+    }
+    if (data->engineData != nullptr) {
+        pUncopyConfig(data->engineData);
+        params->procs->DisposePtr(reinterpret_cast<Ptr>(data->engineData));
+    }
+    params->procs->DisposePtr(reinterpret_cast<Ptr>(data));
+    params->clientData = nullptr;
+    return kPluginOK;
+}
+
+HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params) {
+    CGrafPtr savedPort = nullptr;
+    GDHandle savedDevice = nullptr;
+    GetGWorld(&savedPort, &savedDevice);
+    SetGWorld(params->frame, nullptr);
+
+    _PluginParams copy;
+    std::memcpy(static_cast<void*>(&copy), params, sizeof copy);
+    copy.renderFrame = params->getInfo.bestThumbOffset;
+    // The placeholder is a clip of its own: the host's live per-clip record (if any) is
+    // neither used nor freed under it.
+    copy.clientData = nullptr;
+
+    copy.selector = kPlugInitialize;
+    const HYPluginResult result = EffectBegins(which, &copy);
+    if (result == kPluginOK) {
+        copy.selector = kPlugDoFrame;
+        (void)EffectDrives(which, &copy);
+    }
+    // The end also follows a failed begin that got as far as making its record, so the
+    // placeholder's own record and configuration copy never outlive the call.
+    if (result == kPluginOK || copy.clientData != nullptr) {
+        copy.selector = kPlugTerminate;
+        (void)EffectEnds(which, &copy);
+    }
+
+    SetGWorld(savedPort, savedDevice);
+    return result;
+}
+
+HYPluginResult CustomButtons(SInt16 which, _PluginParams* params) {
+    (void)which;
+    (void)params;
+    // The configuration dialog is not part of this build yet: the button does nothing.
+    return kPluginOK;
+}

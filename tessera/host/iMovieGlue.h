@@ -1,0 +1,47 @@
+// iMovieGlue.h - the host glue: the plug-in's front door and its per-clip handlers.
+//
+// Owns: the dispatcher behind the exported entry (checks the parameter block, starts the
+// engine and the master configuration on the first valid call, chooses the handler of the
+// selector), the description of the effect for the host, and the begin / frame / end /
+// placeholder / button handlers with the per-clip record `EffectData` in `clientData`.
+// Promises: every handler returns an HYPluginResult: 0 OK, 3 bad parameters, 4 out of
+// memory, 6 failed, 10 host too old, or a code passed through from a host callback.
+// Offscreen buffers made during a call are gone when it returns, and the current port and
+// device are as the call found them.
+#pragma once
+
+#include "HYPlugin.h"
+#include "MacTypes.h"
+#include "PluginDefines.h"
+#include "QuickDraw.h"
+
+// The per-clip record, allocated zero-filled through the host and kept in `clientData`
+// from the begin to the end of a clip.
+struct EffectData {
+    SInt32 frameCount;        // not filled
+    SInt32 effectSourceCount; // 1 once begun
+    float sliderValues[3];    // the host's sliders, as its filter info reports them
+    SInt32 fadeInFrames;      // limited by the clip's length at the begin
+    SInt32 fadeOutFrames;
+    GWorldPtr effectGWorld;    // exists only during one frame call
+    pluginDataRec* engineData; // the clip's own copy of the configuration
+};
+#if defined(__i386__)
+static_assert(sizeof(EffectData) == 36, "the 32-bit per-clip record is 36 bytes");
+#endif
+
+// The dispatcher: what the exported symbol `main` runs. Returns the handler's result
+// widened without sign.
+SInt32 TesseraMain(SInt32 which, _PluginParams* params);
+
+HYPluginResult EffectGetInfos(SInt16 which, _PluginParams* params);
+void SetFilterParamInfos(SInt16 which, _PluginParams* params);
+
+HYPluginResult EffectBegins(SInt16 which, _PluginParams* params);
+HYPluginResult EffectDrives(SInt16 which, _PluginParams* params);
+HYPluginResult EffectEnds(SInt16 which, _PluginParams* params);
+HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params);
+HYPluginResult CustomButtons(SInt16 which, _PluginParams* params);
+
+HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params);
+void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, _PluginParams* params);

@@ -1,0 +1,223 @@
+// prefsloader.cpp - the saved configuration (see prefsloader.h).
+#include "prefsloader.h"
+
+#include "Files.h"
+#include "Folders.h"
+#include "MacMemory.h"
+#include "Resources.h"
+#include "TextUtils.h"
+
+#include <cstring>
+
+namespace {
+
+template <typename T> void Put(char* record, size_t offset, T value) {
+    std::memcpy(record + offset, &value, sizeof value);
+}
+
+template <typename T> T Take(const char* record, size_t offset) {
+    T value;
+    std::memcpy(&value, record + offset, sizeof value);
+    return value;
+}
+
+void PutRel(char* record, size_t offset, const relRect& r) {
+    Put(record, offset, r.left);
+    Put(record, offset + 8, r.right);
+    Put(record, offset + 16, r.top);
+    Put(record, offset + 24, r.bottom);
+}
+
+relRect TakeRel(const char* record, size_t offset) {
+    relRect r;
+    r.left = Take<double>(record, offset);
+    r.right = Take<double>(record, offset + 8);
+    r.top = Take<double>(record, offset + 16);
+    r.bottom = Take<double>(record, offset + 24);
+    return r;
+}
+
+void PutColor(char* record, size_t offset, const RGBColor& c) {
+    Put(record, offset, c.red);
+    Put(record, offset + 2, c.green);
+    Put(record, offset + 4, c.blue);
+}
+
+RGBColor TakeColor(const char* record, size_t offset) {
+    RGBColor c;
+    c.red = Take<UInt16>(record, offset);
+    c.green = Take<UInt16>(record, offset + 2);
+    c.blue = Take<UInt16>(record, offset + 4);
+    return c;
+}
+
+// The preferences file's FSSpec; false when the Preferences folder cannot be found.
+// specErr receives FSMakeFSSpec's result (noErr when the file exists, fnfErr when not).
+bool LocatePrefsFile(FSSpec& spec, OSErr& specErr) {
+    SInt16 vRefNum = 0;
+    SInt32 dirID = 0;
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
+        noErr) {
+        return false;
+    }
+    Str255 name;
+    CopyCStringToPascal(cPrefsFileName, name);
+    specErr = FSMakeFSSpec(vRefNum, dirID, name, &spec);
+    return true;
+}
+
+// Opens the existing preferences file and makes it current.
+bool OpenPrefsFile(ResFileRefNum& refNum) {
+    FSSpec spec;
+    OSErr specErr = noErr;
+    if (!LocatePrefsFile(spec, specErr) || specErr != noErr) {
+        return false;
+    }
+    refNum = FSpOpenResFile(&spec, fsCurPerm);
+    if (refNum == kResFileNotOpened) {
+        return false;
+    }
+    UseResFile(refNum);
+    return ResError() == noErr;
+}
+
+} // namespace
+
+Boolean Config2Save(const pluginDataRec* theConfig, Handle theSaveConfig) {
+    if (theConfig == nullptr || theSaveConfig == nullptr || *theSaveConfig == nullptr) {
+        return false;
+    }
+    if (GetHandleSize(theSaveConfig) < Size(cConfigSaveSize)) {
+        return false;
+    }
+    char* rec = *theSaveConfig;
+    std::memset(rec, 0, cConfigSaveSize);
+    Put<UInt32>(rec, configSaveRec::sizeInBytes, cConfigSaveSize);
+    Put<UInt32>(rec, configSaveRec::version, cConfigSaveVersion);
+    PutRel(rec, configSaveRec::startRel, theConfig->startRel);
+    PutRel(rec, configSaveRec::endRel, theConfig->endRel);
+    for (int i = 0; i < cNumColors; ++i) {
+        PutColor(rec, configSaveRec::colors + 6 * i, theConfig->colors[i]);
+    }
+    for (int i = 0; i < cNumSliders; ++i) {
+        Put<SInt16>(rec, configSaveRec::sliders + 2 * i, theConfig->sliders[i]);
+    }
+    PutColor(rec, configSaveRec::frameStartColor, theConfig->frameStartColor);
+    PutColor(rec, configSaveRec::frameEndColor, theConfig->frameEndColor);
+    Put<SInt16>(rec, configSaveRec::mediaType, theConfig->mediaType);
+    Put<UInt8>(rec, configSaveRec::keepProps, theConfig->keepProps ? 1 : 0);
+    Put<SInt16>(rec, configSaveRec::blendMode, theConfig->blendMode);
+    const size_t textLength = std::strlen(cConfigMiscString);
+    Put<UInt8>(rec, configSaveRec::miscString, UInt8(textLength));
+    std::memcpy(rec + configSaveRec::miscString + 1, cConfigMiscString, textLength);
+    return true;
+}
+
+Boolean Save2Config(pluginDataRec* theConfig, Handle theSaveConfig) {
+    if (theConfig == nullptr || theSaveConfig == nullptr || *theSaveConfig == nullptr) {
+        return false;
+    }
+    // The size word is only trusted as far as the data really goes.
+    const Size available = GetHandleSize(theSaveConfig);
+    if (available < Size(cConfigSaveSize)) {
+        return false;
+    }
+    const char* rec = *theSaveConfig;
+    if (Take<UInt32>(rec, configSaveRec::sizeInBytes) != cConfigSaveSize ||
+        Take<UInt32>(rec, configSaveRec::version) != cConfigSaveVersion) {
+        return false;
+    }
+    theConfig->startRel = TakeRel(rec, configSaveRec::startRel);
+    theConfig->endRel = TakeRel(rec, configSaveRec::endRel);
+    for (int i = 0; i < cNumColors; ++i) {
+        theConfig->colors[i] = TakeColor(rec, configSaveRec::colors + 6 * i);
+    }
+    for (int i = 0; i < cNumSliders; ++i) {
+        theConfig->sliders[i] = Take<SInt16>(rec, configSaveRec::sliders + 2 * i);
+    }
+    theConfig->frameStartColor = TakeColor(rec, configSaveRec::frameStartColor);
+    theConfig->frameEndColor = TakeColor(rec, configSaveRec::frameEndColor);
+    theConfig->mediaType = Take<SInt16>(rec, configSaveRec::mediaType);
+    theConfig->keepProps = Take<UInt8>(rec, configSaveRec::keepProps) != 0;
+    theConfig->blendMode = Take<SInt16>(rec, configSaveRec::blendMode);
+    return true;
+}
+
+Boolean SaveConfig(const pluginDataRec* theConfig) {
+    if (theConfig == nullptr) {
+        return false;
+    }
+    ResFileRefNum refNum = kResFileNotOpened;
+    if (!OpenPrefsFile(refNum)) {
+        if (refNum != kResFileNotOpened) {
+            CloseResFile(refNum);
+        }
+        return false;
+    }
+    Handle old = Get1Resource(cPrefsType, cPrefsResID);
+    if (old != nullptr) {
+        RemoveResource(old);
+        if (ResError() != noErr) {
+            // Still the file's handle (a read-only file): it must not be freed here, and
+            // the record cannot be replaced.
+            CloseResFile(refNum);
+            return false;
+        }
+        DisposeHandle(old);
+        UpdateResFile(refNum);
+    }
+    Handle record = NewHandleClear(Size(cConfigSaveSize));
+    if (record == nullptr || !Config2Save(theConfig, record)) {
+        DisposeHandle(record);
+        CloseResFile(refNum);
+        return false;
+    }
+    Str255 name;
+    CopyCStringToPascal(cPrefsResName, name);
+    AddResource(record, cPrefsType, cPrefsResID, name);
+    const bool added = ResError() == noErr;
+    if (!added) {
+        DisposeHandle(record); // not taken by the file: still ours
+        CloseResFile(refNum);
+        return false;
+    }
+    UpdateResFile(refNum);
+    const bool written = ResError() == noErr;
+    ReleaseResource(record);
+    CloseResFile(refNum);
+    // Only a record that reached the disk counts as saved.
+    return written;
+}
+
+Boolean ReadConfig(pluginDataRec* theConfig) {
+    if (theConfig == nullptr) {
+        return false;
+    }
+    ResFileRefNum refNum = kResFileNotOpened;
+    if (!OpenPrefsFile(refNum)) {
+        if (refNum != kResFileNotOpened) {
+            CloseResFile(refNum);
+        }
+        return false;
+    }
+    Handle record = Get1Resource(cPrefsType, cPrefsResID);
+    if (record == nullptr) {
+        CloseResFile(refNum);
+        return false;
+    }
+    DetachResource(record);
+    CloseResFile(refNum);
+    const Boolean ok = Save2Config(theConfig, record);
+    DisposeHandle(record);
+    return ok;
+}
+
+void EnsurePrefsFile() {
+    FSSpec spec;
+    OSErr specErr = noErr;
+    if (!LocatePrefsFile(spec, specErr) || specErr != fnfErr) {
+        return;
+    }
+    FSpCreateResFile(&spec, cPrefsCreator, cPrefsType, smSystemScript);
+    (void)ResError(); // a file that cannot be made only means later saves fail
+}
