@@ -2,9 +2,9 @@
 //
 // An AppleSingle file carries a file's forks and Finder information in one ordinary file,
 // so a file's type and creator live with it and other tools can read it. The reader never
-// reads past its input and rejects entries that leave the file or overlap; the writer puts
-// entries in a fixed order (Finder Info, Resource Fork, then any others) and keeps entries
-// it does not interpret, so rewriting a file loses nothing.
+// reads past its input and rejects entries that leave the file or overlap; the writer keeps
+// the entries in their order (new ones go last) with entries it does not interpret, so
+// reading and rewriting a file loses nothing.
 #pragma once
 
 #include "MacTypes.h"

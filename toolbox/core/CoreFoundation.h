@@ -43,7 +43,9 @@ struct CFRange {
     CFIndex location;
     CFIndex length;
 };
-inline CFRange CFRangeMake(CFIndex location, CFIndex length) { return CFRange{location, length}; }
+inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
+    return CFRange{location, length};
+}
 
 enum : CFStringEncoding {
     kCFStringEncodingMacRoman = 0,
@@ -114,8 +116,8 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef alloc, CFStringRef filePat
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef alloc, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
 // Writes the path's bytes and a NUL; false if it does not fit.
-Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase,
-                                         UInt8* buffer, CFIndex maxBufLen);
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen);
 // The path as a string (nil if the path is not UTF-8).
 CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle);
 CFStringRef CFURLCopyLastPathComponent(CFURLRef url);

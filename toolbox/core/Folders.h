@@ -28,5 +28,5 @@ enum : Boolean {
 // Finds a special folder: its volume and directory ID (see Files.h). noErr, fnfErr
 // (unknown folder type, or the folder could not be made), nsvErr (unknown volume),
 // paramErr (nil output).
-OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder,
-                 SInt16* foundVRefNum, SInt32* foundDirID);
+OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
+                 SInt32* foundDirID);
