@@ -74,26 +74,24 @@ using CGImageAlphaInfo = UInt32;
 using CGBlendMode = SInt32;
 using CGColorRenderingIntent = SInt32;
 
-enum : CGImageAlphaInfo {
-    kCGImageAlphaNone = 0,
-    kCGImageAlphaPremultipliedLast = 1,
-    kCGImageAlphaPremultipliedFirst = 2,
-    kCGImageAlphaLast = 3,
-    kCGImageAlphaFirst = 4,
-    kCGImageAlphaNoneSkipLast = 5,
-    kCGImageAlphaNoneSkipFirst = 6,
-    kCGImageAlphaOnly = 7,
-};
+// Plain constants rather than enumerators, so that an alpha layout and a byte order combine
+// with | into a CGBitmapInfo without conversions.
+inline constexpr CGImageAlphaInfo kCGImageAlphaNone = 0;
+inline constexpr CGImageAlphaInfo kCGImageAlphaPremultipliedLast = 1;
+inline constexpr CGImageAlphaInfo kCGImageAlphaPremultipliedFirst = 2;
+inline constexpr CGImageAlphaInfo kCGImageAlphaLast = 3;
+inline constexpr CGImageAlphaInfo kCGImageAlphaFirst = 4;
+inline constexpr CGImageAlphaInfo kCGImageAlphaNoneSkipLast = 5;
+inline constexpr CGImageAlphaInfo kCGImageAlphaNoneSkipFirst = 6;
+inline constexpr CGImageAlphaInfo kCGImageAlphaOnly = 7;
 
-enum : CGBitmapInfo {
-    kCGBitmapAlphaInfoMask = 0x1F,
-    kCGBitmapByteOrderMask = 0x7000,
-    kCGBitmapByteOrderDefault = 0 << 12,
-    kCGBitmapByteOrder16Little = 1 << 12,
-    kCGBitmapByteOrder32Little = 2 << 12,
-    kCGBitmapByteOrder16Big = 3 << 12,
-    kCGBitmapByteOrder32Big = 4 << 12,
-};
+inline constexpr CGBitmapInfo kCGBitmapAlphaInfoMask = 0x1F;
+inline constexpr CGBitmapInfo kCGBitmapByteOrderMask = 0x7000;
+inline constexpr CGBitmapInfo kCGBitmapByteOrderDefault = 0 << 12;
+inline constexpr CGBitmapInfo kCGBitmapByteOrder16Little = 1 << 12;
+inline constexpr CGBitmapInfo kCGBitmapByteOrder32Little = 2 << 12;
+inline constexpr CGBitmapInfo kCGBitmapByteOrder16Big = 3 << 12;
+inline constexpr CGBitmapInfo kCGBitmapByteOrder32Big = 4 << 12;
 
 enum : CGBlendMode {
     kCGBlendModeNormal = 0,

@@ -5,9 +5,10 @@
 // - Allocation failure injection: after `skip` more successful allocations, the next
 //   `count` allocations fail with `err`. "Allocation" means each call of NewPtr,
 //   NewPtrClear, NewHandle, NewHandleClear, SetHandleSize that has to grow, NewGWorld,
-//   NewGWorldFromPtr and UpdateGWorld that has to reallocate. A failed call behaves exactly
-//   like real exhaustion: nil result, the error in MemError() / the QDErr result.
-//   Hosts use it to drive a plug-in's out-of-memory paths; tests use it to check them.
+//   NewGWorldFromPtr, UpdateGWorld that has to reallocate, CGImageCreate, CGImageCreateCopy,
+//   CGBitmapContextCreate and CGBitmapContextCreateImage (so QDBeginCGContext fails too). A failed
+//   call behaves exactly like real exhaustion: nil result, the error in MemError() / the QDErr
+//   result. Hosts use it to drive a plug-in's out-of-memory paths; tests use it to check them.
 // - Live counters of everything the core hands out, so a test can check that a call
 //   disposed of what it made.
 // - The Core Graphics fast path for identity-size drawing can be switched off, so that a
