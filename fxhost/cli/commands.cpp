@@ -1,0 +1,178 @@
+// commands.cpp - fxhost info and fxhost thumbnail.
+#include "commands.h"
+
+#include "CoreFoundation.h"
+#include "hosterror.h"
+#include "pluginbundle.h"
+#include "pngwriter.h"
+#include "resultnames.h"
+#include "videosource.h"
+#include "writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace fxhost::cli {
+
+namespace {
+
+// The plug-in's texts are Mac Roman (its string lists are); show them as UTF-8.
+std::string Text(const char* field, std::size_t size) {
+    std::string raw(field, strnlen(field, size));
+    CFStringRef s =
+        CFStringCreateWithCString(kCFAllocatorDefault, raw.c_str(), kCFStringEncodingMacRoman);
+    if (!s) {
+        return raw;
+    }
+    std::string utf8 = toolbox::cf::utf8(s);
+    CFRelease(s);
+    return utf8;
+}
+template <std::size_t N> std::string Text(const char (&field)[N]) {
+    return Text(field, N);
+}
+
+std::string Json(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+const char* TypeName(int type) {
+    switch (type) {
+    case kPluginTitleType:
+        return "title";
+    case kPluginTransitionBeforeType:
+        return "transition before";
+    case kPluginTransitionBetweenType:
+        return "transition between";
+    case kPluginTransitionAfterType:
+        return "transition after";
+    case kPluginFilterType:
+        return "filter";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+void RunInfo(const std::filesystem::path& pluginPath, bool json) {
+    const PluginBundle bundle(pluginPath);
+    GeneratedFrameSource none(16, 16, 1);
+    HostSession session(bundle, none);
+    if (SInt32 r = session.getInfo(0); r != kPluginOK) {
+        throw HostError(ErrorKind::PluginResult, "plug-in " + bundle.path().filename().string() +
+                                                     " returned " + DescribeResult(r) +
+                                                     " when asked for its description");
+    }
+    const _PluginParams& p = session.params();
+    const HYPluginGetInfo& g = p.getInfo;
+    const HY2PluginGetInfo& g2 = p.getInfo2;
+    char flags[16];
+    std::snprintf(flags, sizeof flags, "0x%08x", unsigned(g.pluginFlags));
+    if (json) {
+        std::printf("{\n  \"bundle\": %s,\n  \"identifier\": %s,\n",
+                    Json(bundle.path().string()).c_str(), Json(bundle.identifier()).c_str());
+        std::printf("  \"type\": %d,\n  \"typeName\": %s,\n  \"flags\": %s,\n", int(g.pluginType),
+                    Json(TypeName(g.pluginType)).c_str(), Json(flags).c_str());
+        std::printf("  \"framesToBeRendered\": %d,\n  \"takeFromClipBefore\": %d,\n"
+                    "  \"takeFromClipAfter\": %d,\n  \"baseMemoryNeeded\": %d,\n",
+                    g.framesToBeRendered, g.takeFromClipBefore, g.takeFromClipAfter,
+                    g2.baseMemoryNeeded);
+        std::printf("  \"sliders\": [\n");
+        for (int i = 0; i < 3; ++i) {
+            const HYPluginFilterSliderInfo& s = g2.filterSliders[i];
+            std::printf(
+                "    {\"label\": %s, \"minLabel\": %s, \"maxLabel\": %s, \"default\": %g}%s\n",
+                Json(Text(s.label)).c_str(), Json(Text(s.minLabel)).c_str(),
+                Json(Text(s.maxLabel)).c_str(), double(s.defaultValue), i < 2 ? "," : "");
+        }
+        std::printf("  ],\n  \"buttonTitle\": %s,\n  \"group\": %s\n}\n",
+                    Json(Text(p.getInfo3.buttonTitle)).c_str(), Json(Text(g2.group)).c_str());
+        return;
+    }
+    std::printf("Plug-in:            %s (%s)\n", bundle.path().string().c_str(),
+                bundle.identifier().c_str());
+    std::printf("Type:               %d (%s)\n", int(g.pluginType), TypeName(g.pluginType));
+    std::printf("Flags:              %s\n", flags);
+    std::printf("Frames to render:   %d (before %d, after %d: as many as selected)\n",
+                g.framesToBeRendered, g.takeFromClipBefore, g.takeFromClipAfter);
+    std::printf("Memory needed:      %d bytes\n", g2.baseMemoryNeeded);
+    for (int i = 0; i < 3; ++i) {
+        const HYPluginFilterSliderInfo& s = g2.filterSliders[i];
+        std::printf("Slider %d:           \"%s\"  [\"%s\" .. \"%s\"]  default %g\n", i + 1,
+                    Text(s.label).c_str(), Text(s.minLabel).c_str(), Text(s.maxLabel).c_str(),
+                    double(s.defaultValue));
+    }
+    std::printf("Button:             \"%s\"\n", Text(p.getInfo3.buttonTitle).c_str());
+    std::printf("Group:              \"%s\"\n", Text(g2.group).c_str());
+}
+
+void RunThumbnail(const ThumbnailRequest& rq) {
+    media::CheckOutputFree(rq.output, rq.overwrite);
+    media::FFmpegFrameSource source(rq.input);
+    const PluginBundle bundle(rq.plugin);
+    HostSession session(bundle, source);
+    const int w = rq.size ? rq.size->first : source.width();
+    const int h = rq.size ? rq.size->second : source.height();
+    session.setFrameSize(w, h);
+    const SInt32 count = SInt32(source.frameCount());
+    if (rq.frame < 0 || rq.frame >= count) {
+        throw HostError(ErrorKind::Usage, "--frame " + std::to_string(rq.frame) +
+                                              " is outside the clip (0.." +
+                                              std::to_string(count - 1) + ")");
+    }
+    const std::string name = bundle.path().filename().string();
+    if (SInt32 r = session.getInfo(count); r != kPluginOK) {
+        throw HostError(ErrorKind::PluginResult, "plug-in " + name + " returned " +
+                                                     DescribeResult(r) +
+                                                     " when asked for its description");
+    }
+    session.params().getInfo.bestThumbOffset = rq.frame;
+    session.clearLog();
+    if (SInt32 r = session.placeholder(0, count); r != kPluginOK) {
+        throw HostError(ErrorKind::PluginResult, "plug-in " + name + " returned " +
+                                                     DescribeResult(r) +
+                                                     " for the placeholder frame");
+    }
+    // The placeholder's own frame call may fail without changing its result: a frame
+    // nobody rendered must not be passed off as the thumbnail.
+    const auto& requests = session.log().frameRequests;
+    if (requests.empty() || requests.back().result != kPluginOK) {
+        if (!session.lastFrameError().empty()) {
+            throw HostError(ErrorKind::Input, session.lastFrameError());
+        }
+        throw HostError(ErrorKind::PluginResult,
+                        "plug-in " + name + " rendered no placeholder frame");
+    }
+    media::WritePng(rq.output, session.destinationPixels(), session.destinationRowBytes(), w, h,
+                    rq.overwrite);
+}
+
+} // namespace fxhost::cli

@@ -1,0 +1,67 @@
+// ffutil.h - small helpers around FFmpeg's C API for fxhost's media code.
+//
+// Owns: RAII holders for FFmpeg's objects and the text of FFmpeg's error codes.
+// Promises: every holder frees its object exactly once with the matching FFmpeg call.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace fxhost::media {
+
+inline std::string AvError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+struct FormatInputCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecCloser {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct SwsFreer {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct FifoFreer {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+
+using InputPtr = std::unique_ptr<AVFormatContext, FormatInputCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
+
+inline FramePtr NewFrame() {
+    return FramePtr(av_frame_alloc());
+}
+inline PacketPtr NewPacket() {
+    return PacketPtr(av_packet_alloc());
+}
+
+} // namespace fxhost::media

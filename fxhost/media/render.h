@@ -1,0 +1,53 @@
+// render.h - the render pipeline: one clip through a plug-in into an output file.
+//
+// Owns: RenderJob, which ties a frame source, an audio source, a host session and a
+// writer together. Promises: the plug-in is asked for its description, the clip begins,
+// every frame goes through kPlugDoFrame in order and the clip ends; the destination
+// frame of each call is encoded at the frame's timestamp; the sound of each frame's time
+// span is mixed into the output at the level the plug-in passed to MixAudio (level/256),
+// and is silence when it did not mix it (proxy renderings, failed frames). A result code
+// other than OK stops the render with a HostError naming the code and the frame; a frame
+// the input cannot deliver is reported as an input failure. The output appears under its
+// name only when everything succeeded.
+#pragma once
+
+#include "framesource.h"
+#include "hostsession.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace fxhost::media {
+
+enum class ProgressMode { Auto, Always, Never };
+
+struct RenderRequest {
+    std::optional<std::filesystem::path> input; // none: the built-in generated clip
+    std::filesystem::path output;
+    std::filesystem::path plugin;
+    ClipSettings clip;
+    std::optional<std::pair<int, int>> size;
+    std::int64_t first = 0;
+    std::optional<std::int64_t> count;
+    bool overwrite = false;
+    std::string codec;
+    bool lossless = false;
+    ProgressMode progress = ProgressMode::Auto;
+    const std::atomic<bool>* interrupted = nullptr;
+};
+
+struct RenderStats {
+    std::int64_t frames = 0;
+    double seconds = 0;
+};
+
+RenderStats Render(const RenderRequest& request);
+
+// The built-in clip: 10 s of 1280 x 720 at 30 fps, with a 48 kHz stereo tone.
+constexpr int kBuiltInWidth = 1280, kBuiltInHeight = 720, kBuiltInFrames = 300, kBuiltInRate = 30;
+
+} // namespace fxhost::media

@@ -1,0 +1,524 @@
+// writer.cpp - the output file: encoders, the encoding thread and the final rename.
+#include "writer.h"
+
+#include "ffutil.h"
+#include "hosterror.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+namespace fxhost::media {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr std::size_t kQueueFrames = 3;
+
+[[noreturn]] void OutputFail(const std::string& text) {
+    throw HostError(ErrorKind::Output, text);
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool IsH264Container(const fs::path& p) {
+    const std::string ext = Lower(p.extension().string());
+    return ext == ".mp4" || ext == ".mov" || ext == ".mkv" || ext == ".m4v";
+}
+
+AVCodecID PcmFor(AVSampleFormat native) {
+    switch (av_get_packed_sample_fmt(native)) {
+    case AV_SAMPLE_FMT_S32:
+        return AV_CODEC_ID_PCM_S32LE;
+    case AV_SAMPLE_FMT_FLT:
+    case AV_SAMPLE_FMT_DBL:
+        return AV_CODEC_ID_PCM_F32LE;
+    default:
+        return AV_CODEC_ID_PCM_S16LE;
+    }
+}
+} // namespace
+
+struct MediaWriter::Impl {
+    struct Job {
+        enum Kind { Video, Audio, End } kind;
+        std::vector<std::uint8_t> pixels;
+        std::int64_t index = 0;
+        std::vector<std::vector<float>> planes;
+    };
+
+    OutputSpec spec;
+    fs::path temp;
+    AVFormatContext* oc = nullptr;
+    CodecPtr venc, aenc;
+    AVStream* vst = nullptr;
+    AVStream* ast = nullptr;
+    SwsPtr sws;
+    SwrPtr swr;
+    FifoPtr fifo;
+    FramePtr vframe, aframe, afloat;
+    PacketPtr pkt = NewPacket();
+    std::int64_t audioPts = 0;
+    int audioChunk = 1024;
+    bool headerWritten = false, finished = false;
+    std::string codecName;
+
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<Job> queue;
+    std::size_t queuedFrames = 0;
+    std::vector<std::vector<std::uint8_t>> pool;
+    std::string failure;
+    bool abort = false;
+    std::thread thread;
+
+    void fail(const std::string& what, int code) {
+        std::lock_guard lock(m);
+        if (failure.empty()) {
+            failure = "cannot write '" + spec.path.string() + "': " + what +
+                      (code < 0 ? ": " + AvError(code) : std::string());
+        }
+    }
+    bool failed() {
+        std::lock_guard lock(m);
+        return !failure.empty();
+    }
+
+    void drain(AVCodecContext* enc, AVStream* st) {
+        for (;;) {
+            int r = avcodec_receive_packet(enc, pkt.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
+                return;
+            }
+            if (r < 0) {
+                fail("encoding failed", r);
+                return;
+            }
+            av_packet_rescale_ts(pkt.get(), enc->time_base, st->time_base);
+            pkt->stream_index = st->index;
+            if ((r = av_interleaved_write_frame(oc, pkt.get())) < 0) {
+                fail("writing failed", r);
+                return;
+            }
+        }
+    }
+
+    void encodeVideo(Job& job) {
+        if (av_frame_make_writable(vframe.get()) < 0) {
+            fail("out of memory", 0);
+            return;
+        }
+        const int w = spec.width, h = spec.height;
+        if (spec.lossless) {
+            // ARGB to BGRA is a byte shuffle: the rendered bytes go out unchanged.
+            for (int y = 0; y < h; ++y) {
+                const std::uint8_t* s = job.pixels.data() + std::size_t(y) * w * 4;
+                std::uint8_t* d = vframe->data[0] + std::ptrdiff_t(y) * vframe->linesize[0];
+                for (int x = 0; x < w; ++x, s += 4, d += 4) {
+                    d[0] = s[3];
+                    d[1] = s[2];
+                    d[2] = s[1];
+                    d[3] = s[0];
+                }
+            }
+        } else {
+            const std::uint8_t* src[4] = {job.pixels.data(), nullptr, nullptr, nullptr};
+            const int stride[4] = {w * 4, 0, 0, 0};
+            sws_scale(sws.get(), src, stride, 0, h, vframe->data, vframe->linesize);
+        }
+        vframe->pts = job.index;
+        int r = avcodec_send_frame(venc.get(), vframe.get());
+        if (r < 0) {
+            fail("encoding failed", r);
+            return;
+        }
+        drain(venc.get(), vst);
+    }
+
+    void encodeAudioChunk(int n) {
+        afloat->nb_samples = n;
+        if (av_frame_make_writable(afloat.get()) < 0 || av_frame_make_writable(aframe.get()) < 0) {
+            fail("out of memory", 0);
+            return;
+        }
+        av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(afloat->extended_data), n);
+        aframe->nb_samples = n;
+        const int got = swr_convert(swr.get(), aframe->extended_data, n,
+                                    const_cast<const std::uint8_t**>(afloat->extended_data), n);
+        if (got < 0) {
+            fail("audio conversion failed", got);
+            return;
+        }
+        aframe->nb_samples = got;
+        aframe->pts = audioPts;
+        audioPts += got;
+        int r = avcodec_send_frame(aenc.get(), aframe.get());
+        if (r < 0) {
+            fail("audio encoding failed", r);
+            return;
+        }
+        drain(aenc.get(), ast);
+    }
+
+    void encodeAudio(Job& job) {
+        if (!aenc || job.planes.empty()) {
+            return;
+        }
+        std::vector<void*> data;
+        for (auto& p : job.planes) {
+            data.push_back(p.data());
+        }
+        av_audio_fifo_write(fifo.get(), data.data(), int(job.planes[0].size()));
+        while (!failed() && av_audio_fifo_size(fifo.get()) >= audioChunk) {
+            encodeAudioChunk(audioChunk);
+        }
+    }
+
+    void flush() {
+        if (aenc) {
+            if (int rest = av_audio_fifo_size(fifo.get()); rest > 0) {
+                encodeAudioChunk(rest);
+            }
+            avcodec_send_frame(aenc.get(), nullptr);
+            drain(aenc.get(), ast);
+        }
+        avcodec_send_frame(venc.get(), nullptr);
+        drain(venc.get(), vst);
+        if (!failed()) {
+            if (int r = av_write_trailer(oc); r < 0) {
+                fail("finishing the file failed", r);
+            }
+        }
+    }
+
+    void run() {
+        for (;;) {
+            Job job;
+            {
+                std::unique_lock lock(m);
+                cv.wait(lock, [&] { return abort || !queue.empty(); });
+                if (abort) {
+                    return;
+                }
+                job = std::move(queue.front());
+                queue.pop_front();
+                if (job.kind == Job::Video) {
+                    --queuedFrames;
+                }
+                cv.notify_all();
+            }
+            const bool broken = failed();
+            if (job.kind == Job::End) {
+                if (!broken) {
+                    flush();
+                }
+                return;
+            }
+            if (!broken) {
+                job.kind == Job::Video ? encodeVideo(job) : encodeAudio(job);
+            }
+            if (job.kind == Job::Video) {
+                std::lock_guard lock(m);
+                pool.push_back(std::move(job.pixels));
+            }
+        }
+    }
+
+    void push(Job&& job) {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] {
+            return !failure.empty() || job.kind != Job::Video || queuedFrames < kQueueFrames;
+        });
+        if (!failure.empty()) {
+            throw HostError(ErrorKind::Output, failure);
+        }
+        if (job.kind == Job::Video) {
+            ++queuedFrames;
+        }
+        queue.push_back(std::move(job));
+        cv.notify_all();
+    }
+
+    void closeFile() {
+        if (oc) {
+            if (oc->pb) {
+                avio_closep(&oc->pb);
+            }
+            avformat_free_context(oc);
+            oc = nullptr;
+        }
+    }
+
+    void openVideo(const AVOutputFormat* of) {
+        const AVCodec* codec = nullptr;
+        if (spec.lossless) {
+            codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+        } else if (!spec.videoCodec.empty()) {
+            codec = avcodec_find_encoder_by_name(spec.videoCodec.c_str());
+            if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
+                OutputFail("no video encoder named '" + spec.videoCodec + "'");
+            }
+        } else if (IsH264Container(spec.path)) {
+            codec = avcodec_find_encoder_by_name("libx264");
+            if (!codec) {
+                codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+            }
+        } else if (of->video_codec != AV_CODEC_ID_NONE) {
+            codec = avcodec_find_encoder(of->video_codec);
+        }
+        if (!codec) {
+            OutputFail("cannot encode video for '" + spec.path.string() +
+                       "': no encoder for its container");
+        }
+        if (avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
+            OutputFail("cannot encode video for '" + spec.path.string() +
+                       "': the container does not take " + codec->name);
+        }
+        codecName = codec->name;
+        venc.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* c = venc.get();
+        c->width = spec.width;
+        c->height = spec.height;
+        c->time_base = AVRational{spec.rateDen, spec.rateNum};
+        c->framerate = AVRational{spec.rateNum, spec.rateDen};
+        c->thread_count = 0;
+        AVPixelFormat pf = AV_PIX_FMT_NONE;
+        if (spec.lossless) {
+            pf = AV_PIX_FMT_BGRA;
+            av_opt_set_int(c->priv_data, "level", 3, 0);
+            av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
+        } else if (codec->pix_fmts) {
+            const bool even = spec.width % 2 == 0 && spec.height % 2 == 0;
+            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+                if (*p == AV_PIX_FMT_YUV420P && even) {
+                    pf = *p;
+                }
+            }
+            if (pf == AV_PIX_FMT_NONE) {
+                // Odd sizes cannot be subsampled by two: take the format that loses least.
+                std::vector<AVPixelFormat> usable;
+                for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+                    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
+                    if (even || (d->log2_chroma_w == 0 && d->log2_chroma_h == 0)) {
+                        usable.push_back(*p);
+                    }
+                }
+                usable.push_back(AV_PIX_FMT_NONE);
+                pf = avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
+            }
+        } else {
+            pf = AV_PIX_FMT_YUV420P;
+        }
+        if (pf == AV_PIX_FMT_NONE) {
+            OutputFail("cannot encode " + std::to_string(spec.width) + "x" +
+                       std::to_string(spec.height) + " video with " + codecName);
+        }
+        c->pix_fmt = pf;
+        if (of->flags & AVFMT_GLOBALHEADER) {
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        if (int r = avcodec_open2(c, codec, nullptr); r < 0) {
+            OutputFail("cannot encode video with " + codecName + ": " + AvError(r));
+        }
+        vst = avformat_new_stream(oc, nullptr);
+        avcodec_parameters_from_context(vst->codecpar, c);
+        vst->time_base = c->time_base;
+        vst->avg_frame_rate = c->framerate;
+        vframe = NewFrame();
+        vframe->format = pf;
+        vframe->width = spec.width;
+        vframe->height = spec.height;
+        av_frame_get_buffer(vframe.get(), 0);
+        if (!spec.lossless) {
+            sws.reset(sws_getContext(spec.width, spec.height, AV_PIX_FMT_ARGB, spec.width,
+                                     spec.height, pf, SWS_BICUBIC, nullptr, nullptr, nullptr));
+            if (!sws) {
+                OutputFail("cannot convert frames for " + codecName);
+            }
+        }
+    }
+
+    void openAudio(const AVOutputFormat* of) {
+        const AVCodec* codec = nullptr;
+        if (spec.lossless) {
+            codec = avcodec_find_encoder(PcmFor(spec.pcmHint));
+        } else if (IsH264Container(spec.path)) {
+            codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        } else if (of->audio_codec != AV_CODEC_ID_NONE) {
+            codec = avcodec_find_encoder(of->audio_codec);
+        }
+        if (!codec) {
+            OutputFail("cannot encode audio for '" + spec.path.string() + "'");
+        }
+        aenc.reset(avcodec_alloc_context3(codec));
+        AVCodecContext* c = aenc.get();
+        int rate = spec.sampleRate;
+        if (codec->supported_samplerates) {
+            bool ok = false;
+            for (const int* r = codec->supported_samplerates; *r; ++r) {
+                ok |= *r == rate;
+            }
+            if (!ok) {
+                rate = 48000;
+            }
+        }
+        c->sample_rate = rate;
+        c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+        av_channel_layout_default(&c->ch_layout, spec.channels);
+        c->time_base = AVRational{1, rate};
+        if (of->flags & AVFMT_GLOBALHEADER) {
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        if (int r = avcodec_open2(c, codec, nullptr); r < 0) {
+            OutputFail("cannot encode audio with " + std::string(codec->name) + ": " + AvError(r));
+        }
+        audioChunk = c->frame_size > 0 ? c->frame_size : 1024;
+        ast = avformat_new_stream(oc, nullptr);
+        avcodec_parameters_from_context(ast->codecpar, c);
+        ast->time_base = c->time_base;
+        SwrContext* s = nullptr;
+        if (swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, rate, &c->ch_layout,
+                                AV_SAMPLE_FMT_FLTP, rate, 0, nullptr) < 0 ||
+            swr_init(s) < 0) {
+            swr_free(&s);
+            OutputFail("cannot convert audio for " + std::string(codec->name));
+        }
+        swr.reset(s);
+        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, spec.channels, audioChunk * 4));
+        afloat = NewFrame();
+        afloat->format = AV_SAMPLE_FMT_FLTP;
+        afloat->nb_samples = audioChunk;
+        av_channel_layout_copy(&afloat->ch_layout, &c->ch_layout);
+        afloat->sample_rate = rate;
+        av_frame_get_buffer(afloat.get(), 0);
+        aframe = NewFrame();
+        aframe->format = c->sample_fmt;
+        aframe->nb_samples = audioChunk;
+        av_channel_layout_copy(&aframe->ch_layout, &c->ch_layout);
+        aframe->sample_rate = rate;
+        av_frame_get_buffer(aframe.get(), 0);
+    }
+};
+
+void CheckOutputFree(const fs::path& path, bool overwrite) {
+    std::error_code ec;
+    if (!overwrite && fs::exists(path, ec)) {
+        OutputFail("output '" + path.string() + "' exists (use -y to replace it)");
+    }
+}
+
+MediaWriter::MediaWriter(const OutputSpec& spec) : impl_(std::make_unique<Impl>()) {
+    Impl& d = *impl_;
+    d.spec = spec;
+    CheckOutputFree(spec.path, spec.overwrite);
+    const std::string name = spec.path.string();
+    if (avformat_alloc_output_context2(&d.oc, nullptr, nullptr, name.c_str()) < 0 || !d.oc) {
+        OutputFail("cannot tell the output format from the name '" + name + "'");
+    }
+    const AVOutputFormat* of = d.oc->oformat;
+    if (spec.lossless && std::string(of->name).find("matroska") == std::string::npos) {
+        OutputFail("--lossless writes FFV1 in Matroska: name the output '.mkv', not '" + name +
+                   "'");
+    }
+    if (of->flags & AVFMT_NOFILE) {
+        OutputFail("output '" + name + "' is not a file format");
+    }
+    try {
+        d.openVideo(of);
+        if (spec.audio) {
+            d.openAudio(of);
+        }
+        fs::path dir = spec.path.parent_path();
+        d.temp = dir / ("." + spec.path.filename().string() + ".part-" + std::to_string(getpid()));
+        if (int r = avio_open(&d.oc->pb, d.temp.c_str(), AVIO_FLAG_WRITE); r < 0) {
+            OutputFail("cannot write '" + name + "': " + AvError(r));
+        }
+        if (int r = avformat_write_header(d.oc, nullptr); r < 0) {
+            OutputFail("cannot write '" + name + "': " + AvError(r));
+        }
+        d.headerWritten = true;
+    } catch (...) {
+        d.closeFile();
+        if (!d.temp.empty()) {
+            std::error_code ec;
+            fs::remove(d.temp, ec);
+        }
+        throw;
+    }
+    d.thread = std::thread([&d] { d.run(); });
+}
+
+MediaWriter::~MediaWriter() {
+    Impl& d = *impl_;
+    if (d.thread.joinable()) {
+        {
+            std::lock_guard lock(d.m);
+            d.abort = true;
+        }
+        d.cv.notify_all();
+        d.thread.join();
+    }
+    d.closeFile();
+    if (!d.finished) {
+        std::error_code ec;
+        fs::remove(d.temp, ec);
+    }
+}
+
+int MediaWriter::sampleRate() const {
+    return impl_->aenc ? impl_->aenc->sample_rate : impl_->spec.sampleRate;
+}
+const std::string& MediaWriter::videoCodecName() const {
+    return impl_->codecName;
+}
+
+std::vector<std::uint8_t> MediaWriter::takeBuffer() {
+    Impl& d = *impl_;
+    {
+        std::lock_guard lock(d.m);
+        if (!d.pool.empty()) {
+            std::vector<std::uint8_t> b = std::move(d.pool.back());
+            d.pool.pop_back();
+            return b;
+        }
+    }
+    return std::vector<std::uint8_t>(std::size_t(d.spec.width) * d.spec.height * 4);
+}
+
+void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index) {
+    Impl::Job job{Impl::Job::Video, std::move(argb), index, {}};
+    impl_->push(std::move(job));
+}
+
+void MediaWriter::pushAudio(std::vector<std::vector<float>>&& planes) {
+    if (!impl_->aenc) {
+        return;
+    }
+    Impl::Job job{Impl::Job::Audio, {}, 0, std::move(planes)};
+    impl_->push(std::move(job));
+}
+
+void MediaWriter::finish() {
+    Impl& d = *impl_;
+    d.push(Impl::Job{Impl::Job::End, {}, 0, {}});
+    d.thread.join();
+    if (!d.failure.empty()) {
+        throw HostError(ErrorKind::Output, d.failure);
+    }
+    if (int r = avio_closep(&d.oc->pb); r < 0) {
+        OutputFail("cannot write '" + d.spec.path.string() + "': " + AvError(r));
+    }
+    CheckOutputFree(d.spec.path, d.spec.overwrite);
+    std::error_code ec;
+    fs::rename(d.temp, d.spec.path, ec);
+    if (ec) {
+        OutputFail("cannot write '" + d.spec.path.string() + "': " + ec.message());
+    }
+    d.finished = true;
+}
+
+} // namespace fxhost::media

@@ -1,0 +1,77 @@
+// writer.h - encoding and writing the rendered clip.
+//
+// Owns: MediaWriter, the output file with its video stream and optional audio stream, the
+// encoders and the encoding thread. Promises:
+// - The container follows the output's file name; the video codec is H.264 for .mp4,
+//   .mov and .mkv unless one is named, else the container's default. Lossless output is
+//   FFV1 in Matroska, in the BGRA pixel format, so the rendered bytes come back exactly.
+//   Audio is AAC, or PCM at the input's own depth for lossless output.
+// - Frames are converted and encoded on a thread of their own, behind a bounded queue,
+//   while the caller renders the next frame; pixel buffers are recycled, so memory does
+//   not grow with the clip's length.
+// - Everything is written to a temporary file beside the output, renamed over it only by
+//   finish(). A writer destroyed without finish() (a failure, Ctrl-C) removes the
+//   temporary file: no half-written file ever carries the output's name.
+// - Any failure is a HostError of kind Output naming the output file.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace fxhost::media {
+
+struct OutputSpec {
+    std::filesystem::path path;
+    bool overwrite = false;
+    std::string videoCodec; // empty: by file name
+    bool lossless = false;
+    int width = 0, height = 0;
+    int rateNum = 30, rateDen = 1;
+    bool audio = false;
+    int sampleRate = 48000;
+    int channels = 2;
+    AVSampleFormat pcmHint = AV_SAMPLE_FMT_S16; // the input's depth, for lossless PCM
+};
+
+class MediaWriter {
+  public:
+    explicit MediaWriter(const OutputSpec& spec);
+    ~MediaWriter();
+    MediaWriter(const MediaWriter&) = delete;
+    MediaWriter& operator=(const MediaWriter&) = delete;
+
+    // The audio sample rate the encoder takes (the input's when the codec allows it).
+    int sampleRate() const;
+    // A buffer for one frame, 4 * width * height bytes of ARGB, tightly packed.
+    std::vector<std::uint8_t> takeBuffer();
+    // Queues frame number `index` (its timestamp is index / frame rate). Blocks while the
+    // queue is full; throws if encoding has failed.
+    void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index);
+    // Queues planar float samples, channels() planes of `count` samples each.
+    void pushAudio(std::vector<std::vector<float>>&& planes);
+    // Flushes the encoders, writes the trailer and renames the file to its final name.
+    void finish();
+    const std::string& videoCodecName() const;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Refuses (HostError, Output) an output that exists when `overwrite` is false.
+void CheckOutputFree(const std::filesystem::path& path, bool overwrite);
+
+} // namespace fxhost::media
