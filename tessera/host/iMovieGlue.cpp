@@ -261,10 +261,15 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
             if (!fadeCopyFailed) {
                 result = ApplyEffect(sourceFrame, params);
                 if (gWorldOriginal != nullptr) {
+                    // The fade blit runs whatever the effect gave; its failure is reported,
+                    // but its success does not hide a frame the effect failed to render.
                     const Rect sourceBounds = GetPortRect(sourceFrame);
-                    result =
+                    const HYPluginResult blitted =
                         procs->Blit(GetGWorldPixMap(gWorldOriginal), GetGWorldPixMap(params->frame),
                                     &sourceBounds, &params->frameRect, opacity);
+                    if (result == kPluginOK) {
+                        result = blitted;
+                    }
                 }
                 if (result == kPluginOK && !params->proxyOnly) {
                     result = procs->MixAudio(params->instance, cookie, 256);

@@ -1,0 +1,16 @@
+# Passes when the module's dynamic symbol table defines exactly one symbol: main.
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* ([^ ]+)$" "\\1" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "main")
+  message(FATAL_ERROR "exported symbols are '${names}', expected only 'main'")
+endif()
+message(STATUS "only main is exported")
