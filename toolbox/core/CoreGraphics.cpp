@@ -146,6 +146,7 @@ struct CGContext {
     std::vector<GState> saved;
     // Pixels that may be written, in memory coordinates (column, row from the top), half-open.
     int clipL, clipT, clipR, clipB;
+    bool detached; // its pixels went away with their GWorld
 };
 
 namespace toolbox::testing {
@@ -364,19 +365,20 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
     context->clipT = 0;
     context->clipR = int(width);
     context->clipB = int(height);
+    context->detached = false;
     gLiveContexts.fetch_add(1);
     return context;
 }
 
 CGImageRef CGBitmapContextCreateImage(CGContextRef context) {
-    if (!context)
+    if (!context || context->detached)
         return nullptr;
     return MakeImage(context->data, context->width, context->height, context->bytesPerRow,
                      context->info, context->layout);
 }
 
 void* CGBitmapContextGetData(CGContextRef context) {
-    return context ? context->data : nullptr;
+    return context && !context->detached ? context->data : nullptr;
 }
 size_t CGBitmapContextGetWidth(CGContextRef context) {
     return context ? context->width : 0;
@@ -488,10 +490,11 @@ bool Place(const CGContext* c, const CGRect& rect, Placement* out) {
     if (!std::isfinite(minX) || !std::isfinite(minY) || !std::isfinite(maxX) ||
         !std::isfinite(maxY))
         return false;
-    out->x0 = int(std::max<double>(c->clipL, std::floor(minX)));
-    out->y0 = int(std::max<double>(c->clipT, std::floor(minY)));
-    out->x1 = int(std::min<double>(c->clipR, std::ceil(maxX) + 1));
-    out->y1 = int(std::min<double>(c->clipB, std::ceil(maxY) + 1));
+    // Clamped on both sides before conversion: the corners may lie far outside int range.
+    out->x0 = int(std::clamp<double>(std::floor(minX), c->clipL, c->clipR));
+    out->y0 = int(std::clamp<double>(std::floor(minY), c->clipT, c->clipB));
+    out->x1 = int(std::clamp<double>(std::ceil(maxX) + 1, c->clipL, c->clipR));
+    out->y1 = int(std::clamp<double>(std::ceil(maxY) + 1, c->clipT, c->clipB));
     return out->x0 < out->x1 && out->y0 < out->y1;
 }
 
@@ -619,11 +622,18 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
 
 // --- Core Graphics on a QuickDraw port ---------------------------------------------------
 
+namespace toolbox::detail {
+void CGDetachContext(CGContext* context) {
+    context->clipL = context->clipT = context->clipR = context->clipB = 0;
+    context->detached = true;
+}
+} // namespace toolbox::detail
+
 OSStatus QDBeginCGContext(CGrafPtr port, CGContextRef* contextPtr) {
     if (!contextPtr)
         return paramErr;
     *contextPtr = nullptr;
-    bool* active = toolbox::detail::QDPortCGActive(port);
+    CGContext** active = toolbox::detail::QDPortCGContext(port);
     if (!active || *active)
         return paramErr;
     PixMapHandle pm = GetGWorldPixMap(port);
@@ -641,19 +651,19 @@ OSStatus QDBeginCGContext(CGrafPtr port, CGContextRef* contextPtr) {
     context->clipT = std::max(0, clip.top - bounds.top);
     context->clipR = std::min(int(context->width), clip.right - bounds.left);
     context->clipB = std::min(int(context->height), clip.bottom - bounds.top);
-    *active = true;
+    *active = context;
     *contextPtr = context;
     return noErr;
 }
 
 OSStatus QDEndCGContext(CGrafPtr port, CGContextRef* contextPtr) {
-    bool* active = toolbox::detail::QDPortCGActive(port);
+    CGContext** active = toolbox::detail::QDPortCGContext(port);
     if (!active || !*active)
         return paramErr;
-    *active = false;
-    if (contextPtr) {
-        CGContextRelease(*contextPtr);
+    CGContextRef context = *active;
+    *active = nullptr;
+    CGContextRelease(context); // the reference that QDBeginCGContext gave
+    if (contextPtr)
         *contextPtr = nullptr;
-    }
     return noErr;
 }

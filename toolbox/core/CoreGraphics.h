@@ -173,6 +173,9 @@ void CGContextFlush(CGContextRef c); // drawing is immediate; nothing to do
 // A context over the port's pixels (bytes A,R,G,B, the port's row bytes), its origin at the
 // bottom-left of the port bounds, clipped to the port's clip rectangle. One at a time per
 // port: a second begin before the end fails with paramErr. QDEndCGContext releases the
-// context and sets *contextPtr to nil.
+// context and sets *contextPtr to nil. While a context is drawing on a GWorld, UpdateGWorld
+// refuses to move its pixels; if the GWorld is disposed of before the end, the context is
+// left drawing nowhere (never into freed memory) and its holder releases it with
+// CGContextRelease.
 OSStatus QDBeginCGContext(CGrafPtr port, CGContextRef* contextPtr);
 OSStatus QDEndCGContext(CGrafPtr port, CGContextRef* contextPtr);

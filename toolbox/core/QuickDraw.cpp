@@ -50,7 +50,8 @@ struct GrafPort {
     QDGWorldDisposeProc disposeProc;
     void* disposeRefCon;
     void* refCon;
-    bool cgActive;
+    CGContext* cgContext; // the context between QDBeginCGContext and QDEndCGContext
+    bool disposing;
 };
 
 namespace {
@@ -114,7 +115,8 @@ void InitPort(GrafPort* port, const Rect& bounds, Ptr pixels, SInt32 rowBytes, b
     port->disposeProc = nullptr;
     port->disposeRefCon = nullptr;
     port->refCon = nullptr;
-    port->cgActive = false;
+    port->cgContext = nullptr;
+    port->disposing = false;
 }
 
 // --- span drawing ------------------------------------------------------------------------
@@ -240,8 +242,8 @@ GrafPort* CurrentPort() {
 } // namespace
 
 namespace toolbox::detail {
-bool* QDPortCGActive(CGrafPtr port) {
-    return IsLive(port) ? &port->cgActive : nullptr;
+CGContext** QDPortCGContext(CGrafPtr port) {
+    return IsLive(port) && !port->disposing ? &port->cgContext : nullptr;
 }
 } // namespace toolbox::detail
 
@@ -320,6 +322,11 @@ GWorldFlags UpdateGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Re
         return gwFlagErr;
     }
     GrafPort* port = *offscreenGWorld;
+    if (port->cgContext) {
+        // A Core Graphics context is drawing on these pixels; they must not move under it.
+        tQDErr = paramErr;
+        return gwFlagErr;
+    }
     const Rect old = port->pixMap.bounds;
     if (width == old.right - old.left && height == old.bottom - old.top) {
         port->pixMap.bounds = *boundsRect;
@@ -356,14 +363,16 @@ GWorldFlags UpdateGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Re
 }
 
 void DisposeGWorld(GWorldPtr offscreenGWorld) {
-    if (!IsLive(offscreenGWorld))
-        return;
-    if (offscreenGWorld->disposeProc) {
-        QDGWorldDisposeProc proc = offscreenGWorld->disposeProc;
-        offscreenGWorld->disposeProc = nullptr; // once, even if the hook disposes again
+    if (!IsLive(offscreenGWorld) || offscreenGWorld->disposing)
+        return; // a hook that disposes of its GWorld again is answered here
+    offscreenGWorld->disposing = true;
+    if (QDGWorldDisposeProc proc = offscreenGWorld->disposeProc) {
+        offscreenGWorld->disposeProc = nullptr;
         proc(offscreenGWorld, offscreenGWorld->disposeRefCon);
-        if (!IsLive(offscreenGWorld))
-            return;
+    }
+    if (offscreenGWorld->cgContext) {
+        toolbox::detail::CGDetachContext(offscreenGWorld->cgContext);
+        offscreenGWorld->cgContext = nullptr;
     }
     if (gCurrentPort == offscreenGWorld) {
         gCurrentPort = nullptr;

@@ -15,6 +15,7 @@
 // - Pixel memory never moves while the GWorld lives; the lock state is tracked all the
 //   same (GetPixelsState) so that lock/restore discipline can be tested.
 // - PixMap.rowBytes holds the plain byte count (no flag bits); use GetPixRowBytes.
+//   A PixMapHandle is only ever one from GetGWorldPixMap / GetPortPixMap.
 // - CopyBits supports srcCopy only (other modes draw nothing and set QDError() to
 //   paramErr). Equal sizes copy bytes exactly (memmove per row); different sizes scale by
 //   nearest neighbour, sampling each destination pixel's centre. The copy is clipped to
@@ -30,8 +31,9 @@
 // - Colour components are 16-bit; a pixel gets the high byte of each.
 // - Rectangles are half-open: a pixel (h, v) is in r when r.left <= h < r.right and
 //   r.top <= v < r.bottom. Frames and ovals lie inside their rectangle.
-// - DisposeGWorld calls the GWorld's dispose hook (if any) once, before it frees. If the
-//   disposed GWorld is the current port, the current port becomes nil rather than dangling.
+// - DisposeGWorld calls the GWorld's dispose hook (if any) once, before it frees; a hook
+//   that disposes of the same GWorld again is harmless. If the disposed GWorld is the
+//   current port, the current port becomes nil rather than dangling.
 #pragma once
 
 #include "MacTypes.h"

@@ -515,4 +515,26 @@ TEST_F(QDBridgeTest, BeginFailsCleanlyWithoutMemoryOrPort) {
     DisposeGWorld(gw);
 }
 
+TEST_F(QDBridgeTest, DisposingTheGWorldLeavesTheContextDrawingNowhere) {
+    Rect bounds = R(0, 0, 4, 4);
+    GWorldPtr gw = nullptr;
+    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    CGContextRef c = nullptr;
+    ASSERT_EQ(QDBeginCGContext(gw, &c), noErr);
+    GWorldPtr same = gw;
+    Rect bigger = R(0, 0, 8, 8);
+    EXPECT_EQ(UpdateGWorld(&same, 32, &bigger, nullptr, nullptr, 0), gwFlagErr)
+        << "pixels under a drawing context must not move";
+    EXPECT_EQ(QDError(), paramErr);
+    DisposeGWorld(gw);
+    // Under AddressSanitizer, a write into the freed pixels would fail this test.
+    CGImageRef image = ImageOf(4, 4, Opaque);
+    CGContextDrawImage(c, CGRectMake(0, 0, 4, 4), image);
+    CGContextClearRect(c, CGRectMake(0, 0, 4, 4));
+    EXPECT_EQ(CGBitmapContextCreateImage(c), nullptr);
+    EXPECT_EQ(CGBitmapContextGetData(c), nullptr);
+    CGContextRelease(c);
+    CGImageRelease(image);
+}
+
 } // namespace

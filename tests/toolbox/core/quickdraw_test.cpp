@@ -234,6 +234,22 @@ TEST_F(GWorldTest, DisposeHookIsCalledOnceBeforeTheFree) {
     EXPECT_EQ(log.seen, (Pixel{1, 2, 3, 4}));
 }
 
+TEST_F(GWorldTest, HookThatDisposesAgainIsHarmless) {
+    Rect bounds = R(0, 0, 2, 2);
+    GWorldPtr gw = nullptr;
+    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    int calls = 0;
+    QDSetGWorldDisposeHook(
+        gw,
+        [](GWorldPtr world, void* refCon) {
+            ++*static_cast<int*>(refCon);
+            DisposeGWorld(world); // e.g. a host that frees "its" frame from the hook
+        },
+        &calls);
+    DisposeGWorld(gw);
+    EXPECT_EQ(calls, 1);
+}
+
 TEST_F(GWorldTest, PortRefConIsKept) {
     GWorldPtr gw = Make(1, 1);
     int marker = 0;
