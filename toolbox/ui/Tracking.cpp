@@ -1,0 +1,156 @@
+// Tracking.cpp - the blocking mouse tracking that custom controls run inside a click.
+//
+// Owns: the one tracking session (a click is being tracked) and the mouse reports it has
+// caught but not yet handed out.
+// Promises: while a session is open, every mouse move and the button release anywhere in
+// the application are taken from Qt's delivery (they belong to the click) and handed out in
+// order by TrackMouseLocation, in the session window's coordinates. A session ends at the
+// release; a window that goes away during it ends it too.
+#include "UIPrivate.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QMouseEvent>
+
+#include <deque>
+#include <memory>
+
+namespace toolbox::ui {
+
+struct TrackingSession : QObject {
+    WindowRef window = nullptr;
+    Point last{};
+    bool released = false;
+    struct Report {
+        MouseTrackingResult what;
+        Point where;
+        UInt32 modifiers;
+    };
+    std::deque<Report> reports;
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (released) {
+            return false;
+        }
+        if (event->type() != QEvent::MouseMove && event->type() != QEvent::MouseButtonRelease) {
+            return false;
+        }
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (event->type() == QEvent::MouseMove && !(mouse->buttons() & Qt::LeftButton)) {
+            return false; // a hover, not a drag
+        }
+        if (event->type() == QEvent::MouseButtonRelease && mouse->button() != Qt::LeftButton) {
+            return false;
+        }
+        if (!isLiveWindow(window)) {
+            return false;
+        }
+        const Point where = windowPointFromGlobal(window, mouse->globalPosition());
+        const UInt32 mods = modifiersFromQt(mouse->modifiers());
+        if (event->type() == QEvent::MouseButtonRelease) {
+            reports.push_back({kMouseTrackingMouseUp, where, mods});
+            released = true;
+        } else {
+            reports.push_back({kMouseTrackingMouseDragged, where, mods});
+        }
+        return true; // the click's own: no widget sees it
+    }
+};
+
+namespace {
+std::unique_ptr<TrackingSession> gSession;
+}
+
+void beginTracking(WindowRef w, Point start) {
+    endTracking();
+    gSession = std::make_unique<TrackingSession>();
+    gSession->window = w;
+    gSession->last = start;
+    QCoreApplication::instance()->installEventFilter(gSession.get());
+}
+
+void endTracking() {
+    if (gSession != nullptr) {
+        QCoreApplication::instance()->removeEventFilter(gSession.get());
+        gSession.reset();
+    }
+}
+
+bool trackingActive() {
+    return gSession != nullptr;
+}
+
+} // namespace toolbox::ui
+
+using namespace toolbox::ui;
+
+OSStatus TrackMouseLocationWithOptions(GrafPtr inPort, OptionBits, EventTime inTimeout,
+                                       Point* outPt, UInt32* outModifiers,
+                                       MouseTrackingResult* outResult) {
+    if (outPt == nullptr || outResult == nullptr) {
+        return paramErr;
+    }
+    TrackingSession* s = gSession.get();
+    if (s == nullptr || !isLiveWindow(s->window)) {
+        // No click in progress: the button is up.
+        *outPt = s != nullptr ? s->last : Point{0, 0};
+        *outResult = kMouseTrackingMouseUp;
+        if (outModifiers != nullptr) {
+            *outModifiers = currentModifiers();
+        }
+        return noErr;
+    }
+    QDeadlineTimer deadline = inTimeout < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                            : QDeadlineTimer(qint64(inTimeout * 1000.0));
+    while (s->reports.empty()) {
+        if (s->released || !isLiveWindow(s->window)) {
+            *outPt = s->last;
+            *outResult = kMouseTrackingMouseUp;
+            return noErr;
+        }
+        if (deadline.hasExpired()) {
+            *outPt = s->last;
+            *outResult = kMouseTrackingTimedOut;
+            return noErr;
+        }
+        const qint64 wait =
+            deadline.isForever() ? 50 : std::min<qint64>(50, deadline.remainingTime());
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                        int(std::max<qint64>(1, wait)));
+        s = gSession.get();
+        if (s == nullptr) { // the session was ended from inside the loop
+            *outPt = Point{0, 0};
+            *outResult = kMouseTrackingMouseUp;
+            return noErr;
+        }
+    }
+    const auto report = s->reports.front();
+    s->reports.pop_front();
+    s->last = report.where;
+    setCurrentModifiers(report.modifiers);
+    // Positions are asked for in the port's coordinates; a window's port has the window's.
+    Point where = report.where;
+    WindowRef portWindow = GetWindowFromPort(inPort);
+    if (portWindow != nullptr && portWindow != s->window) {
+        const QPoint global = globalFromWindowPoint(s->window, where);
+        where = windowPointFromGlobal(portWindow, QPointF(global));
+    }
+    *outPt = where;
+    *outResult = report.what;
+    if (outModifiers != nullptr) {
+        *outModifiers = report.modifiers;
+    }
+    // Whatever was drawn for the last report is shown before waiting for the next one.
+    flushWindow(s->window);
+    return noErr;
+}
+
+OSStatus TrackMouseLocation(GrafPtr inPort, Point* outPt, MouseTrackingResult* outResult) {
+    if (inPort == nullptr) {
+        GetPort(&inPort);
+    }
+    return TrackMouseLocationWithOptions(inPort, 0, kEventDurationForever, outPt, nullptr,
+                                         outResult);
+}
