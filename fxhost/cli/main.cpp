@@ -9,6 +9,10 @@
 #include "pluginbundle.h"
 #include "render.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -283,6 +287,8 @@ int main(int argc, char** argv) {
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // FFmpeg's own chatter would bury the one line fxhost prints for a failure.
+    av_log_set_level(std::getenv("FXHOST_FFMPEG_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
 
     const std::string command = argc > 1 ? argv[1] : "";
     try {

@@ -44,14 +44,14 @@ std::unique_ptr<FFmpegAudioSource> FFmpegAudioSource::Open(const std::filesystem
                         "input '" + name + "' is not a readable media file: " + AvError(r));
     }
     const int video = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    const AVCodec* codec = nullptr;
     s->stream_ =
-        av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, video >= 0 ? video : -1, &codec, 0);
-    if (s->stream_ == AVERROR_STREAM_NOT_FOUND) {
+        av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, video >= 0 ? video : -1, nullptr, 0);
+    if (s->stream_ < 0) {
         return nullptr;
     }
-    AVStream* st = raw->streams[std::max(s->stream_, 0)];
-    if (s->stream_ < 0 || !codec) {
+    AVStream* st = raw->streams[s->stream_];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec) {
         throw HostError(ErrorKind::Input, "cannot decode the audio of '" + name +
                                               "': no decoder for codec '" +
                                               avcodec_get_name(st->codecpar->codec_id) + "'");

@@ -249,13 +249,13 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     if (r < 0) {
         InputFail("input '" + name + "' is not a readable media file: " + AvError(r));
     }
-    const AVCodec* codec = nullptr;
-    d.stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (d.stream == AVERROR_STREAM_NOT_FOUND) {
+    d.stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (d.stream < 0) {
         InputFail("input '" + name + "' has no video stream");
     }
     AVStream* st = raw->streams[d.stream];
-    if (d.stream < 0 || !codec) {
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec) {
         InputFail("cannot decode the video of '" + name + "': no decoder for codec '" +
                   avcodec_get_name(st->codecpar->codec_id) + "'");
     }

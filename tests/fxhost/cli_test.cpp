@@ -1,0 +1,598 @@
+// Tests of the fxhost program and its media layer, end to end on clips generated here
+// with the ffmpeg command. Reference frames are computed in the test from the input's own
+// formula and the effect's formulas (inversion for InvertTest, the mosaic for Tessera, the
+// fade blend), never by calling the plug-in.
+#include "audiosource.h"
+#include "hosterror.h"
+#include "videosource.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kProgram = FXHOST_PROGRAM;
+const fs::path kBundles = FXHOST_TEST_BUNDLE_DIR;
+const fs::path kInvert = kBundles / "InvertTest.bundle";
+const fs::path kTessera = TESSERA_BUNDLE;
+
+constexpr int kW = 97, kH = 61, kFrames = 40, kRate = 25, kSampleRate = 48000, kChannels = 2;
+constexpr int kSamplesPerFrame = kSampleRate / kRate;
+
+// The input clip's picture: bytes A, R, G, B of pixel (x, y) of frame i.
+std::array<std::uint8_t, 4> InputPixel(int x, int y, int i) {
+    return {255, std::uint8_t((x * 7 + i * 5) & 255), std::uint8_t((y * 11 + x * 3) & 255),
+            std::uint8_t((x * y + i * 13) & 255)};
+}
+// The input clip's sound: sample n of channel c.
+std::int16_t InputSample(std::int64_t n, int c) {
+    return std::int16_t(8000.0 * std::sin(double(n) * (c ? 0.031 : 0.017)) + (n % 7) * 3);
+}
+
+struct Result {
+    int status;
+    std::string err;
+};
+
+struct Clips {
+    Clips() = default;
+    Clips(Clips&&) = default;
+    ~Clips() {
+        if (!dir.empty()) {
+            std::error_code ec;
+            fs::remove_all(dir, ec);
+        }
+    }
+    fs::path dir;
+    fs::path rgb;      // kW x kH, kFrames frames, FFV1 BGRA + PCM, in .mkv
+    fs::path yuv;      // odd-sized H.264 + AAC in .mp4
+    fs::path silentAv; // audio only
+};
+
+std::string Quote(const fs::path& p) {
+    return "'" + p.string() + "'";
+}
+
+int Shell(const std::string& cmd) {
+    const int st = std::system(cmd.c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+const Clips& TheClips() {
+    static Clips c = [] {
+        Clips k;
+        char tmpl[] = "/tmp/fxhost-cli-XXXXXX";
+        k.dir = mkdtemp(tmpl);
+        std::string video, audio;
+        for (int i = 0; i < kFrames; ++i) {
+            for (int y = 0; y < kH; ++y) {
+                for (int x = 0; x < kW; ++x) {
+                    const auto p = InputPixel(x, y, i);
+                    video += char(p[3]); // bgra
+                    video += char(p[2]);
+                    video += char(p[1]);
+                    video += char(p[0]);
+                }
+            }
+        }
+        for (std::int64_t n = 0; n < std::int64_t(kFrames) * kSamplesPerFrame; ++n) {
+            for (int ch = 0; ch < kChannels; ++ch) {
+                const std::int16_t s = InputSample(n, ch);
+                audio += char(s & 0xFF);
+                audio += char((s >> 8) & 0xFF);
+            }
+        }
+        std::ofstream(k.dir / "v.raw", std::ios::binary) << video;
+        std::ofstream(k.dir / "a.raw", std::ios::binary) << audio;
+        k.rgb = k.dir / "rgb.mkv";
+        k.yuv = k.dir / "odd.mp4";
+        k.silentAv = k.dir / "audio.wav";
+        const std::string ff = "ffmpeg -nostdin -v error -y ";
+        EXPECT_EQ(Shell(ff + "-f rawvideo -pix_fmt bgra -s " + std::to_string(kW) + "x" +
+                        std::to_string(kH) + " -r " + std::to_string(kRate) + " -i " +
+                        Quote(k.dir / "v.raw") + " -f s16le -ar 48000 -ac 2 -i " +
+                        Quote(k.dir / "a.raw") + " -c:v ffv1 -pix_fmt bgra -c:a pcm_s16le " +
+                        Quote(k.rgb)),
+                  0);
+        EXPECT_EQ(Shell(ff +
+                        "-f lavfi -i testsrc=s=101x75:r=30:d=3 -f lavfi -i "
+                        "sine=f=300:r=44100:d=3 -c:v libx264 -pix_fmt yuv444p -c:a aac " +
+                        Quote(k.yuv)),
+                  0);
+        EXPECT_EQ(Shell(ff + "-f lavfi -i sine=d=1 " + Quote(k.silentAv)), 0);
+        return k;
+    }();
+    return c;
+}
+
+Result Fxhost(const std::string& args, const std::string& env = "",
+              const fs::path& stdoutTo = "/dev/null") {
+    const fs::path err = TheClips().dir / "stderr.txt";
+    const std::string cmd =
+        env + " " + Quote(kProgram) + " " + args + " >" + Quote(stdoutTo) + " 2>" + Quote(err);
+    const int status = Shell(cmd);
+    return {status, Slurp(err)};
+}
+
+// Decoded output: frames as A, R, G, B bytes and the sound as interleaved s16.
+std::vector<std::uint8_t> DecodeVideo(const fs::path& file, int w, int h) {
+    const fs::path raw = file.string() + ".argb";
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
+                    " -map 0:v -f rawvideo -pix_fmt argb " + Quote(raw)),
+              0);
+    std::string s = Slurp(raw);
+    EXPECT_EQ(s.size() % (std::size_t(w) * h * 4), 0u);
+    return std::vector<std::uint8_t>(s.begin(), s.end());
+}
+std::vector<std::int16_t> DecodeAudio(const fs::path& file) {
+    const fs::path raw = file.string() + ".pcm";
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) + " -map 0:a -f s16le -ac 2 " +
+                    Quote(raw)),
+              0);
+    const std::string s = Slurp(raw);
+    std::vector<std::int16_t> out(s.size() / 2);
+    std::memcpy(out.data(), s.data(), out.size() * 2);
+    return out;
+}
+
+int Blend(int src, int dst, int op) {
+    return (src * op + dst * (255 - op) + 127) / 255;
+}
+
+// Opacity of the untouched frame laid back over frame i (-1: no fade), for fades fi/fo
+// already limited to the clip.
+int FadeOpacity(int i, int n, int fi, int fo) {
+    if (!((fi > 0 || fo != 0) && (i < fi || i > n - fo))) {
+        return -1;
+    }
+    const double percent = i < fi ? double(i) / fi : double(n - i) / fo;
+    return int(255.0 * (1.0 - percent));
+}
+
+// Counts pixels of output frame k (input frame `first + k`) that differ from `effect`
+// faded with the clip's fades.
+template <class Effect>
+int Mismatches(const std::vector<std::uint8_t>& out, int k, int first, int n, int fi, int fo,
+               Effect effect) {
+    const int op = FadeOpacity(k, n, fi, fo);
+    int bad = 0;
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            const auto src = InputPixel(x, y, first + k);
+            const auto fx = effect(x, y, first + k);
+            const std::uint8_t* got = &out[((std::size_t(k) * kH + y) * kW + x) * 4];
+            for (int c = 0; c < 4; ++c) {
+                const int want = op < 0 ? fx[c] : Blend(src[c], fx[c], op);
+                bad += got[c] != want;
+            }
+        }
+    }
+    return bad;
+}
+
+std::array<std::uint8_t, 4> Inverted(int x, int y, int i) {
+    auto p = InputPixel(x, y, i);
+    return {p[0], std::uint8_t(255 - p[1]), std::uint8_t(255 - p[2]), std::uint8_t(255 - p[3])};
+}
+
+std::vector<fs::path> Leftovers(const fs::path& dir) {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.path().filename().string().find(".part-") != std::string::npos) {
+            found.push_back(e.path());
+        }
+    }
+    return found;
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    fs::path out;
+    void SetUp() override {
+        char tmpl[] = "/tmp/fxhost-out-XXXXXX";
+        out = mkdtemp(tmpl);
+    }
+    void TearDown() override { fs::remove_all(out); }
+};
+
+} // namespace
+
+// --- rendering ---------------------------------------------------------------------------
+
+TEST_F(Cli, LosslessRenderGivesEveryFrameExactlyAndAudioSampleExact) {
+    const fs::path o = out / "inv.mkv";
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
+                            " --lossless --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "nothing on a pipe without --progress: " << r.err;
+    const auto v = DecodeVideo(o, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(kFrames) * kW * kH * 4);
+    for (int k = 0; k < kFrames; ++k) {
+        EXPECT_EQ(Mismatches(v, k, 0, kFrames, 0, 0, Inverted), 0) << "frame " << k;
+    }
+    const auto a = DecodeAudio(o);
+    ASSERT_EQ(a.size(), std::size_t(kFrames) * kSamplesPerFrame * kChannels);
+    int wrong = 0;
+    for (std::size_t n = 0; n < a.size(); ++n) {
+        wrong += a[n] != InputSample(std::int64_t(n / 2), int(n % 2));
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, FadesShowAtBothEnds) {
+    const fs::path o = out / "fade.mkv";
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
+                            " --lossless --fade-in 6 --fade-out 5 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(o, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(kFrames) * kW * kH * 4);
+    for (int k = 0; k < kFrames; ++k) {
+        EXPECT_EQ(Mismatches(v, k, 0, kFrames, 6, 5, Inverted), 0) << "frame " << k;
+    }
+    // Frame 0 is the untouched source.
+    EXPECT_EQ(v[1], InputPixel(0, 0, 0)[1]);
+}
+
+TEST_F(Cli, ProxyRenderingIsSilent) {
+    const fs::path o = out / "proxy.mkv";
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
+                            " --lossless --proxy --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto a = DecodeAudio(o);
+    ASSERT_EQ(a.size(), std::size_t(kFrames) * kSamplesPerFrame * kChannels);
+    EXPECT_TRUE(std::all_of(a.begin(), a.end(), [](std::int16_t s) { return s == 0; }));
+}
+
+TEST_F(Cli, PartOfTheClipSeeksAndKeepsSoundInStep) {
+    const fs::path o = out / "part.mkv";
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
+                            " --lossless --frames 23:9 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(o, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(9) * kW * kH * 4);
+    for (int k = 0; k < 9; ++k) {
+        EXPECT_EQ(Mismatches(v, k, 23, 9, 0, 0, Inverted), 0) << "frame " << k;
+    }
+    const auto a = DecodeAudio(o);
+    ASSERT_EQ(a.size(), std::size_t(9) * kSamplesPerFrame * kChannels);
+    int wrong = 0;
+    for (std::size_t n = 0; n < a.size(); ++n) {
+        wrong += a[n] != InputSample(std::int64_t(n / 2) + 23 * kSamplesPerFrame, int(n % 2));
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
+    const fs::path o = out / "odd.mp4";
+    Result r = Fxhost("render " + Quote(TheClips().yuv) + " -o " + Quote(o) + " --plugin " +
+                      Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams v -count_frames -show_entries "
+                    "stream=width,height,nb_read_frames -of csv=p=0 " +
+                    Quote(o) + " | grep -qx '101,75,90'"),
+              0);
+    EXPECT_EQ(
+        Shell("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 " +
+              Quote(o) + " | grep -qx aac"),
+        0);
+    const fs::path small = out / "small.mkv";
+    r = Fxhost("render " + Quote(TheClips().yuv) + " -o " + Quote(small) +
+               " --size 64x36 --proxy --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(
+        Shell("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 " +
+              Quote(small) + " | grep -qx '64,36'"),
+        0);
+}
+
+TEST_F(Cli, BuiltInClipRendersWithoutInput) {
+    const fs::path o = out / "demo.mp4";
+    const Result r = Fxhost("render -o " + Quote(o) + " --frames 0:15 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
+                    Quote(o) + " | tr '\\n' ' ' | grep -q 'h264,1280,720 aac'"),
+              0);
+}
+
+TEST_F(Cli, ProgressOnlyWhenAskedOnAPipeAndNeverWhenQuiet) {
+    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "p.mkv") +
+                      " --frames 0:5 --progress --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("frame 5/5"), std::string::npos) << r.err;
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "q.mkv") +
+               " --frames 0:5 --progress --quiet --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(Cli, ExistingOutputIsKeptUnlessReplaced) {
+    const fs::path o = out / "keep.mkv";
+    std::ofstream(o) << "precious";
+    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " --plugin " +
+                      Quote(kInvert));
+    EXPECT_EQ(r.status, 6);
+    EXPECT_NE(r.err.find("exists"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(o), "precious");
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
+               " -y --frames 0:3 --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(Slurp(o), "precious");
+}
+
+TEST_F(Cli, ThumbnailIsThePlaceholderFrame) {
+    const fs::path png = out / "thumb.png";
+    const Result r = Fxhost("thumbnail " + Quote(TheClips().rgb) + " -o " + Quote(png) +
+                            " --frame 7 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(png, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(kW) * kH * 4);
+    EXPECT_EQ(Mismatches(v, 0, 7, 1, 0, 0, Inverted), 0);
+}
+
+TEST_F(Cli, InfoDescribesThePlugin) {
+    Result r = Fxhost("info --json --plugin " + Quote(kInvert), "", out / "info.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string json = Slurp(out / "info.json");
+    EXPECT_NE(json.find("\"label\": \"Strength\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"buttonTitle\": \"Invert settings\""), std::string::npos);
+    EXPECT_NE(json.find("\"type\": 105"), std::string::npos);
+    EXPECT_NE(json.find("\"group\": \"Host tests\""), std::string::npos);
+    r = Fxhost("info", "FXHOST_PLUGIN_PATH=" + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(Cli, HelpVersionAndConfigure) {
+    for (const char* c : {"render", "info", "thumbnail", "configure"}) {
+        EXPECT_EQ(Fxhost(std::string(c) + " --help").status, 0) << c;
+    }
+    EXPECT_EQ(Fxhost("--help").status, 0);
+    EXPECT_EQ(Fxhost("--version").status, 0);
+    const Result r = Fxhost("configure " + Quote(TheClips().rgb) + " --frame 3");
+    EXPECT_EQ(r.status, 7);
+    EXPECT_NE(r.err.find("not available yet"), std::string::npos);
+    EXPECT_EQ(Fxhost("render --bogus -o x.mp4").status, 2);
+    EXPECT_EQ(Fxhost("frobnicate").status, 2);
+}
+
+// --- failures ----------------------------------------------------------------------------
+
+TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
+    const fs::path garbage = out / "garbage.mp4";
+    {
+        std::mt19937 rng(7);
+        std::ofstream f(garbage, std::ios::binary);
+        for (int i = 0; i < 200000; ++i) {
+            f.put(char(rng()));
+        }
+    }
+    const fs::path truncated = out / "trunc.mp4";
+    // H.264 with its index at the end: cut in half, the file has no index.
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=96x64:d=2 -c:v libx264 " +
+                    Quote(out / "whole.mp4")),
+              0);
+    {
+        const std::string whole = Slurp(out / "whole.mp4");
+        std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
+    }
+    const fs::path weird = out / "weird.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 " +
+                    Quote(out / "m4.mkv")),
+              0);
+    {
+        std::string bytes = Slurp(out / "m4.mkv");
+        const auto at = bytes.find("V_MPEG4/ISO/ASP");
+        ASSERT_NE(at, std::string::npos);
+        bytes.replace(at, 15, "V_QQQQQ/ISO/ASP");
+        std::ofstream(weird, std::ios::binary) << bytes;
+    }
+    const fs::path big = out / "big.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i color=s=40000x2:d=0.04 -frames:v 1 "
+                    "-c:v ffv1 " +
+                    Quote(big)),
+              0);
+    const struct {
+        fs::path input;
+        const char* says;
+    } cases[] = {{out / "missing.mkv", "does not exist"},
+                 {out, "is a directory"},
+                 {garbage, "not a readable media file"},
+                 {truncated, "not a readable media file"},
+                 {TheClips().silentAv, "no video stream"},
+                 {weird, "no decoder for codec"},
+                 {big, "16-bit"}};
+    for (const auto& c : cases) {
+        const fs::path o = out / "never.mkv";
+        const Result r =
+            Fxhost("render " + Quote(c.input) + " -o " + Quote(o) + " --plugin " + Quote(kInvert));
+        EXPECT_EQ(r.status, 3) << c.input << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(o));
+    }
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, TruncatedMatroskaRendersWhatIsThereOrFailsCleanly) {
+    const std::string whole = Slurp(TheClips().rgb);
+    const fs::path cut = out / "cut.mkv";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
+    const fs::path o = out / "cut-out.mkv";
+    const Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
+                            Quote(kInvert));
+    EXPECT_TRUE(r.status == 0 || r.status == 3) << r.status << ": " << r.err;
+    if (r.status == 0) {
+        const auto v = DecodeVideo(o, kW, kH);
+        const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
+        EXPECT_GT(frames, 0);
+        EXPECT_LT(frames, kFrames);
+        for (int k = 0; k < frames; ++k) {
+            EXPECT_EQ(Mismatches(v, k, 0, frames, 0, 0, Inverted), 0) << "frame " << k;
+        }
+    } else {
+        EXPECT_FALSE(fs::exists(o));
+    }
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, BundleFailuresExitFour) {
+    fs::copy(kInvert, out / "Bare.bundle", fs::copy_options::recursive);
+    fs::remove(out / "Bare.bundle/Contents/Info.plist");
+    const struct {
+        fs::path bundle;
+        const char* says;
+    } cases[] = {{out / "None.bundle", "does not exist"},
+                 {out / "Bare.bundle", "no Contents/Info.plist"},
+                 {kBundles / "NoMain.bundle", "exports no 'main'"}};
+    for (const auto& c : cases) {
+        const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
+                                " --plugin " + Quote(c.bundle));
+        EXPECT_EQ(r.status, 4) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(Fxhost("info --plugin " + Quote(c.bundle)).status, 4);
+    }
+    // Without --plugin or $FXHOST_PLUGIN_PATH: the bundle next to the program.
+    const fs::path lonely = out / "bin";
+    fs::create_directories(lonely);
+    fs::copy(kProgram, lonely / "fxhost");
+    fs::create_directories(out / "lib");
+    for (const auto& e : fs::directory_iterator(kProgram.parent_path().parent_path() / "lib")) {
+        fs::copy(e.path(), out / "lib" / e.path().filename());
+    }
+    const int st = Shell("env -u FXHOST_PLUGIN_PATH " + Quote(lonely / "fxhost") +
+                         " info >/dev/null 2>" + Quote(out / "e.txt"));
+    EXPECT_EQ(st, 4);
+    EXPECT_NE(Slurp(out / "e.txt").find((lonely / "Tessera.bundle").string()), std::string::npos);
+}
+
+TEST_F(Cli, PluginResultCodeIsNamedAndNoOutputIsLeft) {
+    const fs::path o = out / "fail.mkv";
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " --plugin " +
+                                Quote(kInvert),
+                            "INVERT_TEST_FAIL_FRAME=3");
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("kPluginFailed (6)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("frame 3"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(o));
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, OutputFailuresExitSix) {
+    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o /nonexistent-dir/x.mkv --plugin " +
+                      Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_NE(r.err.find("/nonexistent-dir/x.mkv"), std::string::npos) << r.err;
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
+               " --codec no-such-codec --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mp4") +
+               " --lossless --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.nosuchformat") +
+               " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST_F(Cli, InterruptLeavesNoOutput) {
+    const fs::path o = out / "long.mp4";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stderr);
+        execl(kProgram.c_str(), "fxhost", "render", "-o", o.c_str(), "--plugin", kInvert.c_str(),
+              nullptr);
+        _exit(127);
+    }
+    // Wait until the temporary file exists, so the interrupt lands mid-render.
+    for (int i = 0; i < 200 && Leftovers(out).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGINT);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 130);
+    EXPECT_FALSE(fs::exists(o));
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+// --- the media layer on its own ----------------------------------------------------------
+
+TEST(FFmpegFrameSource, RandomAccessGivesTheRightFrames) {
+    fxhost::media::FFmpegFrameSource src(TheClips().rgb);
+    EXPECT_EQ(src.width(), kW);
+    EXPECT_EQ(src.height(), kH);
+    EXPECT_EQ(src.frameCount(), kFrames);
+    std::vector<std::uint8_t> buf(std::size_t(kW) * kH * 4);
+    const fxhost::PixelTarget t{buf.data(), kW * 4, kW, kH};
+    for (int index : {0, 1, 30, 5, 6, 6, 39, 0, 17, 18, 2}) {
+        ASSERT_TRUE(src.fetch(index, t, fxhost::ScaleQuality::High)) << src.lastError();
+        int bad = 0;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const auto p = InputPixel(x, y, index);
+                bad += !std::equal(p.begin(), p.end(), &buf[(std::size_t(y) * kW + x) * 4]);
+            }
+        }
+        EXPECT_EQ(bad, 0) << "frame " << index;
+    }
+    EXPECT_FALSE(src.fetch(kFrames, t, fxhost::ScaleQuality::High));
+}
+
+TEST(FFmpegFrameSource, ScalesToTheRequestedSizeAtEitherQuality) {
+    fxhost::media::FFmpegFrameSource src(TheClips().yuv);
+    for (auto q : {fxhost::ScaleQuality::Low, fxhost::ScaleQuality::High}) {
+        std::vector<std::uint8_t> buf(50 * 30 * 4 + 30 * 8, 0);
+        const fxhost::PixelTarget t{buf.data(), 50 * 4 + 8, 50, 30};
+        ASSERT_TRUE(src.fetch(10, t, q));
+        for (int y = 0; y < 30; ++y) {
+            EXPECT_EQ(buf[std::size_t(y) * t.rowBytes], 255) << "alpha";
+            EXPECT_EQ(buf[std::size_t(y) * t.rowBytes + 200], 0) << "padding untouched";
+        }
+    }
+}
+
+TEST(FFmpegAudioSource, ReadsContiguouslyWithSilenceAfterTheEnd) {
+    auto a = fxhost::media::FFmpegAudioSource::Open(TheClips().rgb, 0.0);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->sampleRate(), kSampleRate);
+    EXPECT_EQ(a->channels(), 2);
+    std::vector<float> l(1000), r(1000);
+    float* planes[2] = {l.data(), r.data()};
+    std::int64_t pos = 0;
+    int wrong = 0;
+    for (int chunk : {1000, 7, 333, 1000}) {
+        a->read(pos, chunk, planes);
+        for (int i = 0; i < chunk; ++i) {
+            wrong += std::lrint(l[i] * 32768) != InputSample(pos + i, 0);
+            wrong += std::lrint(r[i] * 32768) != InputSample(pos + i, 1);
+        }
+        pos += chunk;
+    }
+    EXPECT_EQ(wrong, 0);
+    a->read(std::int64_t(kFrames) * kSamplesPerFrame, 500, planes);
+    EXPECT_TRUE(std::all_of(l.begin(), l.begin() + 500, [](float s) { return s == 0; }));
+}
