@@ -596,3 +596,147 @@ TEST(FFmpegAudioSource, ReadsContiguouslyWithSilenceAfterTheEnd) {
     a->read(std::int64_t(kFrames) * kSamplesPerFrame, 500, planes);
     EXPECT_TRUE(std::all_of(l.begin(), l.begin() + 500, [](float s) { return s == 0; }));
 }
+
+// --- the Tessera bundle ------------------------------------------------------------------
+
+namespace {
+
+constexpr int kTW = 320, kTH = 240, kTFrames = 12;
+
+// Tessera's default configuration: the whole frame, blocks of 10/1000 of the frame's
+// width and height, no opacity step. Each block (anchored at the top-left corner) takes
+// the integer average of its pixels' red, green and blue and the alpha of its last pixel.
+std::vector<std::uint8_t> MosaicOf(int i) {
+    const int bw = std::max(1, int(double(kTW) / 1000.0 * 10));
+    const int bh = std::max(1, int(double(kTH) / 1000.0 * 10));
+    std::vector<std::uint8_t> img(std::size_t(kTW) * kTH * 4);
+    for (int row = 0; row < kTH; row += bh) {
+        for (int col = 0; col < kTW; col += bw) {
+            long sum[3] = {0, 0, 0}, n = 0;
+            std::uint8_t alpha = 0;
+            for (int y = row; y < std::min(row + bh, kTH); ++y) {
+                for (int x = col; x < std::min(col + bw, kTW); ++x) {
+                    const auto p = InputPixel(x, y, i);
+                    sum[0] += p[1];
+                    sum[1] += p[2];
+                    sum[2] += p[3];
+                    alpha = p[0];
+                    ++n;
+                }
+            }
+            for (int y = row; y < std::min(row + bh, kTH); ++y) {
+                for (int x = col; x < std::min(col + bw, kTW); ++x) {
+                    std::uint8_t* px = &img[(std::size_t(y) * kTW + x) * 4];
+                    px[0] = alpha;
+                    px[1] = std::uint8_t(sum[0] / n);
+                    px[2] = std::uint8_t(sum[1] / n);
+                    px[3] = std::uint8_t(sum[2] / n);
+                }
+            }
+        }
+    }
+    return img;
+}
+
+class Tessera : public Cli {
+  protected:
+    fs::path clip, config;
+    void SetUp() override {
+        if (!fs::exists(kTessera / "Contents/Info.plist")) {
+            GTEST_SKIP() << "Tessera.bundle is not built";
+        }
+        Cli::SetUp();
+        config = out / "config";
+        fs::create_directories(config);
+        clip = out / "tessera-in.mkv";
+        std::string video;
+        for (int i = 0; i < kTFrames; ++i) {
+            for (int y = 0; y < kTH; ++y) {
+                for (int x = 0; x < kTW; ++x) {
+                    const auto p = InputPixel(x, y, i);
+                    video += {char(p[3]), char(p[2]), char(p[1]), char(p[0])};
+                }
+            }
+        }
+        std::ofstream(out / "t.raw", std::ios::binary) << video;
+        ASSERT_EQ(
+            Shell("ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s 320x240 -r 25 -i " +
+                  Quote(out / "t.raw") +
+                  " -f lavfi -i sine=f=500:r=48000:d=0.48 -c:v ffv1 "
+                  "-pix_fmt bgra -c:a pcm_s16le " +
+                  Quote(clip)),
+            0);
+    }
+    std::string Env() const { return "XDG_CONFIG_HOME=" + Quote(config); }
+    int Compare(const std::vector<std::uint8_t>& v, int fi, int fo) {
+        int bad = 0;
+        for (int k = 0; k < kTFrames; ++k) {
+            const auto mosaic = MosaicOf(k);
+            const int op = FadeOpacity(k, kTFrames, fi, fo);
+            for (std::size_t p = 0; p < mosaic.size(); ++p) {
+                const std::size_t y = p / 4 / kTW, x = p / 4 % kTW;
+                const int src = InputPixel(int(x), int(y), k)[p % 4];
+                const int want = op < 0 ? mosaic[p] : Blend(src, mosaic[p], op);
+                bad += v[std::size_t(k) * mosaic.size() + p] != want;
+            }
+        }
+        return bad;
+    }
+};
+
+} // namespace
+
+TEST_F(Tessera, LosslessRenderMatchesTheMosaicAndFades) {
+    const fs::path o = out / "mosaic.mkv";
+    Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) + " --lossless --plugin " +
+                          Quote(kTessera),
+                      Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto v = DecodeVideo(o, kTW, kTH);
+    ASSERT_EQ(v.size(), std::size_t(kTFrames) * kTW * kTH * 4);
+    EXPECT_EQ(Compare(v, 0, 0), 0);
+
+    const fs::path faded = out / "faded.mkv";
+    r = Fxhost("render " + Quote(clip) + " -o " + Quote(faded) +
+                   " --lossless --fade-in 4 --fade-out 3 --sliders 0.1,0.9,0.3 --plugin " +
+                   Quote(kTessera),
+               Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    v = DecodeVideo(faded, kTW, kTH);
+    ASSERT_EQ(v.size(), std::size_t(kTFrames) * kTW * kTH * 4);
+    EXPECT_EQ(Compare(v, 4, 3), 0) << "the host sliders do not change the rendering";
+}
+
+TEST_F(Tessera, SoundPassesThroughAndProxyIsSilent) {
+    const fs::path o = out / "sound.mkv";
+    Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) + " --lossless --plugin " +
+                          Quote(kTessera),
+                      Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto in = DecodeAudio(clip);
+    const auto a = DecodeAudio(o);
+    EXPECT_EQ(a, in);
+    const fs::path p = out / "proxy.mkv";
+    r = Fxhost("render " + Quote(clip) + " -o " + Quote(p) + " --lossless --proxy --plugin " +
+                   Quote(kTessera),
+               Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto silent = DecodeAudio(p);
+    EXPECT_EQ(silent.size(), in.size());
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](std::int16_t s) { return s == 0; }));
+}
+
+TEST_F(Tessera, InfoAndThumbnail) {
+    Result r = Fxhost("info --json --plugin " + Quote(kTessera), Env(), out / "info.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string json = Slurp(out / "info.json");
+    EXPECT_NE(json.find("\"identifier\": \"com.kelmar.vidkit.tessera\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"type\": 105"), std::string::npos);
+    const fs::path png = out / "t.png";
+    r = Fxhost("thumbnail " + Quote(clip) + " -o " + Quote(png) + " --plugin " + Quote(kTessera),
+               Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(png, kTW, kTH);
+    EXPECT_EQ(v, MosaicOf(0));
+}
