@@ -237,6 +237,12 @@ CGImageRef MakeImage(const UInt8* rows, size_t width, size_t height, size_t byte
     image->bytesPerRow = bytesPerRow;
     image->info = info;
     UInt8* out = image->argb.data();
+    if (layout.premultiplied && layout.a == 0 && layout.r == 1 && layout.g == 2 && layout.b == 3) {
+        for (size_t y = 0; y < height; ++y)
+            std::memcpy(out + y * width * 4, rows + y * bytesPerRow, width * 4);
+        gLiveImages.fetch_add(1);
+        return image;
+    }
     for (size_t y = 0; y < height; ++y) {
         const UInt8* in = rows + y * bytesPerRow;
         for (size_t x = 0; x < width; ++x, in += 4, out += 4) {
@@ -509,6 +515,22 @@ inline void BlendPixel(UInt8* d, const Layout& l, const UInt8 s[4], unsigned A) 
     }
 }
 
+// The same formula over a row whose bytes are in the canonical order, for the fast path.
+void BlendRowCanonical(UInt8* d, const UInt8* s, size_t count, unsigned A) {
+    for (size_t i = 0; i < count; ++i, s += 4, d += 4) {
+        if (A == 255 && s[0] == 255) {
+            std::memcpy(d, s, 4); // the formula reduces to the source exactly
+            continue;
+        }
+        const unsigned keep = 65025u - unsigned(s[0]) * A;
+        for (int ch = 0; ch < 4; ++ch) {
+            const unsigned v =
+                (unsigned(s[ch]) * A * 255u + unsigned(d[ch]) * keep + 32512u) / 65025u;
+            d[ch] = UInt8(std::min(255u, v));
+        }
+    }
+}
+
 unsigned GlobalAlpha(const CGContext* c) {
     const long a = std::lround(c->state.alpha * 255.0);
     return unsigned(std::clamp(a, 0L, 255L));
@@ -517,7 +539,8 @@ unsigned GlobalAlpha(const CGContext* c) {
 // Bilinear sample at (su, sv) in image pixel coordinates (pixel centres at integers).
 inline void Sample(const CGImage* img, double su, double sv, UInt8 out[4]) {
     double fx0 = std::floor(su), fy0 = std::floor(sv);
-    long wx = std::lround((su - fx0) * 256), wy = std::lround((sv - fy0) * 256);
+    // The fractions are in [0, 1): adding 0.5 and truncating rounds them.
+    long wx = long((su - fx0) * 256 + 0.5), wy = long((sv - fy0) * 256 + 0.5);
     long x0 = long(fx0), y0 = long(fy0);
     if (wx == 256)
         ++x0, wx = 0;
@@ -587,17 +610,15 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
         const long w = long(image->width), h = long(image->height);
         const long x0 = std::max<long>(c->clipL, dx), x1 = std::min<long>(c->clipR, dx + w);
         const long y0 = std::max<long>(c->clipT, dy), y1 = std::min<long>(c->clipB, dy + h);
+        const bool canonical = l.a == 0 && l.r == 1 && l.g == 2 && l.b == 3;
         for (long y = y0; y < y1; ++y) {
             const UInt8* s = &image->argb[size_t(((y - dy) * w + (x0 - dx)) * 4)];
             UInt8* d = c->data + size_t(y) * c->bytesPerRow + 4 * size_t(x0);
-            for (long x = x0; x < x1; ++x, s += 4, d += 4) {
-                if (A == 255 && s[0] == 255) {
-                    // The formula reduces to the source exactly.
-                    d[l.a] = 255, d[l.r] = s[1], d[l.g] = s[2], d[l.b] = s[3];
-                } else {
+            if (canonical)
+                BlendRowCanonical(d, s, size_t(x1 - x0), A);
+            else
+                for (long x = x0; x < x1; ++x, s += 4, d += 4)
                     BlendPixel(d, l, s, A);
-                }
-            }
         }
         return;
     }
