@@ -560,6 +560,19 @@ inline void Sample(const CGImage* img, double su, double sv, UInt8 out[4]) {
             UInt8((p00[ch] * w00 + p10[ch] * w10 + p01[ch] * w01 + p11[ch] * w11 + 32768u) >> 16);
 }
 
+// The same rectangle with a non-negative width and height: drawing never mirrors.
+CGRect Standardized(CGRect r) {
+    if (r.size.width < 0) {
+        r.origin.x += r.size.width;
+        r.size.width = -r.size.width;
+    }
+    if (r.size.height < 0) {
+        r.origin.y += r.size.height;
+        r.size.height = -r.size.height;
+    }
+    return r;
+}
+
 bool IsWhole(double v) {
     return std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e9;
 }
@@ -600,6 +613,7 @@ void CGContextClearRect(CGContextRef c, CGRect rect) {
 void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
     if (!c || !image || c->state.blendMode != kCGBlendModeNormal)
         return;
+    rect = Standardized(rect);
     const unsigned A = GlobalAlpha(c);
     if (A == 0)
         return; // every channel would come out as it was

@@ -20,6 +20,8 @@
 //       out_c = min(255, (S_c * A * 255 + D_c * (65025 - S_a * A) + 32512) / 65025)
 //   with integer division. Drawing at the image's own size with a translation-only CTM at
 //   whole pixels takes a fast path that gives exactly these bytes.
+// - A rectangle of negative width or height stands for its standardised equivalent (the
+//   image is not mirrored by it); mirroring is done with the CTM.
 // - Only kCGBlendModeNormal is drawn; in any other mode CGContextDrawImage draws nothing.
 // - CGContextClearRect writes 0 to all four bytes of the covered pixels; alpha does not
 //   apply.

@@ -414,6 +414,25 @@ TEST_F(DrawImageTest, ScaleCTMStretchesLikeALargerRect) {
     CGImageRelease(image);
 }
 
+TEST_F(DrawImageTest, NegativeSizesDoNotMirrorButTheCTMDoes) {
+    CGImageRef image = ImageOf(3, 2, Opaque);
+    Frame plain(3, 2), negative(3, 2), flipped(3, 2);
+    CGContextRef a = Context(plain), b = Context(negative), c = Context(flipped);
+    CGContextDrawImage(a, CGRectMake(0, 0, 3, 2), image);
+    CGContextDrawImage(b, CGRectMake(3, 2, -3, -2), image);
+    EXPECT_EQ(plain.bytes, negative.bytes);
+    CGContextTranslateCTM(c, 3, 0);
+    CGContextScaleCTM(c, -1, 1);
+    CGContextDrawImage(c, CGRectMake(0, 0, 3, 2), image);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            ASSERT_EQ(flipped.Get(x, y), Opaque(2 - x, y)) << x << "," << y;
+    CGContextRelease(a);
+    CGContextRelease(b);
+    CGContextRelease(c);
+    CGImageRelease(image);
+}
+
 TEST_F(DrawImageTest, NothingOutsideTheContextIsTouched) {
     // A context over the middle of a larger buffer: drawing far past its edges must not
     // reach the guard pixels around it.
