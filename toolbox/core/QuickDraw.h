@@ -7,7 +7,8 @@
 // Promises:
 // - Every port is a 32-bit offscreen buffer. A pixel is four bytes in memory order
 //   alpha, red, green, blue, on every processor. Pixel (x, y) of a bitmap lies at
-//   baseAddr + (y - bounds.top) * rowBytes + 4 * (x - bounds.left).
+//   baseAddr + (y - bounds.top) * rowBytes + 4 * (x - bounds.left). At the largest sizes
+//   y * rowBytes passes 2^31: form it in 64 bits (ptrdiff_t).
 // - NewGWorld keeps the bounds it is given (callers that want (0, 0) offset their rect
 //   first). Width and height must be 1..32767; depth 0 or 32. Row bytes are deliberately
 //   padded: 4 * width rounded up to 64, plus 64, so code that assumes 4 * width shows its
@@ -16,8 +17,9 @@
 //   same (GetPixelsState) so that lock/restore discipline can be tested.
 // - PixMap.rowBytes holds the plain byte count (no flag bits); use GetPixRowBytes.
 //   A PixMapHandle is only ever one from GetGWorldPixMap / GetPortPixMap.
-// - CopyBits supports srcCopy only (other modes draw nothing and set QDError() to
-//   paramErr). Equal sizes copy bytes exactly (memmove per row); different sizes scale by
+// - CopyBits supports srcCopy only (ditherCopy is the same at 32 bits; other modes draw
+//   nothing and set QDError() to paramErr). All four bytes, alpha included, are copied as
+//   they are. Equal sizes copy bytes exactly (memmove per row); different sizes scale by
 //   nearest neighbour, sampling each destination pixel's centre. The copy is clipped to
 //   both bitmaps' bounds and, when the destination is the current port's pixel map, to the
 //   current port's clip rectangle. Foreground and background colours never tint the copy.
