@@ -172,6 +172,36 @@ TEST_F(ImageTest, ImagesFromProvidersInOtherLayouts) {
     CGImageRelease(image);
 }
 
+TEST_F(ImageTest, ContextsWriteTheirOwnByteOrder) {
+    CGImageRef image = ImageOf(1, 1, [](int, int) { return Pixel{255, 10, 20, 30}; });
+    struct Case {
+        CGBitmapInfo info;
+        Pixel bytes;
+    } cases[] = {
+        {kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Big, {255, 10, 20, 30}},
+        {kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little, {30, 20, 10, 255}},
+        {kCGImageAlphaPremultipliedLast, {10, 20, 30, 255}},
+        {kCGImageAlphaPremultipliedLast | kCGBitmapByteOrder32Little, {255, 30, 20, 10}},
+    };
+    for (const Case& k : cases) {
+        Pixel out{};
+        CGContextRef c = CGBitmapContextCreate(out.data(), 1, 1, 8, 4, space_, k.info);
+        ASSERT_NE(c, nullptr);
+        CGContextDrawImage(c, CGRectMake(0, 0, 1, 1), image);
+        EXPECT_EQ(out, k.bytes) << "layout " << k.info;
+        // ...and an image made from it reads them back the same way.
+        CGImageRef back = CGBitmapContextCreateImage(c);
+        Frame check(1, 1);
+        CGContextRef d = Context(check);
+        CGContextDrawImage(d, CGRectMake(0, 0, 1, 1), back);
+        EXPECT_EQ(check.Get(0, 0), (Pixel{255, 10, 20, 30}));
+        CGContextRelease(d);
+        CGImageRelease(back);
+        CGContextRelease(c);
+    }
+    CGImageRelease(image);
+}
+
 TEST_F(ImageTest, BadDescriptionsMakeNoImageOrContext) {
     std::vector<UInt8> data(64, 0);
     CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, data.data(), 64, nullptr);
@@ -260,24 +290,33 @@ TEST_F(DrawImageTest, IdentityDrawOfOpaqueImageGivesTheSourceBytes) {
 
 TEST_F(DrawImageTest, FastPathGivesTheSameBytesAsTheGeneralPath) {
     CGImageRef image = ImageOf(17, 11, Pattern);
-    for (double alpha : {1.0, 0.6, 0.25}) {
-        Frame fast(23, 15), general(23, 15);
-        auto background = [](int x, int y) { return Opaque(y, x); };
-        fast.Fill(background);
-        general.Fill(background);
-        for (Frame* f : {&fast, &general}) {
-            toolbox::testing::SetCGFastPathEnabled(f == &fast);
-            CGContextRef c = Context(*f);
-            CGContextSetAlpha(c, CGFloat(alpha));
-            CGContextTranslateCTM(c, 2, 1);
-            CGContextDrawImage(c, CGRectMake(3, 2, 17, 11), image);
-            CGContextRelease(c);
+    const CGBitmapInfo layouts[] = {kCGImageAlphaPremultipliedFirst,
+                                    kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
+                                    kCGImageAlphaPremultipliedLast};
+    for (CGBitmapInfo info : layouts) {
+        for (double alpha : {1.0, 0.6, 0.25}) {
+            Frame fast(23, 15), general(23, 15);
+            auto background = [](int x, int y) { return Opaque(y, x); };
+            fast.Fill(background);
+            general.Fill(background);
+            for (Frame* f : {&fast, &general}) {
+                toolbox::testing::SetCGFastPathEnabled(f == &fast);
+                CGContextRef c = CGBitmapContextCreate(f->bytes.data(), 23, 15, 8,
+                                                       size_t(f->rowBytes), space_, info);
+                ASSERT_NE(c, nullptr);
+                CGContextSetAlpha(c, CGFloat(alpha));
+                CGContextTranslateCTM(c, 2, 1);
+                CGContextDrawImage(c, CGRectMake(3, 2, 17, 11), image);
+                CGContextRelease(c);
+            }
+            ASSERT_EQ(fast.bytes, general.bytes) << "alpha " << alpha << ", layout " << info;
+            if (info != kCGImageAlphaPremultipliedFirst)
+                continue;
+            // ...and both follow the formula. Image pixel (0, 0) lands at column 3 + 2,
+            // row 15 - (2 + 1) - 11 from the top.
+            EXPECT_EQ(fast.Get(5, 1), Blend(Pattern(0, 0), background(5, 1), alpha));
+            EXPECT_EQ(fast.Get(10, 6), Blend(Pattern(5, 5), background(10, 6), alpha));
         }
-        ASSERT_EQ(fast.bytes, general.bytes) << "alpha " << alpha;
-        // ...and both follow the formula.
-        // Image pixel (0, 0) lands at column 3 + 2, row 15 - (2 + 1) - 11 from the top.
-        EXPECT_EQ(fast.Get(5, 1), Blend(Pattern(0, 0), background(5, 1), alpha));
-        EXPECT_EQ(fast.Get(10, 6), Blend(Pattern(5, 5), background(10, 6), alpha));
     }
     CGImageRelease(image);
 }
