@@ -14,9 +14,13 @@
 //   identity, one unit per pixel. A pixel is covered by a drawing when its centre lies inside
 //   the transformed rectangle (no edge antialiasing).
 // - CGContextDrawImage samples the image bilinearly at the pixel centre mapped back into the
-//   image (edges clamped; interpolation weights in steps of 1/256, rounded) and blends in
-//   the normal mode, premultiplied, in exact integers. With A = lround(alpha * 255) clamped
-//   to 0..255, source S and destination D (a, r, g, b premultiplied), for each channel c:
+//   image: at image position (su, sv) (pixel centres at integers; edge pixels repeat),
+//   x0 = floor(su), wx = trunc((su - x0) * 256 + 0.5) (wx = 256 moves x0 on by one, wx = 0),
+//   the same for y, and each channel is
+//       (p00 (256-wx)(256-wy) + p10 wx (256-wy) + p01 (256-wx) wy + p11 wx wy + 32768) >> 16.
+//   Then it blends in the normal mode, premultiplied, in exact integers. With A = lround(alpha *
+//   255) clamped to 0..255, source S and destination D (a, r, g, b premultiplied), for each channel
+//   c:
 //       out_c = min(255, (S_c * A * 255 + D_c * (65025 - S_a * A) + 32512) / 65025)
 //   with integer division. Drawing at the image's own size with a translation-only CTM at
 //   whole pixels takes a fast path that gives exactly these bytes.
