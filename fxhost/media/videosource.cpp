@@ -19,7 +19,7 @@ namespace fxhost::media {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr std::size_t kAhead = 4;
+constexpr std::size_t kAhead = 3;
 // A forward jump further than this is cheaper to seek than to decode through.
 constexpr std::int64_t kSeekAhead = 48;
 
@@ -34,8 +34,7 @@ struct Spec {
 };
 
 int SwsFlags(ScaleQuality q) {
-    return q == ScaleQuality::Low ? SWS_FAST_BILINEAR
-                                  : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    return q == ScaleQuality::Low ? SWS_FAST_BILINEAR : SWS_BICUBIC;
 }
 
 // Converts one decoded frame to ARGB into target; forces alpha to 255 when the input
@@ -85,6 +84,7 @@ struct FFmpegFrameSource::Impl {
     std::mutex m;
     std::condition_variable cv;
     std::deque<Item> queue;
+    std::vector<std::vector<std::uint8_t>> spare; // converted buffers for reuse
     Spec expected;
     bool stop = false;
     bool atEnd = false;
@@ -180,6 +180,13 @@ struct FFmpegFrameSource::Impl {
                 lastIndex = idx;
             }
             Item item{idx, std::move(f), {}, spec};
+            {
+                std::lock_guard lock(m);
+                if (!spare.empty()) {
+                    item.argb = std::move(spare.back());
+                    spare.pop_back();
+                }
+            }
             item.argb.resize(std::size_t(spec.width) * spec.height * 4);
             const PixelTarget t{item.argb.data(), spec.width * 4, spec.width, spec.height};
             if (!Convert(workerSws, item.frame.get(), t, spec.quality)) {
@@ -389,6 +396,10 @@ bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, Sca
             std::memcpy(target.base + y * target.rowBytes,
                         item.argb.data() + std::size_t(y) * want.width * 4,
                         std::size_t(want.width) * 4);
+        }
+        std::lock_guard relock(d.m);
+        if (d.spare.size() < kAhead) {
+            d.spare.push_back(std::move(item.argb));
         }
         return true;
     }

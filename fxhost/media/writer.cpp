@@ -13,7 +13,7 @@ namespace fxhost::media {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr std::size_t kQueueFrames = 3;
+constexpr std::size_t kQueueFrames = 2;
 
 [[noreturn]] void OutputFail(const std::string& text) {
     throw HostError(ErrorKind::Output, text);
