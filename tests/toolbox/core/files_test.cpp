@@ -83,11 +83,11 @@ TEST(FSMakeFSSpec, ExistingAndMissingItems) {
     ASSERT_NE(id, 0);
     FSSpec spec;
     EXPECT_EQ(FSMakeFSSpec(kToolboxVolumeRefNum, id, PStr("there"), &spec), noErr);
-    EXPECT_EQ(spec.parID, id);
+    EXPECT_EQ(SInt32(spec.parID), id);
     EXPECT_EQ(fromP(spec.name), "there");
     FSSpec missing{};
     EXPECT_EQ(FSMakeFSSpec(kToolboxVolumeRefNum, id, PStr("vemto-Prefs"), &missing), fnfErr);
-    EXPECT_EQ(missing.parID, id); // filled in all the same
+    EXPECT_EQ(SInt32(missing.parID), id); // filled in all the same
     EXPECT_EQ(fromP(missing.name), "vemto-Prefs");
     std::string path;
     ASSERT_EQ(toolbox::files::pathFromSpec(missing, path), noErr);
