@@ -11,6 +11,10 @@
 #include "TextUtils.h"
 #include "commonprocs.h"
 #include "gworldprocs.h"
+#if TESSERA_WITH_DIALOG
+#include "DataHandling.h"
+#include "configdlghandler.h"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -376,7 +380,66 @@ HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params) {
 
 HYPluginResult CustomButtons(SInt16 which, _PluginParams* params) {
     (void)which;
-    (void)params;
-    // The configuration dialog is not part of this build yet: the button does nothing.
+#if TESSERA_WITH_DIALOG
+    if (params == nullptr || !ProcsUsable(params->procs)) {
+        return kPluginBadParams;
+    }
+    HYProcs* procs = params->procs;
+    const SInt64 frameIndex = SInt64(params->renderFrame) + gMostRecentStartFrame;
+    SInt16 width = 720, height = 480;
+    switch (GetMediaFormat(gEngineData)) {
+    case 2:
+        height = 576;
+        break;
+    case 3:
+        width = 960, height = 540;
+        break;
+    default:
+        break;
+    }
+    HYFrameCookie cookie = nullptr;
+    GWorldPtr frame = nullptr;
+    SInt16 volume = 0;
+    if (frameIndex >= INT32_MIN && frameIndex <= INT32_MAX) {
+        (void)procs->GetFrame(params->instance, SInt32(frameIndex), &frame, width, height,
+                              kDVHighQuality, &volume, &cookie);
+    }
+    if (frame != nullptr && gEngineData != nullptr) {
+        ConfigurePlugIn(gEngineData, frame, params, SInt32(frameIndex), gMostRecentFrameCount);
+    }
+    (void)procs->ReleaseFrame(params->instance, cookie);
+#else
+    (void)params; // built without the windowing toolbox: there is no dialog to open
+#endif
     return kPluginOK;
+}
+
+SInt16 GetFrameIntoGW(GWorldPtr theGW, _PluginParams* params, SInt32 frameIndex,
+                      int disposeAfterUse) {
+    if (theGW == nullptr || params == nullptr || !ProcsUsable(params->procs)) {
+        return SInt16(kPluginBadParams);
+    }
+    const Rect r = GetPortRect(theGW);
+    const SInt16 width = SInt16(r.right - r.left);
+    const SInt16 height = SInt16(r.bottom - r.top);
+    const SInt64 absolute = SInt64(frameIndex) + params->startFrame;
+    if (absolute < 0 || absolute > INT32_MAX) {
+        return -1;
+    }
+    const HYRefDVQuality quality =
+        (params->proxyOnly && height <= 259) ? kDVLowQuality : kDVHighQuality;
+    HYProcs* procs = params->procs;
+    GWorldPtr delivered = nullptr;
+    HYFrameCookie cookie = nullptr;
+    SInt16 volume = 0;
+    HYPluginResult result = procs->GetFrame(params->instance, SInt32(absolute), &delivered, width,
+                                            height, quality, &volume, &cookie);
+    if (delivered != nullptr) {
+        CopyWholeFrame(delivered, GetPortRect(delivered), theGW, r);
+        result = procs->ReleaseFrame(params->instance, cookie);
+        if (disposeAfterUse > 0) {
+            DisposeGWorld(delivered);
+        }
+    }
+    return SInt16(result & 0xFF);
 }

@@ -43,5 +43,10 @@ HYPluginResult EffectEnds(SInt16 which, _PluginParams* params);
 HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params);
 HYPluginResult CustomButtons(SInt16 which, _PluginParams* params);
 
+// Fetches frame frameIndex of the clip (relative to the block's startFrame) at theGW's
+// size into theGW; -1 for a negative index, else the host's result (0 to 255). The
+// delivered frame is disposed of after the copy when disposeAfterUse is above 0.
+SInt16 GetFrameIntoGW(GWorldPtr theGW, _PluginParams* params, SInt32 frameIndex,
+                      int disposeAfterUse);
 HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params);
 void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, _PluginParams* params);

@@ -8,6 +8,8 @@
 #include "TextUtils.h"
 
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -63,6 +65,14 @@ bool LocatePrefsFile(FSSpec& spec, OSErr& specErr) {
     Str255 name;
     CopyCStringToPascal(cPrefsFileName, name);
     specErr = FSMakeFSSpec(vRefNum, dirID, name, &spec);
+    // A symbolic link at the file's name points somewhere this file has no business in:
+    // it is neither read through, nor written through, nor replaced.
+    std::string path;
+    struct stat st;
+    if (specErr != dirNFErr && toolbox::files::pathFromSpec(spec, path) == noErr &&
+        ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        return false;
+    }
     return true;
 }
 
@@ -163,8 +173,10 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
             CloseResFile(refNum);
             return false;
         }
+        // Not written out on its own: a file without the record on the disk, even for a
+        // moment, is a lost configuration if the host dies then. The removal and the new
+        // record reach the disk together in the one replacement below.
         DisposeHandle(old);
-        UpdateResFile(refNum);
     }
     Handle record = NewHandleClear(Size(cConfigSaveSize));
     if (record == nullptr || !Config2Save(theConfig, record)) {

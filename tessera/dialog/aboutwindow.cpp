@@ -1,0 +1,61 @@
+// aboutwindow.cpp - the about window; see aboutwindow.h.
+#include "aboutwindow.h"
+
+#include "PluginDefines.h"
+#include "carbonmacros.h"
+#include "commonprocs.h"
+
+namespace {
+
+WindowRef lgAboutWindow = nullptr;
+
+} // namespace
+
+const char* AboutVersionLine() {
+#if defined(__powerpc__) || defined(__ppc__)
+    return "Version 3.0.0 (PPC Universal)";
+#else
+    return "Version 3.0.0 (i386 Universal)";
+#endif
+}
+
+OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef inEvent, void* inUserData) {
+    HICommand command{};
+    if (GetEventParameter(inEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,
+                          nullptr, &command) != noErr) {
+        return eventNotHandledErr;
+    }
+    Str255 code;
+    CommandID2Str(command.commandID, code);
+    const std::string_view text = Str255View(code);
+    if (text == "ok  " || text == "not!") {
+        QuitAppModalLoopForWindow(static_cast<WindowRef>(inUserData));
+        return noErr;
+    }
+    return eventNotHandledErr;
+}
+
+void ShowAbout() {
+    CGrafPtr savedPort = nullptr;
+    GDHandle savedDevice = nullptr;
+    GetGWorld(&savedPort, &savedDevice);
+    lgAboutWindow = OpenNibWindowFromCFBundle(cMyBundleID, "about", "about");
+    if (lgAboutWindow == nullptr) {
+        return;
+    }
+    static const EventTypeSpec commands[] = {{kEventClassCommand, kEventCommandProcess}};
+    EventHandlerRef handler = nullptr;
+    InstallEventHandler(GetWindowEventTarget(lgAboutWindow), AboutDialogHandler, 1, commands,
+                        lgAboutWindow, &handler);
+    Str255 text;
+    CStr2Str255(cMyClearName, text);
+    SimpleSetControlText(lgAboutWindow, FOUR_CHAR_CODE("Plug"), 1, text);
+    CStr2Str255(AboutVersionLine(), text);
+    SimpleSetControlText(lgAboutWindow, FOUR_CHAR_CODE("Vers"), 1, text);
+    ShowWindow(lgAboutWindow);
+    BringToFront(lgAboutWindow);
+    RunAppModalLoopForWindow(lgAboutWindow);
+    DisposeWindow(lgAboutWindow);
+    lgAboutWindow = nullptr;
+    SetGWorld(savedPort, savedDevice);
+}
