@@ -76,6 +76,19 @@ bool LocatePrefsFile(FSSpec& spec, OSErr& specErr) {
     return true;
 }
 
+// Puts back the resource file that was current before the preferences file was opened,
+// so that the host's and the bundle's resources are found as before.
+class KeepCurrentResFile {
+  public:
+    KeepCurrentResFile() : saved_(CurResFile()) {}
+    ~KeepCurrentResFile() { UseResFile(saved_); }
+    KeepCurrentResFile(const KeepCurrentResFile&) = delete;
+    KeepCurrentResFile& operator=(const KeepCurrentResFile&) = delete;
+
+  private:
+    ResFileRefNum saved_;
+};
+
 // Opens the existing preferences file and makes it current.
 bool OpenPrefsFile(ResFileRefNum& refNum) {
     FSSpec spec;
@@ -157,6 +170,7 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
     if (theConfig == nullptr) {
         return false;
     }
+    KeepCurrentResFile keepCurrent;
     ResFileRefNum refNum = kResFileNotOpened;
     if (!OpenPrefsFile(refNum)) {
         if (refNum != kResFileNotOpened) {
@@ -205,6 +219,7 @@ Boolean ReadConfig(pluginDataRec* theConfig) {
     if (theConfig == nullptr) {
         return false;
     }
+    KeepCurrentResFile keepCurrent;
     ResFileRefNum refNum = kResFileNotOpened;
     if (!OpenPrefsFile(refNum)) {
         if (refNum != kResFileNotOpened) {

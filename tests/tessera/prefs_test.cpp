@@ -434,6 +434,36 @@ TEST(PrefsFile, DamagedValuesStillRenderSafely) {
     }
 }
 
+TEST(PrefsFile, TheCurrentResourceFileIsPutBack) {
+    TempConfigHome home;
+    EnsurePrefsFile();
+    toolbox::rsrc::ResourceMap map;
+    std::vector<UInt8> bytes;
+    ASSERT_EQ(map.serialize(bytes), noErr);
+    const std::string other = (home.dir() / "other.rsrc").string();
+    std::ofstream(other, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const ResFileRefNum first =
+        toolbox::rsrc::openResourceFile(other, toolbox::rsrc::Fork::data, fsRdPerm);
+    ASSERT_NE(first, kResFileNotOpened);
+    const std::string second = (home.dir() / "second.rsrc").string();
+    std::ofstream(second, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const ResFileRefNum top =
+        toolbox::rsrc::openResourceFile(second, toolbox::rsrc::Fork::data, fsRdPerm);
+    ASSERT_NE(top, kResFileNotOpened);
+    UseResFile(first); // the host's choice: not the newest file
+
+    Record r;
+    ResetConfig(r.p, true);
+    EXPECT_TRUE(SaveConfig(r.p));
+    EXPECT_EQ(CurResFile(), first);
+    EXPECT_TRUE(ReadConfig(r.p));
+    EXPECT_EQ(CurResFile(), first);
+    CloseResFile(top);
+    CloseResFile(first);
+}
+
 TEST(PrefsRecord, ConversionsRefuseNilArguments) {
     Record r;
     Handle h = NewHandleClear(cConfigSaveSize);
