@@ -4,6 +4,7 @@
 #include "DataHandling.h"
 #include "Globals.h"
 #include "carbonmacros.h"
+#include "commonprocs.h"
 #include "gworldprocs.h"
 #include "rectprocs.h"
 #include "relrects.h"
