@@ -105,6 +105,7 @@ Handle load(OpenFile* file, Entry* e) {
         std::memcpy(*h, e->res.data.data(), e->res.data.size());
     e->handle = h;
     mgr().owners[h] = {file, e};
+    HSetState(h, SInt8(HGetState(h) | kHandleIsResourceMask));
     return h;
 }
 
@@ -533,7 +534,7 @@ void SetResInfo(Handle theResource, ResID theID, ConstStr255Param name) {
         setError(resNotFound);
         return;
     }
-    if ((e->res.attributes & resProtected) || f->readOnly) {
+    if (e->res.attributes & resProtected) {
         setError(resAttrErr);
         return;
     }
@@ -605,7 +606,7 @@ long GetResourceSizeOnDisk(Handle theResource) {
 void AddResource(Handle theData, ResType theType, ResID theID, ConstStr255Param name) {
     std::lock_guard g(mgr().lock);
     OpenFile* f = fileOf(mgr().current);
-    if (!theData || !f || f->readOnly || ownerOf(theData).first || findEntry(f, theType, theID)) {
+    if (!theData || !f || ownerOf(theData).first || findEntry(f, theType, theID)) {
         setError(addResFailed);
         return;
     }
@@ -615,6 +616,7 @@ void AddResource(Handle theData, ResType theType, ResID theID, ConstStr255Param 
     if (name && name[0])
         e->res.name = std::string(reinterpret_cast<const char*>(name + 1), name[0]);
     e->handle = theData;
+    HSetState(theData, SInt8(HGetState(theData) | kHandleIsResourceMask));
     e->changed = true;
     mgr().owners[theData] = {f, e.get()};
     f->entries.push_back(std::move(e));
@@ -625,11 +627,12 @@ void AddResource(Handle theData, ResType theType, ResID theID, ConstStr255Param 
 void RemoveResource(Handle theResource) {
     std::lock_guard g(mgr().lock);
     auto [f, e] = ownerOf(theResource);
-    if (!e || f->readOnly || (e->res.attributes & resProtected)) {
+    if (!e || (e->res.attributes & resProtected)) {
         setError(rmvResFailed);
         return;
     }
     mgr().owners.erase(theResource);
+    HSetState(theResource, SInt8(HGetState(theResource) & ~kHandleIsResourceMask));
     auto it = std::find_if(f->entries.begin(), f->entries.end(),
                            [e = e](const auto& p) { return p.get() == e; });
     f->entries.erase(it);
@@ -644,7 +647,7 @@ void ChangedResource(Handle theResource) {
         setError(resNotFound);
         return;
     }
-    if (f->readOnly || (e->res.attributes & resProtected)) {
+    if (e->res.attributes & resProtected) {
         setError(resAttrErr);
         return;
     }
@@ -688,6 +691,7 @@ void DetachResource(Handle theResource) {
     }
     keepChange(e);
     mgr().owners.erase(theResource);
+    HSetState(theResource, SInt8(HGetState(theResource) & ~kHandleIsResourceMask));
     e->handle = nullptr;
     setError(noErr);
 }

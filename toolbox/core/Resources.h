@@ -19,6 +19,10 @@
 //   rmvResFailed, resAttrErr, mapReadErr (damaged map), eofErr (a file without a resource
 //   fork, e.g. not an AppleSingle file), notAFileErr (a directory), fnfErr, dirNFErr,
 //   permErr, wrPermErr (a read-only map), dupFNErr, dskFulErr, ioErr.
+// - A read-only map (fsRdPerm, or fsCurPerm on a file that cannot be written) may be changed
+//   in memory, as the original system allows, but is never written: UpdateResFile and
+//   WriteResource give wrPermErr and CloseResFile drops the changes. So a caller that goes
+//   on after a refused save still hands its handles back correctly.
 #pragma once
 
 #include "Files.h"
@@ -98,8 +102,8 @@ long GetResourceSizeOnDisk(Handle theResource);
 
 // ---- changing resources
 // Adds theData as a new resource of the current file; the handle then belongs to the file.
-// addResFailed for a nil handle, a handle that already is a resource, a (type, ID) the
-// file already holds, or a read-only file.
+// addResFailed for a nil handle, a handle that already is a resource, no current file, or
+// a (type, ID) the file already holds (two such resources could never be told apart).
 void AddResource(Handle theData, ResType theType, ResID theID, ConstStr255Param name);
 // Takes the resource out of the file's map; the handle becomes the caller's to dispose of.
 void RemoveResource(Handle theResource);

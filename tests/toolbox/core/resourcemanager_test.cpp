@@ -305,7 +305,7 @@ TEST_F(ResourceManager, FoldersAndMissingFilesGiveClearErrors) {
     EXPECT_EQ(ResError(), dirNFErr);
 }
 
-TEST_F(ResourceManager, ReadOnlyFileOpensReadOnlyAndIsNotChanged) {
+TEST_F(ResourceManager, ReadOnlyFileOpensReadOnlyAndIsNeverWritten) {
     FSSpec spec = specFor("prefs");
     FSpCreateResFile(&spec, 0, 0, smSystemScript);
     saveRecord(spec, "kept");
@@ -313,18 +313,40 @@ TEST_F(ResourceManager, ReadOnlyFileOpensReadOnlyAndIsNotChanged) {
     const std::string before = readFile(dir / "prefs");
     EXPECT_EQ(FSpOpenResFile(&spec, fsRdWrPerm), kResFileNotOpened);
     EXPECT_EQ(ResError(), permErr);
+
+    // The whole save sequence runs; the map changes in memory only.
     ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
     ASSERT_NE(ref, kResFileNotOpened);
     EXPECT_TRUE(GetResFileAttrs(ref) & mapReadOnly);
-    Handle h = handleWith("new");
-    AddResource(h, kPref, 2, nullptr);
-    EXPECT_EQ(ResError(), addResFailed);
-    DisposeHandle(h);
     Handle old = Get1Resource(kPref, 1);
+    ASSERT_NE(old, nullptr);
     RemoveResource(old);
-    EXPECT_EQ(ResError(), rmvResFailed);
+    EXPECT_EQ(ResError(), noErr);
+    DisposeHandle(old); // the caller's now: CloseResFile must not dispose of it again
+    UpdateResFile(ref);
+    EXPECT_EQ(ResError(), wrPermErr);
+    Handle h = handleWith("new");
+    AddResource(h, kPref, 1, PStr("Config Settings"));
+    EXPECT_EQ(ResError(), noErr);
+    UpdateResFile(ref);
+    EXPECT_EQ(ResError(), wrPermErr);
+    ReleaseResource(h);
     CloseResFile(ref);
     EXPECT_EQ(readFile(dir / "prefs"), before);
+}
+
+TEST_F(ResourceManager, ResourceHandlesCarryTheResourceBit) {
+    FSSpec spec = specFor("prefs");
+    FSpCreateResFile(&spec, 0, 0, smSystemScript);
+    ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
+    Handle h = handleWith("data");
+    EXPECT_FALSE(HGetState(h) & kHandleIsResourceMask);
+    AddResource(h, kPref, 1, nullptr);
+    EXPECT_TRUE(HGetState(h) & kHandleIsResourceMask);
+    DetachResource(h);
+    EXPECT_FALSE(HGetState(h) & kHandleIsResourceMask);
+    DisposeHandle(h);
+    CloseResFile(ref);
 }
 
 TEST_F(ResourceManager, UnreadableFileGivesPermErr) {
