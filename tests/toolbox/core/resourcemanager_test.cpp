@@ -6,10 +6,12 @@
 #include "ResFixtures.h"
 #include "TextUtils.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using toolbox::rsrc::Fork;
@@ -416,6 +418,47 @@ TEST_F(ResourceManager, BundleResourceFileIsAPlainResourceFile) {
     FSSpec spec = specFor("Tessera.rsrc");
     EXPECT_EQ(FSpOpenResFile(&spec, fsRdPerm), kResFileNotOpened);
     EXPECT_EQ(ResError(), eofErr);
+}
+
+} // namespace
+
+namespace {
+
+// A process killed at any moment of a save leaves the old or the new file, never a torn one.
+TEST_F(ResourceManager, KilledMidSaveLeavesACompleteFile) {
+    FSSpec spec = specFor("prefs");
+    FSpCreateResFile(&spec, FOUR_CHAR_CODE("klmr"), kPref, smSystemScript);
+    saveRecord(spec, std::string(256 * 1024, 'A'));
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i) { // save records of one repeated letter, for ever
+                ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
+                UseResFile(ref);
+                Handle h = Get1Resource(kPref, 1);
+                if (!h)
+                    ::_exit(3);
+                std::memset(*h, 'A' + (i % 26), std::size_t(GetHandleSize(h)));
+                ChangedResource(h);
+                CloseResFile(ref);
+            }
+        }
+        ::usleep(useconds_t(3000 + round * 1700));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process stopped by itself";
+        ResourceMap map = mapOnDisk("prefs");
+        ASSERT_EQ(map.resources.size(), 1u) << "round " << round;
+        const auto& data = map.resources[0].data;
+        ASSERT_EQ(data.size(), 256u * 1024u);
+        EXPECT_EQ(std::count(data.begin(), data.end(), data[0]), std::ptrdiff_t(data.size()))
+            << "a record mixed from two saves in round " << round;
+        FInfo info;
+        ASSERT_EQ(FSpGetFInfo(&spec, &info), noErr);
+        EXPECT_EQ(info.fdCreator, FOUR_CHAR_CODE("klmr"));
+    }
 }
 
 } // namespace
