@@ -132,6 +132,7 @@ void userHit(ControlRef c, ControlPartCode part) {
     if (!isLiveControl(c) || !isLiveWindow(c->window)) {
         return;
     }
+    FromQt fromQt;
     WindowBusy busy(c->window);
     EventRef e = makeControlEvent(kEventControlHit, c);
     SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
@@ -142,6 +143,7 @@ void userHit(ControlRef c, ControlPartCode part) {
 }
 
 void ToolboxControlWidget::paintEvent(QPaintEvent*) {
+    FromQt fromQt;
     QPainter painter(this);
     if (control == nullptr || !isLiveWindow(control->window) || control->window->port == nullptr) {
         painter.fillRect(rect(), palette().color(QPalette::Window));
@@ -189,6 +191,7 @@ void ToolboxControlWidget::mousePressEvent(QMouseEvent* event) {
     if (control == nullptr || event->button() != Qt::LeftButton) {
         return;
     }
+    FromQt fromQt;
     ControlRef c = control;
     WindowRef w = c->window;
     if (!isLiveWindow(w) || !c->enabled || !c->active) {
@@ -197,7 +200,7 @@ void ToolboxControlWidget::mousePressEvent(QMouseEvent* event) {
     WindowBusy busy(w);
     const UInt32 mods = modifiersFromQt(event->modifiers());
     setCurrentModifiers(mods);
-    const Point where = windowPointFromGlobal(w, event->globalPosition());
+    const Point where = windowPointFromWidget(w, this, event->position());
     beginTracking(w, where);
     ControlPartCode part = hitTest(c, where, mods);
     if (part != kControlNoPart) {
@@ -270,6 +273,7 @@ void connectSignals(ControlRef c) {
             if (c->settingFromCode > 0 || !isLiveWindow(c->window)) {
                 return;
             }
+            FromQt fromQt;
             WindowBusy busy(c->window);
             if (c->action != nullptr) {
                 c->action(c, kControlIndicatorPart);
@@ -280,6 +284,7 @@ void connectSignals(ControlRef c) {
         });
         QObject::connect(s, &QAbstractSlider::sliderReleased, ctx, [c]() {
             if (c->command != 0 && isLiveWindow(c->window)) {
+                FromQt fromQt;
                 WindowBusy busy(c->window);
                 sendCommand(&c->target, c->command, kHICommandFromControl, c, c->window);
             }

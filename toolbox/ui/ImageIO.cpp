@@ -47,7 +47,12 @@ CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index,
     }
     QImageReader reader(isrc->path);
     if (index > 0 && !reader.jumpToImage(int(index))) {
-        return nullptr;
+        // Formats that cannot jump (GIF) are read image by image.
+        for (size_t i = 0; i < index; ++i) {
+            if (reader.read().isNull()) {
+                return nullptr;
+            }
+        }
     }
     QImage image = reader.read();
     if (image.isNull()) {

@@ -130,6 +130,7 @@ void ProcessEvents() {
     // Posted events may post more (a click that sends a command that redraws...).
     for (int round = 0; round < 20; ++round) {
         QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
 }
@@ -148,6 +149,7 @@ void PostCommand(WindowRef window, UInt32 commandID) {
     }
     QTimer::singleShot(0, window->widget.data(), [window, commandID]() {
         if (isLiveWindow(window)) {
+            FromQt fromQt;
             WindowBusy busy(window);
             sendCommand(&window->target, commandID, kHICommandFromControl, nullptr, window);
         }
@@ -158,10 +160,22 @@ namespace {
 
 void postMouse(WindowRef window, QWidget* target, QEvent::Type type, Point where,
                Qt::MouseButton button, Qt::MouseButtons buttons, UInt32 modifiers) {
-    const QPoint global = globalFromWindowPoint(window, where);
-    const QPointF local = target->mapFromGlobal(QPointF(global));
-    QCoreApplication::postEvent(target, new QMouseEvent(type, local, local, QPointF(global), button,
-                                                        buttons, qtFromModifiers(modifiers)));
+    // The event is made when it is delivered, not now: Qt keeps one current point per
+    // pointing device, so events made ahead of time would share their global positions.
+    QPointer<QWidget> receiver(target);
+    QMetaObject::invokeMethod(
+        target,
+        [window, receiver, type, where, button, buttons, modifiers]() {
+            if (receiver == nullptr || !isLiveWindow(window)) {
+                return;
+            }
+            const QPoint global = globalFromWindowPoint(window, where);
+            const QPointF local = receiver->mapFromGlobal(QPointF(global));
+            QMouseEvent event(type, local, local, QPointF(global), button, buttons,
+                              qtFromModifiers(modifiers));
+            QCoreApplication::sendEvent(receiver.data(), &event);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QMouseEvent>
+#include <QWidget>
 
 #include <deque>
 #include <memory>
@@ -30,7 +31,7 @@ struct TrackingSession : QObject {
     };
     std::deque<Report> reports;
 
-    bool eventFilter(QObject*, QEvent* event) override {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (released) {
             return false;
         }
@@ -47,7 +48,14 @@ struct TrackingSession : QObject {
         if (!isLiveWindow(window)) {
             return false;
         }
-        const Point where = windowPointFromGlobal(window, mouse->globalPosition());
+        // Widgets' events carry a reliable local position; window-system events reach the
+        // QWindow first, in screen terms.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const Point where =
+            widget != nullptr && window->widget != nullptr &&
+                    (widget == window->widget || window->widget->isAncestorOf(widget))
+                ? windowPointFromWidget(window, widget, mouse->position())
+                : windowPointFromGlobal(window, mouse->globalPosition());
         const UInt32 mods = modifiersFromQt(mouse->modifiers());
         if (event->type() == QEvent::MouseButtonRelease) {
             reports.push_back({kMouseTrackingMouseUp, where, mods});

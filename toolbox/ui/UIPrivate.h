@@ -154,7 +154,19 @@ class WindowBusy {
   private:
     WindowRef window;
 };
+// Marks code that Qt called (an event handler, a signal): a window disposed of in there
+// must not delete the widgets that Qt is still inside of.
+class FromQt {
+  public:
+    FromQt() { ++depth; }
+    ~FromQt() { --depth; }
+    FromQt(const FromQt&) = delete;
+    FromQt& operator=(const FromQt&) = delete;
+    static int depth;
+};
 Point windowPointFromGlobal(WindowRef w, QPointF global);
+// A position local to a widget of the window, in window coordinates.
+Point windowPointFromWidget(WindowRef w, QWidget* widget, QPointF local);
 QPoint globalFromWindowPoint(WindowRef w, Point p);
 void resizePortToWindow(WindowRef w);
 // Makes sure what custom controls drew into the port is on the screen.

@@ -60,7 +60,15 @@ void freeWindow(WindowRef w) {
     w->controls.clear();
     delete w->filter;
     w->filter = nullptr;
-    delete w->widget.data(); // directly: a host without a Qt loop never runs deferred deletes
+    if (QWidget* widget = w->widget.data()) {
+        widget->hide();
+        if (FromQt::depth > 0) {
+            // Qt is still inside one of these widgets; the loop that called us deletes it.
+            widget->deleteLater();
+        } else {
+            delete widget; // a host without a Qt loop never runs deferred deletes
+        }
+    }
     if (w->port != nullptr) {
         // The current port must not be left pointing at freed memory.
         CGrafPtr current = nullptr;
@@ -103,6 +111,7 @@ class WindowFilter : public QObject {
         if (watched != window->widget || window->disposed) {
             return false;
         }
+        FromQt fromQt;
         switch (event->type()) {
         case QEvent::Close: {
             event->ignore();
@@ -146,6 +155,8 @@ class WindowFilter : public QObject {
 
 } // namespace
 
+int FromQt::depth = 0;
+
 bool isLiveWindow(WindowRef w) {
     return w != nullptr && gWindows.count(w) != 0 && !w->disposed;
 }
@@ -180,6 +191,12 @@ Point windowPointFromGlobal(WindowRef w, QPointF global) {
     QPointF local = w->widget->mapFromGlobal(global);
     return Point{SInt16(std::clamp<int>(qFloor(local.y()), -32768, 32767)),
                  SInt16(std::clamp<int>(qFloor(local.x()), -32768, 32767))};
+}
+
+Point windowPointFromWidget(WindowRef w, QWidget* widget, QPointF local) {
+    const QPointF p = widget == w->widget ? local : widget->mapTo(w->widget.data(), local);
+    return Point{SInt16(std::clamp<int>(qFloor(p.y()), -32768, 32767)),
+                 SInt16(std::clamp<int>(qFloor(p.x()), -32768, 32767))};
 }
 
 QPoint globalFromWindowPoint(WindowRef w, Point p) {
