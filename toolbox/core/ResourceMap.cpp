@@ -110,6 +110,7 @@ OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
     std::vector<Range> mapRanges{{typeListOffset, typeEntriesEnd}};
     std::vector<Range> dataRanges;
     std::set<ResType> types;
+    std::set<std::pair<ResType, ResID>> seen;
     for (UInt64 t = 0; t < typeCount; ++t) {
         const UInt8* te = typeList + 2 + t * kTypeEntrySize;
         const ResType type = be32(te);
@@ -144,9 +145,8 @@ OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
                 return mapReadErr;
             dataRanges.push_back({dataAt, dataAt + 4 + length});
             res.data.assign(data + dataAt + 4, data + dataAt + 4 + length);
-            for (const auto& earlier : result.resources)
-                if (earlier.type == res.type && earlier.id == res.id)
-                    return mapReadErr;
+            if (!seen.insert({res.type, res.id}).second)
+                return mapReadErr; // two resources with one type and ID
             result.resources.push_back(std::move(res));
         }
     }
