@@ -245,17 +245,28 @@ TEST(MosaicBlocks, PixelStatesAreRestored) {
     EXPECT_NE(GetPixelsState(GetGWorldPixMap(p.dst.get())) & pixelsLocked, 0u);
 }
 
-TEST(MosaicBlocks, BlocksOverEightMillionPixelsAverageCorrectly) {
-    // 4096 x 2100 = 8,601,600 pixels in one block: red sums pass 2^31.
-    Pair p(4096, 2100, [](int x, int y) {
-        return ARGB{255, 255, std::uint8_t(y & 1 ? 0 : 200), 1};
-    });
+TEST(MosaicBlocks, BlocksOverSixteenMillionPixelsAverageCorrectly) {
+    // 5000 x 3400 = 17,000,000 pixels in one block: the red sum passes 2^32 (and 2^31,
+    // where a signed 32-bit sum would already have wrapped). In place, to keep it to one
+    // buffer.
+    Frame f(5000, 3400);
+    PixMapHandle pm = GetGWorldPixMap(f.get());
+    auto* base = reinterpret_cast<std::uint8_t*>(GetPixBaseAddr(pm));
+    for (int y = 0; y < 3400; ++y) {
+        std::uint8_t* p = base + std::ptrdiff_t(y) * GetPixRowBytes(pm);
+        for (int x = 0; x < 5000; ++x, p += 4) {
+            p[0] = 255;
+            p[1] = 255;
+            p[2] = (y & 1) ? 0 : 200;
+            p[3] = 1;
+        }
+    }
     pluginDataRec c = Config(1000, 1000, 0);
-    ThePixelEffect(p.src.get(), p.dst.get(), Rect{0, 0, 2100, 4096}, true, &c, 0, 1);
+    ThePixelEffect(f.get(), f.get(), Rect{0, 0, 3400, 5000}, true, &c, 0, 1);
     const ARGB want{255, 255, 100, 1};
-    EXPECT_EQ(p.dst.at(0, 0), want);
-    EXPECT_EQ(p.dst.at(4095, 2099), want);
-    EXPECT_EQ(p.dst.at(2000, 1001), want);
+    EXPECT_EQ(f.at(0, 0), want);
+    EXPECT_EQ(f.at(4999, 3399), want);
+    EXPECT_EQ(f.at(2000, 1001), want);
 }
 
 TEST(MosaicBlocks, CoordinatesNearTheSixteenBitLimitDoNotWrap) {
