@@ -4,6 +4,7 @@
 #include "CoreFoundation.h"
 #include "Folders.h"
 #include "ResFixtures.h"
+#include "TextUtils.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -160,7 +161,11 @@ TEST_P(NameRoundTrip, ThroughFSSpecFSRefAndCFURL) {
     ASSERT_TRUE(CFURLGetFSRef(url, &ref2));
     EXPECT_STREQ(ref2.path, ref.path);
     CFStringRef s = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
-    EXPECT_EQ(toolbox::cf::utf8(s), path);
+    if (toolbox::text::isValidUtf8(path)) {
+        EXPECT_EQ(toolbox::cf::utf8(s), path);
+    } else {
+        EXPECT_EQ(s, nullptr); // a string holds text, and these bytes are none
+    }
     CFRelease(s);
     CFRelease(url);
 }
@@ -171,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
         "vemto-Prefs", "Caf\xC3\xA9 \xE2\x80\xA6 \xE2\x84\xA2.txt",         // é … ™
         "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE5\x90\x8D.mov", // 日本語の名
         std::string(200, 'L') + ".pdf", "time 12:30", "e\xCC\x81 decomposed", std::string(63, 'x'),
-        std::string(64, 'y')));
+        std::string(64, 'y'), "latin1 caf\xE9"));
 
 TEST(NameRoundTrip, StandInNamesAreDistinctAndStable) {
     TempDir dir;
