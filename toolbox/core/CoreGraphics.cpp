@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "CorePrivate.h"
@@ -576,6 +577,12 @@ void BlendRowPortable(UInt8* d, const UInt8* s, size_t count, unsigned A) {
 // the sums and the division. Every step is exact, so each byte equals the scalar formula's.
 // The packs saturate: 16 bits never overflow (the quotient is at most 510) and the final
 // unsigned pack to bytes is the min(255, v) of the formula.
+//
+// Opaque source pixels (alpha 255, every video frame) take a shorter road. Then keep =
+// 255 (255 - A) and the numerator is 255 m + 32512 with m = A s + (255 - A) d <= 65025, so
+// with m = 255 k + r the quotient is k + (r >= 128) = (m + 127) / 255: all in 16 bits, the
+// division being (x * 0x8081) >> 23, exact for every x below 65536. Groups of pixels that
+// are all opaque take it; any other group takes the general formula.
 
 inline __m128i Div65025x4(__m128i x) {
     const __m128i mul = _mm_set1_epi32(int(kDivMul));
@@ -597,24 +604,38 @@ inline __m128i BlendHalf(__m128i s16, __m128i d16, __m128i keep16, __m128i a255)
     return _mm_packs_epi32(Div65025x4(x0), Div65025x4(x1));
 }
 
+// (A s + (255 - A) d + 127) / 255 on sixteen-bit lanes, for opaque sources.
+inline __m128i OpaqueHalf(__m128i s16, __m128i d16, __m128i a16, __m128i inv16) {
+    const __m128i m = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_mullo_epi16(d16, inv16)), _mm_set1_epi16(127));
+    return _mm_srli_epi16(_mm_mulhi_epu16(m, _mm_set1_epi16(short(0x8081))), 7);
+}
+
 void BlendRowSSE2(UInt8* d, const UInt8* s, size_t count, unsigned A) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i a16 = _mm_set1_epi16(short(A));
+    const __m128i inv16 = _mm_set1_epi16(short(255u - A));
     const __m128i a255 = _mm_set1_epi16(short(A * 255u));
     const __m128i full = _mm_set1_epi16(short(65025u));
+    const __m128i alphaBytes = _mm_set1_epi32(0xFF);
     size_t i = 0;
     for (; i + 4 <= count; i += 4, s += 16, d += 16) {
         const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
         const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
         const __m128i sl = _mm_unpacklo_epi8(sv, zero), sh = _mm_unpackhi_epi8(sv, zero);
         const __m128i dl = _mm_unpacklo_epi8(dv, zero), dh = _mm_unpackhi_epi8(dv, zero);
-        // alpha is channel 0 of each pixel: spread it over the pixel's four lanes
-        const __m128i al = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sl, 0), 0);
-        const __m128i ah = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sh, 0), 0);
-        const __m128i kl = _mm_sub_epi16(full, _mm_mullo_epi16(al, a16));
-        const __m128i kh = _mm_sub_epi16(full, _mm_mullo_epi16(ah, a16));
-        const __m128i out =
-            _mm_packus_epi16(BlendHalf(sl, dl, kl, a255), BlendHalf(sh, dh, kh, a255));
+        __m128i out;
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(sv, alphaBytes), alphaBytes)) ==
+            0xFFFF) {
+            out = _mm_packus_epi16(OpaqueHalf(sl, dl, a16, inv16), OpaqueHalf(sh, dh, a16, inv16));
+        } else {
+            // alpha is channel 0 of each pixel: spread it over the pixel's four lanes
+            const __m128i al = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sl, 0), 0);
+            const __m128i ah = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sh, 0), 0);
+            const __m128i kl = _mm_sub_epi16(full, _mm_mullo_epi16(al, a16));
+            const __m128i kh = _mm_sub_epi16(full, _mm_mullo_epi16(ah, a16));
+            out = _mm_packus_epi16(BlendHalf(sl, dl, kl, a255), BlendHalf(sh, dh, kh, a255));
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
     }
     for (; i < count; ++i, s += 4, d += 4)
@@ -642,39 +663,96 @@ __attribute__((target("avx2"))) inline __m256i BlendHalf8(__m256i s16, __m256i d
     return _mm256_packs_epi32(Div65025x8(x0), Div65025x8(x1));
 }
 
-// The same as BlendRowSSE2, eight pixels at a time. The 256-bit unpacks and packs work
-// within each 128-bit half, so a pack undoes the unpack it follows and the order holds.
-__attribute__((target("avx2"))) void BlendRowAVX2(UInt8* d, const UInt8* s, size_t count,
-                                                  unsigned A) {
+__attribute__((target("avx2"))) inline __m256i OpaqueHalf8(__m256i s16, __m256i d16, __m256i a16,
+                                                           __m256i inv16) {
+    const __m256i m = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(s16, a16), _mm256_mullo_epi16(d16, inv16)),
+        _mm256_set1_epi16(127));
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(m, _mm256_set1_epi16(short(0x8081))), 7);
+}
+
+// Eight pixels at s into d. The 256-bit unpacks and packs work within each 128-bit half,
+// so a pack undoes the unpack it follows and the order holds.
+__attribute__((target("avx2"))) inline void Blend8(UInt8* d, const UInt8* s, unsigned A) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i a16 = _mm256_set1_epi16(short(A));
-    const __m256i a255 = _mm256_set1_epi16(short(A * 255u));
-    const __m256i full = _mm256_set1_epi16(short(65025u));
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8, s += 32, d += 32) {
-        const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-        const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
-        const __m256i sl = _mm256_unpacklo_epi8(sv, zero), sh = _mm256_unpackhi_epi8(sv, zero);
-        const __m256i dl = _mm256_unpacklo_epi8(dv, zero), dh = _mm256_unpackhi_epi8(dv, zero);
+    const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
+    const __m256i sl = _mm256_unpacklo_epi8(sv, zero), sh = _mm256_unpackhi_epi8(sv, zero);
+    const __m256i dl = _mm256_unpacklo_epi8(dv, zero), dh = _mm256_unpackhi_epi8(dv, zero);
+    const __m256i alphaBytes = _mm256_set1_epi32(0xFF);
+    __m256i out;
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(sv, alphaBytes), alphaBytes)) ==
+        -1) {
+        const __m256i inv16 = _mm256_set1_epi16(short(255u - A));
+        out = _mm256_packus_epi16(OpaqueHalf8(sl, dl, a16, inv16), OpaqueHalf8(sh, dh, a16, inv16));
+    } else {
+        const __m256i a255 = _mm256_set1_epi16(short(A * 255u));
+        const __m256i full = _mm256_set1_epi16(short(65025u));
         const __m256i al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0), 0);
         const __m256i ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0), 0);
         const __m256i kl = _mm256_sub_epi16(full, _mm256_mullo_epi16(al, a16));
         const __m256i kh = _mm256_sub_epi16(full, _mm256_mullo_epi16(ah, a16));
-        const __m256i out =
-            _mm256_packus_epi16(BlendHalf8(sl, dl, kl, a255), BlendHalf8(sh, dh, kh, a255));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
+        out = _mm256_packus_epi16(BlendHalf8(sl, dl, kl, a255), BlendHalf8(sh, dh, kh, a255));
     }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
+}
+
+__attribute__((target("avx2"))) void BlendRowAVX2(UInt8* d, const UInt8* s, size_t count,
+                                                  unsigned A) {
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8, s += 32, d += 32)
+        Blend8(d, s, A);
     BlendRowSSE2(d, s, count - i, A);
+}
+
+// Sixteen opaque pixels at a time; a group with any other alpha goes through Blend8.
+__attribute__((target("avx2,avx512f,avx512bw"))) void BlendRowAVX512(UInt8* d, const UInt8* s,
+                                                                     size_t count, unsigned A) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i a16 = _mm512_set1_epi16(short(A));
+    const __m512i inv16 = _mm512_set1_epi16(short(255u - A));
+    const __m512i round = _mm512_set1_epi16(127);
+    const __m512i recip = _mm512_set1_epi16(short(0x8081));
+    const __m512i alphaBytes = _mm512_set1_epi32(0xFF);
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16, s += 64, d += 64) {
+        const __m512i sv = _mm512_loadu_si512(s);
+        if (_mm512_cmpneq_epi32_mask(_mm512_and_si512(sv, alphaBytes), alphaBytes) != 0) {
+            Blend8(d, s, A);
+            Blend8(d + 32, s + 32, A);
+            continue;
+        }
+        const __m512i dv = _mm512_loadu_si512(d);
+        const __m512i sl = _mm512_unpacklo_epi8(sv, zero), sh = _mm512_unpackhi_epi8(sv, zero);
+        const __m512i dl = _mm512_unpacklo_epi8(dv, zero), dh = _mm512_unpackhi_epi8(dv, zero);
+        const __m512i ml = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_mullo_epi16(sl, a16), _mm512_mullo_epi16(dl, inv16)), round);
+        const __m512i mh = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_mullo_epi16(sh, a16), _mm512_mullo_epi16(dh, inv16)), round);
+        const __m512i ql = _mm512_srli_epi16(_mm512_mulhi_epu16(ml, recip), 7);
+        const __m512i qh = _mm512_srli_epi16(_mm512_mulhi_epu16(mh, recip), 7);
+        _mm512_storeu_si512(d, _mm512_packus_epi16(ql, qh));
+    }
+    BlendRowAVX2(d, s, count - i, A);
 }
 #endif
 
 using BlendRowFn = void (*)(UInt8*, const UInt8*, size_t, unsigned);
 
-// The widest row blend this processor runs, chosen once.
+// The widest row blend this processor runs, chosen once. TOOLBOX_CG_VECTOR=portable, sse2 or
+// avx2 in the environment caps the choice, so that every level can be tested on one machine.
 BlendRowFn ChooseBlendRow() {
+    const char* cap = std::getenv("TOOLBOX_CG_VECTOR");
+    const std::string_view limit = cap ? cap : "";
+    if (limit == "portable")
+        return BlendRowPortable;
 #if defined(TOOLBOX_CG_X86)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2"))
+    const bool upToAVX2 = limit == "sse2" || limit == "avx2";
+    if (!upToAVX2 && __builtin_cpu_supports("avx512bw"))
+        return BlendRowAVX512;
+    if (limit != "sse2" && __builtin_cpu_supports("avx2"))
         return BlendRowAVX2;
 #if defined(__SSE2__)
     return BlendRowSSE2;

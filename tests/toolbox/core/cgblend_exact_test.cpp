@@ -135,6 +135,74 @@ TEST_F(CGBlendExactness, EveryTripleAtCommonAlphas) {
     CGImageRelease(image);
 }
 
+// Opaque sources (every video frame) take a shorter road through 16-bit arithmetic: every
+// (source byte, destination byte) pair under every global alpha.
+TEST_F(CGBlendExactness, OpaqueSourcesEveryPairUnderEveryGlobalAlpha) {
+    Buffer src(256, 256, 4, 0), start(256, 256, 4, 0);
+    for (size_t y = 0; y < 256; ++y)
+        for (size_t x = 0; x < 256; ++x) {
+            UInt8* p = src.At(x, y);
+            p[0] = 255, p[1] = UInt8(x), p[2] = UInt8(255 - x), p[3] = UInt8(x ^ 0x3C);
+            for (int ch = 0; ch < 4; ++ch)
+                start.At(x, y)[ch] = UInt8(ch == 0 ? y : y ^ (ch * 0x55));
+        }
+    CGImageRef image = ImageOf(src);
+    ASSERT_NE(image, nullptr);
+    for (unsigned A = 1; A <= 255; ++A) {
+        Buffer dest = start;
+        Draw(dest, image, 0, 0, A);
+        for (size_t y = 0; y < 256; ++y)
+            for (size_t x = 0; x < 256; ++x)
+                for (int ch = 0; ch < 4; ++ch) {
+                    const UInt8 d = start.At(x, y)[ch];
+                    const UInt8 want = Reference(src.At(x, y)[ch], d, 255, A);
+                    if (dest.At(x, y)[ch] != want) {
+                        CGImageRelease(image);
+                        FAIL() << "A " << A << " s " << int(src.At(x, y)[ch]) << " d " << int(d)
+                               << " channel " << ch;
+                    }
+                }
+    }
+    CGImageRelease(image);
+}
+
+// Rows of opaque pixels with one translucent pixel at each position in turn: the groups
+// that hold it take the general formula, the others the opaque road, and both must agree
+// with the formula wherever the group boundaries fall.
+TEST_F(CGBlendExactness, OneTranslucentPixelAnywhereInAnOpaqueRow) {
+    const size_t w = 41;
+    for (size_t odd = 0; odd <= w; ++odd) { // odd == w: the row is wholly opaque
+        Buffer src(w, 2, 8, 0);
+        for (size_t y = 0; y < 2; ++y)
+            for (size_t x = 0; x < w; ++x) {
+                UInt8* p = src.At(x, y);
+                const bool translucent = x == odd && y == 1;
+                p[0] = translucent ? 77 : 255;
+                for (int ch = 1; ch < 4; ++ch)
+                    p[ch] = UInt8((x * 53 + y * 7 + ch * 29) % (p[0] + 1u));
+            }
+        CGImageRef image = ImageOf(src);
+        ASSERT_NE(image, nullptr);
+        Buffer dest(w + 5, 2, 8, 0);
+        for (size_t i = 0; i < dest.bytes.size(); ++i)
+            dest.bytes[i] = UInt8(i * 101 + 3);
+        const Buffer before = dest;
+        Draw(dest, image, 2, 0, 128);
+        for (size_t y = 0; y < 2; ++y)
+            for (size_t i = 0; i < dest.rowBytes; ++i) {
+                const size_t x = i / 4;
+                const UInt8 was = before.bytes[y * dest.rowBytes + i];
+                const bool covered = x >= 2 && x < w + 2;
+                const UInt8 want =
+                    covered ? Reference(src.At(x - 2, y)[i % 4], was, src.At(x - 2, y)[0], 128)
+                            : was;
+                ASSERT_EQ(dest.bytes[y * dest.rowBytes + i], want)
+                    << "translucent at " << odd << ", row " << y << " byte " << i;
+            }
+        CGImageRelease(image);
+    }
+}
+
 // Odd widths around the vector widths (4 and 8 pixels), placed at every offset within
 // one vector and partly outside the context, against the formula and against the general
 // (sampling) path; nothing outside the covered pixels changes, padding included.
