@@ -11,6 +11,7 @@
 #include "Resources.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -159,19 +160,20 @@ OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
 OSErr ResourceMap::serialize(std::vector<UInt8>& out) const {
     // Group by type, in the order the types first appear.
     std::vector<ResType> typeOrder;
-    for (const auto& r : resources)
-        if (std::find(typeOrder.begin(), typeOrder.end(), r.type) == typeOrder.end())
-            typeOrder.push_back(r.type);
-    std::vector<std::vector<const Resource*>> byType(typeOrder.size());
+    std::map<ResType, std::size_t> typeIndex;
+    std::vector<std::vector<const Resource*>> byType;
+    std::set<std::pair<ResType, ResID>> seen;
     for (const auto& r : resources) {
-        auto t =
-            std::size_t(std::find(typeOrder.begin(), typeOrder.end(), r.type) - typeOrder.begin());
-        for (const Resource* other : byType[t])
-            if (other->id == r.id)
-                return paramErr;
+        if (!seen.insert({r.type, r.id}).second)
+            return paramErr; // two resources with one type and ID could never be told apart
         if (r.name && r.name->size() > 255)
             return paramErr;
-        byType[t].push_back(&r);
+        auto [it, isNew] = typeIndex.try_emplace(r.type, typeOrder.size());
+        if (isNew) {
+            typeOrder.push_back(r.type);
+            byType.emplace_back();
+        }
+        byType[it->second].push_back(&r);
     }
     if (typeOrder.size() > 0x10000)
         return paramErr;

@@ -5,6 +5,7 @@
 #include "ResFixtures.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 namespace as = toolbox::applesingle;
 using namespace restest;
@@ -86,6 +87,31 @@ TEST(AppleSingle, DamagedFilesAreRefused) {
     bad = good;
     bad[26 + 7] = 10; // Finder Info inside the header
     EXPECT_EQ(as::parse(bad, file), mapReadErr);
+}
+
+} // namespace
+
+namespace {
+
+// Random damage: refused, or read as entries that write and read back unchanged.
+TEST(AppleSingle, RandomDamageIsRefusedOrReadConsistently) {
+    as::File file;
+    file.setTypeAndCreator(FOUR_CHAR_CODE("Pref"), FOUR_CHAR_CODE("klmr"));
+    file.set(as::kResourceFork, bytesOf(std::string(300, 'r')));
+    file.set(as::kRealName, bytesOf("name"));
+    const auto good = as::serialize(file);
+    std::mt19937 rng(1302);
+    for (int round = 0; round < 20000; ++round) {
+        auto bad = good;
+        for (int e = 0, n = 1 + int(rng() % 3); e < n; ++e)
+            bad[rng() % 2 ? rng() % 62 : rng() % bad.size()] = UInt8(rng());
+        as::File read;
+        if (as::parse(bad, read) != noErr)
+            continue;
+        as::File back;
+        ASSERT_EQ(as::parse(as::serialize(read), back), noErr) << "round " << round;
+        EXPECT_EQ(back, read) << "round " << round;
+    }
 }
 
 } // namespace
