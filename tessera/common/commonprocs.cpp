@@ -3,9 +3,14 @@
 // Every alert goes through ShowAlert, the one place that decides how alerts reach the
 // user. Without the windowing toolbox it writes the texts to standard error, answers
 // with the default button, and lets Terminate end the process with a failure status.
+// With it, the alerts are the toolbox's standard alerts: windows when there is a display,
+// standard error (same texts, the default button) when there is none.
 #include "commonprocs.h"
 
 #include "TextUtils.h"
+#if TESSERA_WITH_DIALOG
+#include "Dialogs.h"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +23,47 @@ namespace {
 
 enum class AlertKind { stop, caution };
 
+#if TESSERA_WITH_DIALOG
+CFStringRef MacRomanString(std::string_view text) {
+    return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                   CFIndex(text.size()), kCFStringEncodingMacRoman, false);
+}
+
+SInt16 ShowAlert(AlertKind kind, std::string_view headline, std::string_view description,
+                 std::string_view okText, std::string_view cancelText) {
+    CFStringRef error = MacRomanString(headline);
+    CFStringRef explanation = MacRomanString(description);
+    CFStringRef ok = nullptr;
+    CFStringRef cancel = nullptr;
+    DialogRef alert = nullptr;
+    if (kind == AlertKind::stop) {
+        CreateStandardAlert(kAlertStopAlert, error, explanation, nullptr, &alert);
+    } else {
+        ok = MacRomanString(okText);
+        cancel = cancelText.empty() ? nullptr : MacRomanString(cancelText);
+        AlertStdCFStringAlertParamRec param{};
+        param.version = kStdCFStringAlertVersionOne;
+        param.movable = true;
+        param.helpButton = false;
+        param.defaultText = ok;
+        param.cancelText = cancel;
+        param.otherText = nullptr;
+        param.defaultButton = kAlertStdAlertOKButton;
+        param.cancelButton = kAlertStdAlertCancelButton;
+        param.position = kWindowDefaultPosition;
+        param.flags = 0;
+        CreateStandardAlert(kAlertCautionAlert, error, explanation, &param, &alert);
+    }
+    DialogItemIndex item = kAlertStdAlertOKButton;
+    RunStandardAlert(alert, nullptr, &item);
+    for (CFStringRef s : {error, explanation, ok, cancel}) {
+        if (s != nullptr) {
+            CFRelease(s);
+        }
+    }
+    return item;
+}
+#else
 SInt16 ShowAlert(AlertKind kind, std::string_view headline, std::string_view description,
                  std::string_view okText, std::string_view cancelText) {
     const char* tag = kind == AlertKind::stop ? "Stop" : "Caution";
@@ -30,6 +76,7 @@ SInt16 ShowAlert(AlertKind kind, std::string_view headline, std::string_view des
     std::fflush(stderr);
     return 1; // nobody to ask: the default button
 }
+#endif
 
 } // namespace
 
