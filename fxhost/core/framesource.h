@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace fxhost {
@@ -41,6 +43,20 @@ class FrameSource {
     // lastError(), when the frame cannot be delivered (out of range, decoding failed).
     virtual bool fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) = 0;
     virtual const std::string& lastError() const = 0;
+
+    // A frame in memory the source keeps, for a host that can wrap it instead of copying.
+    // The memory stays valid, and is not reused, for as long as `owner` is held.
+    struct SharedFrame {
+        std::uint8_t* base;
+        std::ptrdiff_t rowBytes;
+        std::shared_ptr<void> owner;
+    };
+    // The same frame fetch() would give, without the copy. Nothing when the source cannot
+    // share (the caller then uses fetch()) or when the frame cannot be delivered (then
+    // lastError() is set and fetch() fails too).
+    virtual std::optional<SharedFrame> share(std::int64_t, int, int, ScaleQuality) {
+        return std::nullopt;
+    }
 };
 
 // The built-in clip: a pure function of (x, y, frame, width, height). Moving shapes over

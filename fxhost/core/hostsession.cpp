@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace fxhost {
 
@@ -19,6 +20,7 @@ struct HostSession::Lease {
     SInt32 index;
     GWorldPtr world; // null once the plug-in disposed of it
     bool released = false;
+    std::shared_ptr<void> pixels; // the source's memory under `world`, if it is shared
 };
 
 namespace {
@@ -130,7 +132,7 @@ void HostSession::setFrameSize(int width, int height) {
                         "frames of " + std::to_string(width) + "x" + std::to_string(height) +
                             " do not fit the plug-in's 16-bit coordinates (1..32767 pixels)");
     }
-    if (destination_ && width == width_ && height == height_) {
+    if (destination_ && !destinationAttached_ && width == width_ && height == height_) {
         return;
     }
     Rect r{0, 0, SInt16(height), SInt16(width)};
@@ -141,10 +143,25 @@ void HostSession::setFrameSize(int width, int height) {
     }
     DisposeGWorld(destination_);
     destination_ = world;
+    destinationAttached_ = false;
     width_ = width;
     height_ = height;
     params_.frame = destination_;
     params_.frameRect = r;
+}
+
+void HostSession::attachDestination(std::uint8_t* base, std::ptrdiff_t rowBytes) {
+    Rect r{0, 0, SInt16(height_), SInt16(width_)};
+    GWorldPtr world = nullptr;
+    if (NewGWorldFromPtr(&world, k32ARGBPixelFormat, &r, nullptr, nullptr, 0,
+                         reinterpret_cast<Ptr>(base), SInt32(rowBytes)) != noErr ||
+        !world) {
+        throw HostError(ErrorKind::Internal, "cannot make a destination frame over memory");
+    }
+    DisposeGWorld(destination_);
+    destination_ = world;
+    destinationAttached_ = true;
+    params_.frame = world;
 }
 
 SInt32 HostSession::invoke(_PluginParams* block, SInt32 which) {
@@ -268,25 +285,38 @@ HYPluginResult HostSession::onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16
     if (failures_.getFrameFailIndex.count(index)) {
         return finish(kPluginCantGetNeededFrame);
     }
+    const ScaleQuality q = quality == kDVLowQuality ? ScaleQuality::Low : ScaleQuality::High;
     Rect r{0, 0, height, width};
     GWorldPtr world = nullptr;
-    if (NewGWorld(&world, 32, &r, nullptr, nullptr, 0) != noErr || !world) {
-        return finish(kPluginOutOfMemory);
+    std::shared_ptr<void> shared;
+    // A source that keeps converted frames lends them: the GWorld is laid over its memory
+    // and the frame is not copied.
+    if (auto frame = source_.share(index, width, height, q)) {
+        if (NewGWorldFromPtr(&world, k32ARGBPixelFormat, &r, nullptr, nullptr, 0,
+                             reinterpret_cast<Ptr>(frame->base),
+                             SInt32(frame->rowBytes)) != noErr ||
+            !world) {
+            return finish(kPluginOutOfMemory);
+        }
+        shared = std::move(frame->owner);
+    } else {
+        if (NewGWorld(&world, 32, &r, nullptr, nullptr, 0) != noErr || !world) {
+            return finish(kPluginOutOfMemory);
+        }
+        PixMapHandle pm = GetGWorldPixMap(world);
+        const GWorldFlags state = GetPixelsState(pm);
+        LockPixels(pm);
+        PixelTarget target{reinterpret_cast<std::uint8_t*>(GetPixBaseAddr(pm)), GetPixRowBytes(pm),
+                           width, height};
+        const bool ok = source_.fetch(index, target, q);
+        SetPixelsState(pm, state);
+        if (!ok) {
+            frameError_ = source_.lastError();
+            DisposeGWorld(world);
+            return finish(kPluginCantGetNeededFrame);
+        }
     }
-    PixMapHandle pm = GetGWorldPixMap(world);
-    const GWorldFlags state = GetPixelsState(pm);
-    LockPixels(pm);
-    PixelTarget target{reinterpret_cast<std::uint8_t*>(GetPixBaseAddr(pm)), GetPixRowBytes(pm),
-                       width, height};
-    const bool ok = source_.fetch(
-        index, target, quality == kDVLowQuality ? ScaleQuality::Low : ScaleQuality::High);
-    SetPixelsState(pm, state);
-    if (!ok) {
-        frameError_ = source_.lastError();
-        DisposeGWorld(world);
-        return finish(kPluginCantGetNeededFrame);
-    }
-    auto* lease = new Lease{this, index, world};
+    auto* lease = new Lease{this, index, world, false, std::move(shared)};
     leases_.push_back(lease);
     QDSetGWorldDisposeHook(world, CbFrameDisposed, lease);
     *outFrame = world;
@@ -322,6 +352,7 @@ void HostSession::onFrameDisposed(GWorldPtr world) {
         if ((*it)->world == world) {
             ++log_.framesDisposedByPlugin;
             (*it)->world = nullptr;
+            (*it)->pixels.reset();
             if ((*it)->released) {
                 delete *it;
                 leases_.erase(it);

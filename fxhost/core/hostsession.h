@@ -105,7 +105,10 @@ class HostSession {
     ClipSettings& settings() { return settings_; }
     ForcedFailures& failures() { return failures_; }
     const CallbackLog& log() const { return log_; }
-    void clearLog() { log_ = CallbackLog{}; }
+    void clearLog() {
+        log_ = CallbackLog{};
+        frameError_.clear();
+    }
     FrameSource& source() { return source_; }
 
     // The size of the destination frame and of the frames the plug-in is asked to render.
@@ -131,6 +134,11 @@ class HostSession {
     // The destination frame's pixels (bytes A, R, G, B), rows of rowBytes.
     const std::uint8_t* destinationPixels() const;
     std::ptrdiff_t destinationRowBytes() const;
+    // Makes the caller's memory (frameHeight() rows of rowBytes >= 4 * frameWidth() bytes)
+    // the destination of the following calls, so a renderer can hand the result on without
+    // copying it. The memory stays the caller's and must outlive its use as destination;
+    // setFrameSize() or another attachDestination() ends that use.
+    void attachDestination(std::uint8_t* base, std::ptrdiff_t rowBytes);
     // Copies the destination frame into tightly packed ARGB rows (4 * width bytes each).
     void copyDestination(std::uint8_t* out, std::ptrdiff_t outRowBytes) const;
 
@@ -168,6 +176,7 @@ class HostSession {
     HYPluginFilterInfo filterInfo_{};
     bool filterInfoOut_ = false;
     GWorldPtr destination_ = nullptr;
+    bool destinationAttached_ = false;
     int width_ = 0, height_ = 0;
     std::list<Lease*> leases_;
     std::string frameError_;

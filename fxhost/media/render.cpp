@@ -27,6 +27,12 @@ class Progress {
         on_ = mode == ProgressMode::Always || (mode == ProgressMode::Auto && tty_);
         start_ = last_ = Clock::now();
     }
+    // A render that stops half-way ends the progress line, so the error starts on its own.
+    ~Progress() {
+        if (shown_ && !ended_ && tty_) {
+            std::fputc('\n', stderr);
+        }
+    }
     void update(std::int64_t done, bool final = false) {
         if (!on_) {
             return;
@@ -37,6 +43,8 @@ class Progress {
             return;
         }
         last_ = now;
+        shown_ = true;
+        ended_ = final;
         const double elapsed = std::chrono::duration<double>(now - start_).count();
         const double fps = elapsed > 0 ? double(done) / elapsed : 0;
         const long left = fps > 0 ? long(double(total_ - done) / fps + 0.5) : 0;
@@ -48,7 +56,7 @@ class Progress {
 
   private:
     std::int64_t total_;
-    bool tty_ = false, on_ = false;
+    bool tty_ = false, on_ = false, shown_ = false, ended_ = false;
     Clock::time_point start_, last_;
 };
 
@@ -140,6 +148,9 @@ RenderStats Render(const RenderRequest& rq) {
             throw HostError(ErrorKind::Interrupted, "interrupted");
         }
         session.clearLog();
+        // The plug-in renders straight into the buffer the encoder takes next.
+        std::vector<std::uint8_t> pixels = writer.takeBuffer();
+        session.attachDestination(pixels.data(), std::ptrdiff_t(width) * 4);
         const SInt32 r = session.frame(SInt32(i));
         if (r != kPluginOK) {
             std::string why = session.lastFrameError();
@@ -149,8 +160,6 @@ RenderStats Render(const RenderRequest& rq) {
             }
             PluginFail(pluginName, r, "for frame " + std::to_string(rq.first + i));
         }
-        std::vector<std::uint8_t> pixels = writer.takeBuffer();
-        session.copyDestination(pixels.data(), std::ptrdiff_t(width) * 4);
         writer.pushVideo(std::move(pixels), i);
 
         if (audio) {
@@ -183,6 +192,7 @@ RenderStats Render(const RenderRequest& rq) {
         progress.update(i + 1);
     }
     session.clearLog();
+    session.setFrameSize(width, height); // the last buffer belongs to the encoder now
     if (SInt32 r = session.end(); r != kPluginOK) {
         PluginFail(pluginName, r, "when the clip ended");
     }

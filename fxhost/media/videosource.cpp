@@ -31,6 +31,32 @@ struct Spec {
     int width = 0, height = 0;
     ScaleQuality quality = ScaleQuality::High;
     bool operator==(const Spec&) const = default;
+    // Rows padded like the toolbox's own buffers, so that a plug-in's stride bug shows on
+    // shared frames too.
+    std::ptrdiff_t rowBytes() const { return ((std::ptrdiff_t(width) * 4 + 63) & ~63) + 64; }
+    std::size_t bytes() const { return std::size_t(rowBytes()) * std::size_t(height); }
+};
+
+// Converted frame buffers, recycled. Shared frames give theirs back when the host lets go,
+// which may be after the source is gone: the pool lives as long as any frame holds it.
+struct BufferPool {
+    std::mutex m;
+    std::vector<std::vector<std::uint8_t>> spare;
+    std::vector<std::uint8_t> get() {
+        std::lock_guard lock(m);
+        if (spare.empty()) {
+            return {};
+        }
+        std::vector<std::uint8_t> b = std::move(spare.back());
+        spare.pop_back();
+        return b;
+    }
+    void put(std::vector<std::uint8_t>&& b) {
+        std::lock_guard lock(m);
+        if (spare.size() < 8) {
+            spare.push_back(std::move(b));
+        }
+    }
 };
 
 int SwsFlags(ScaleQuality q) {
@@ -62,11 +88,16 @@ bool Convert(SwsContext*& sws, const AVFrame* f, const PixelTarget& t, ScaleQual
 
 } // namespace
 
+struct FFmpegFrameSource::Taken {
+    std::vector<std::uint8_t> pixels;
+    std::ptrdiff_t rowBytes = 0;
+};
+
 struct FFmpegFrameSource::Impl {
     struct Item {
         std::int64_t index;
         FramePtr frame;
-        std::vector<std::uint8_t> argb; // converted to `spec`, tightly packed
+        std::vector<std::uint8_t> argb; // converted to `spec`, rows of spec.rowBytes()
         Spec spec;
     };
 
@@ -84,7 +115,7 @@ struct FFmpegFrameSource::Impl {
     std::mutex m;
     std::condition_variable cv;
     std::deque<Item> queue;
-    std::vector<std::vector<std::uint8_t>> spare; // converted buffers for reuse
+    std::shared_ptr<BufferPool> pool = std::make_shared<BufferPool>();
     Spec expected;
     bool stop = false;
     bool atEnd = false;
@@ -179,16 +210,9 @@ struct FFmpegFrameSource::Impl {
                 spec = expected;
                 lastIndex = idx;
             }
-            Item item{idx, std::move(f), {}, spec};
-            {
-                std::lock_guard lock(m);
-                if (!spare.empty()) {
-                    item.argb = std::move(spare.back());
-                    spare.pop_back();
-                }
-            }
-            item.argb.resize(std::size_t(spec.width) * spec.height * 4);
-            const PixelTarget t{item.argb.data(), spec.width * 4, spec.width, spec.height};
+            Item item{idx, std::move(f), pool->get(), spec};
+            item.argb.resize(spec.bytes());
+            const PixelTarget t{item.argb.data(), spec.rowBytes(), spec.width, spec.height};
             if (!Convert(workerSws, item.frame.get(), t, spec.quality)) {
                 item.argb.clear();
                 item.spec = Spec{};
@@ -339,14 +363,15 @@ int FFmpegFrameSource::height() const {
     return impl_->dec->height;
 }
 
-bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) {
+bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQuality quality,
+                             Taken& out) {
     Impl& d = *impl_;
     if (index < 0 || index >= frameCount_) {
         error_ = "frame " + std::to_string(index) + " is outside the clip (0.." +
                  std::to_string(frameCount_ - 1) + ")";
         return false;
     }
-    const Spec want{target.width, target.height, quality};
+    const Spec want{width, height, quality};
     std::unique_lock lock(d.m);
     d.expected = want;
     bool repositioned = false;
@@ -391,24 +416,50 @@ bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, Sca
     d.cv.notify_all();
     lock.unlock();
 
-    if (item.spec == want && !item.argb.empty()) {
-        for (int y = 0; y < want.height; ++y) {
-            std::memcpy(target.base + y * target.rowBytes,
-                        item.argb.data() + std::size_t(y) * want.width * 4,
-                        std::size_t(want.width) * 4);
+    if (!(item.spec == want) || item.argb.empty()) {
+        // Asked at another size or quality than the worker expected: convert here.
+        item.argb = d.pool->get();
+        item.argb.resize(want.bytes());
+        const PixelTarget t{item.argb.data(), want.rowBytes(), want.width, want.height};
+        if (!Convert(d.callerSws, item.frame.get(), t, quality)) {
+            error_ = "cannot convert frame " + std::to_string(index) + " to " +
+                     std::to_string(want.width) + "x" + std::to_string(want.height);
+            return false;
         }
-        std::lock_guard relock(d.m);
-        if (d.spare.size() < kAhead) {
-            d.spare.push_back(std::move(item.argb));
-        }
-        return true;
     }
-    if (!Convert(d.callerSws, item.frame.get(), target, quality)) {
-        error_ = "cannot convert frame " + std::to_string(index) + " to " +
-                 std::to_string(want.width) + "x" + std::to_string(want.height);
+    out.pixels = std::move(item.argb);
+    out.rowBytes = want.rowBytes();
+    return true;
+}
+
+bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) {
+    Taken t;
+    if (!take(index, target.width, target.height, quality, t)) {
         return false;
     }
+    for (int y = 0; y < target.height; ++y) {
+        std::memcpy(target.base + y * target.rowBytes, t.pixels.data() + y * t.rowBytes,
+                    std::size_t(target.width) * 4);
+    }
+    impl_->pool->put(std::move(t.pixels));
     return true;
+}
+
+std::optional<FrameSource::SharedFrame> FFmpegFrameSource::share(std::int64_t index, int width,
+                                                                 int height, ScaleQuality quality) {
+    Taken t;
+    if (!take(index, width, height, quality, t)) {
+        return std::nullopt;
+    }
+    auto holder = std::make_shared<std::vector<std::uint8_t>>(std::move(t.pixels));
+    std::uint8_t* base = holder->data();
+    std::weak_ptr<BufferPool> pool = impl_->pool;
+    std::shared_ptr<void> owner(holder.get(), [holder, pool](void*) mutable {
+        if (auto p = pool.lock()) {
+            p->put(std::move(*holder));
+        }
+    });
+    return SharedFrame{base, t.rowBytes, std::move(owner)};
 }
 
 } // namespace fxhost::media

@@ -40,8 +40,14 @@ class FFmpegFrameSource final : public FrameSource {
 
     bool fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) override;
     const std::string& lastError() const override { return error_; }
+    // Frames converted ahead are handed out in place (rows padded beyond 4 x width).
+    std::optional<SharedFrame> share(std::int64_t index, int width, int height,
+                                     ScaleQuality quality) override;
 
   private:
+    struct Taken;
+    bool take(std::int64_t index, int width, int height, ScaleQuality quality, Taken& out);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
     std::int64_t frameCount_ = 0;

@@ -325,3 +325,20 @@ TEST(HostSession, DispatcherSeesVersionAndNullBlock) {
     s.params().interfaceVersion = 3;
     EXPECT_EQ(s.call(kPlugGetInfo), kPluginAppIsTooOld);
 }
+
+TEST(HostSession, RendersIntoAttachedMemory) {
+    GeneratedFrameSource src(33, 20, 4);
+    HostSession s(Invert(), src);
+    std::vector<std::uint8_t> mine(33 * 4 * 20, 0);
+    ASSERT_EQ(s.begin(0, 4), 0);
+    s.attachDestination(mine.data(), 33 * 4);
+    ASSERT_EQ(s.frame(2), 0);
+    s.end();
+    const GeneratedPixel p = GeneratedPattern(5, 7, 2, 33, 20);
+    const std::uint8_t* got = &mine[(7 * 33 + 5) * 4];
+    EXPECT_EQ(got[0], 255);
+    EXPECT_EQ(got[1], 255 - p.r);
+    EXPECT_EQ(got[3], 255 - p.b);
+    s.setFrameSize(33, 20);
+    EXPECT_NE(s.destinationPixels(), mine.data()) << "setFrameSize ends the attachment";
+}
