@@ -108,6 +108,8 @@ void AddResource(Handle theData, ResType theType, ResID theID, ConstStr255Param 
 // Takes the resource out of the file's map; the handle becomes the caller's to dispose of.
 void RemoveResource(Handle theResource);
 void ChangedResource(Handle theResource);
+// Saves the file at once if the resource has changed. The file is always written whole, so
+// this also writes any other change pending in it.
 void WriteResource(Handle theResource);
 // Frees the resource's handle (a later Get finds the resource again). A change not yet
 // written is kept and written by the next UpdateResFile.

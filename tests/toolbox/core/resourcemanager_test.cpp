@@ -352,13 +352,30 @@ TEST_F(ResourceManager, ResourceHandlesCarryTheResourceBit) {
 }
 
 TEST_F(ResourceManager, UnreadableFileGivesPermErr) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "the superuser reads every file";
     FSSpec spec = specFor("prefs");
     FSpCreateResFile(&spec, 0, 0, smSystemScript);
     ::chmod((dir / "prefs").c_str(), 0000);
-    EXPECT_EQ(FSpOpenResFile(&spec, fsCurPerm), kResFileNotOpened);
-    EXPECT_EQ(ResError(), permErr);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(FSpOpenResFile(&spec, fsCurPerm), kResFileNotOpened);
+        EXPECT_EQ(ResError(), permErr);
+        return;
+    }
+    // The superuser reads every file: try as an ordinary user in a child process.
+    ::chmod(dir.path().c_str(), 0755);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
+        ::_exit(ref == kResFileNotOpened && ResError() == permErr ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "no ordinary user to run as";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the open did not fail with permErr";
 }
 
 TEST_F(ResourceManager, SavingThroughASymlinkUpdatesItsTarget) {
