@@ -765,3 +765,21 @@ TEST(FFmpegFrameSource, SharedFramesSurviveThePluginDisposingThem) {
         EXPECT_TRUE(std::equal(p.begin(), p.end(), &buf[(4 * kW + 3) * 4]));
     }
 }
+
+TEST_F(Cli, UnreadableInputIsRefused) {
+    // Root reads everything, so as root the program runs as an ordinary user for this.
+    fs::permissions(out, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec |
+                             fs::perms::others_write);
+    const fs::path locked = out / "locked.mkv";
+    fs::copy(TheClips().rgb, locked);
+    fs::permissions(locked, fs::perms::none);
+    const std::string as =
+        getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "";
+    const fs::path err = out / "err.txt";
+    const int st = Shell(as + " " + Quote(kProgram) + " render " + Quote(locked) + " -o " +
+                         Quote(out / "o.mkv") + " --plugin " + Quote(kInvert) + " 2>" + Quote(err));
+    EXPECT_EQ(st, 3);
+    EXPECT_NE(Slurp(err).find("cannot be read"), std::string::npos) << Slurp(err);
+    EXPECT_FALSE(fs::exists(out / "o.mkv"));
+}
