@@ -152,21 +152,6 @@ OSErr existence(const std::string& path) {
     return errno == ENOENT ? OSErr(fnfErr) : errorFromErrno(errno);
 }
 
-// The resolved path to write to: a symlink is followed, so that saving through it keeps
-// the link and updates the file it points at.
-std::string writeTarget(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (real) {
-            std::string r(real);
-            std::free(real);
-            return r;
-        }
-    }
-    return path;
-}
-
 bool writeAll(int fd, const void* bytes, std::size_t length, int& err) {
     const char* p = static_cast<const char*>(bytes);
     while (length > 0) {
@@ -184,6 +169,11 @@ bool writeAll(int fd, const void* bytes, std::size_t length, int& err) {
 }
 
 } // namespace
+
+bool isSymbolicLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
 
 OSErr errorFromErrno(int err) {
     switch (err) {
@@ -283,7 +273,7 @@ OSErr specFromPath(const std::string& rawPath, FSSpec& spec) {
 
 OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::size_t length,
                             unsigned mode, bool mustNotExist) {
-    const std::string path = mustNotExist ? normalize(rawPath) : normalize(writeTarget(rawPath));
+    const std::string path = normalize(rawPath);
     const std::string dir = parentOf(path);
     if (!mustNotExist) {
         struct stat st;
@@ -338,7 +328,9 @@ OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::
 }
 
 OSErr readWholeFile(const std::string& path, std::string& contents) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a writer
+    // forever; it is refused below, and regular files ignore the flag.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno == EISDIR ? OSErr(notAFileErr) : errorFromErrno(errno);
     struct stat st;
@@ -505,6 +497,8 @@ static OSErr readAppleSingle(const FSSpec* spec, std::string& path, std::string&
         return paramErr;
     if (OSErr e = pathFromSpec(*spec, path))
         return e;
+    if (isSymbolicLink(path))
+        return permErr; // never read or written through a link to elsewhere
     if (OSErr e = readWholeFile(path, bytes))
         return e;
     auto span = std::span<const UInt8>(reinterpret_cast<const UInt8*>(bytes.data()), bytes.size());

@@ -81,7 +81,7 @@ OSErr FSGetFSSpecFromFSRef(const FSRef* ref, FSSpec* spec);
 // Type and creator of a file. AppleSingle files keep them in their Finder Info entry; any
 // other regular file reads as type and creator 0. Setting them is only possible on an
 // AppleSingle file (the file is rewritten atomically); other files give wrPermErr, a
-// directory gives notAFileErr.
+// directory gives notAFileErr, a symbolic link permErr (it is not followed).
 OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
 OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo);
 
@@ -102,6 +102,9 @@ SInt32 directoryID(const std::string& directoryPath);
 // The path of a directory ID, or empty.
 std::string directoryPath(SInt32 dirID);
 
+// True if path itself (its last component) is a symbolic link.
+bool isSymbolicLink(const std::string& path);
+
 // Maps errno from a failed system call to the classic result code.
 OSErr errorFromErrno(int err);
 
@@ -109,7 +112,8 @@ OSErr errorFromErrno(int err);
 // temporary file in the same folder is written, fsync'ed and renamed over the old one, and
 // the folder is fsync'ed. A failure at any step removes the temporary file and leaves the
 // old file as it was. mode is used for a new file; an existing file keeps its own mode.
-// mustNotExist gives dupFNErr if something already has the name.
+// mustNotExist gives dupFNErr if something already has the name. A symbolic link at the
+// name is replaced itself: nothing is ever written elsewhere through it.
 OSErr replaceFileAtomically(const std::string& path, const void* bytes, std::size_t length,
                             unsigned mode = 0600, bool mustNotExist = false);
 

@@ -192,6 +192,11 @@ namespace toolbox::rsrc {
 ResFileRefNum openResourceFile(const std::string& rawPath, Fork fork, SInt8 permission) {
     Manager& m = mgr();
     std::lock_guard g(m.lock);
+    if (fork == Fork::resource && toolbox::files::isSymbolicLink(rawPath)) {
+        // A document of the user's is never read or written through a link to elsewhere.
+        setError(permErr);
+        return kResFileNotOpened;
+    }
     struct stat st;
     if (::stat(rawPath.c_str(), &st) != 0) {
         setError(toolbox::files::errorFromErrno(errno));

@@ -9,7 +9,8 @@
 // - FSpOpenResFile opens the resource fork of a file, which lives in an AppleSingle file;
 //   FSOpenResourceFile / toolbox::rsrc::openResourceFile can also open a plain resource file
 //   (the data fork), as bundles hold them. Opening an open file again returns its refNum.
-//   The opened file becomes current.
+//   The opened file becomes current. A resource fork is never opened through a symbolic
+//   link (permErr): the file at the name is the user's, not one elsewhere.
 // - Resource handles are Memory Manager handles owned by their file until DetachResource;
 //   CloseResFile disposes of them.
 // - UpdateResFile (and CloseResFile of a changed file) replaces the file atomically: the old

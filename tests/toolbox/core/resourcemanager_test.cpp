@@ -378,16 +378,30 @@ TEST_F(ResourceManager, UnreadableFileGivesPermErr) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the open did not fail with permErr";
 }
 
-TEST_F(ResourceManager, SavingThroughASymlinkUpdatesItsTarget) {
-    std::filesystem::create_directory(dir / "real");
-    FSSpec target = specFor("real/prefs");
-    ASSERT_EQ(toolbox::files::specFromPath(dir / "real/prefs", target), fnfErr);
+TEST_F(ResourceManager, SymlinksAreNeitherReadNorWrittenThrough) {
+    std::filesystem::create_directory(dir / "elsewhere");
+    FSSpec target = specFor("elsewhere/prefs");
     FSpCreateResFile(&target, FOUR_CHAR_CODE("klmr"), kPref, smSystemScript);
-    std::filesystem::create_symlink(dir / "real/prefs", dir / "link");
+    saveRecord(target, "kept elsewhere");
+    const std::string before = readFile(dir / "elsewhere/prefs");
+    std::filesystem::create_symlink(dir / "elsewhere/prefs", dir / "link");
     FSSpec link = specFor("link");
-    saveRecord(link, "through the link");
+    EXPECT_EQ(FSpOpenResFile(&link, fsCurPerm), kResFileNotOpened);
+    EXPECT_EQ(ResError(), permErr);
+    FInfo info{};
+    EXPECT_EQ(FSpSetFInfo(&link, &info), permErr);
+    FSpCreateResFile(&link, 0, 0, smSystemScript);
+    EXPECT_EQ(ResError(), dupFNErr);
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
-    EXPECT_EQ(textOf(mapOnDisk("real/prefs").resources.at(0).data), "through the link");
+    EXPECT_EQ(readFile(dir / "elsewhere/prefs"), before);
+
+    // A dangling link: the file is missing, and creating it makes nothing at the far end.
+    std::filesystem::create_symlink(dir / "elsewhere/new", dir / "dangling");
+    FSSpec dangling;
+    EXPECT_EQ(toolbox::files::specFromPath(dir / "dangling", dangling), fnfErr);
+    FSpCreateResFile(&dangling, 0, 0, smSystemScript);
+    EXPECT_EQ(ResError(), dupFNErr);
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere/new"));
 }
 
 TEST_F(ResourceManager, FailedSaveLeavesTheOldFileWhole) {
