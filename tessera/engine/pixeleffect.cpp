@@ -4,8 +4,9 @@
 // as the whole 32767 x 32767 coordinate space, and a column plus a block width may pass
 // the 16-bit limit. For each block the pixels that take part form one rectangle (the
 // block cut by the source frame and by the active rectangle), so the bounds are worked out
-// once per block instead of being tested at every pixel; the pixels read, their order and
-// the result are the same.
+// once per block instead of being tested at every pixel, and the sums are formed four
+// pixels at a time where the processor has SSE2. The pixels that take part and the bytes
+// written are exactly those of the pixel-by-pixel rule (the tests compare against it).
 #include "pixeleffect.h"
 
 #include "CGglue.h"
@@ -69,9 +70,11 @@ inline void SumPixelsVector(const pixRec* p, SInt32 n, SInt32 readable, VectorSu
         return;
     }
     if (i + 4 <= readable) {
-        const __m128i keep[4] = {_mm_setzero_si128(), _mm_set_epi32(0, 0, 0, -1),
-                                 _mm_set_epi32(0, 0, -1, -1), _mm_set_epi32(0, -1, -1, -1)};
-        add(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), keep[rest]));
+        // keep[rest] keeps the first `rest` pixels of four.
+        alignas(16) static const UInt32 keep[4][4] = {
+            {0, 0, 0, 0}, {~0u, 0, 0, 0}, {~0u, ~0u, 0, 0}, {~0u, ~0u, ~0u, 0}};
+        const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(keep[rest]));
+        add(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), mask));
     } else {
         SumPixelsBytewise(p + i, rest, sums);
     }
@@ -93,14 +96,19 @@ UInt8 Average(UInt64 sum, UInt64 count) {
 }
 
 void FillPixels(pixRec* d, SInt32 n, UInt32 word) {
-    SInt32 i = 0;
 #if defined(__SSE2__)
-    const __m128i four = _mm_set1_epi32(SInt32(word));
-    for (; i + 4 <= n; i += 4) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), four);
+    if (n >= 4) {
+        // Groups of four; the last group may overlap the one before it, which only writes
+        // the same value twice and never leaves the block.
+        const __m128i four = _mm_set1_epi32(SInt32(word));
+        for (SInt32 i = 0; i + 4 < n; i += 4) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), four);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 4), four);
+        return;
     }
 #endif
-    for (; i < n; ++i) {
+    for (SInt32 i = 0; i < n; ++i) {
         std::memcpy(d + i, &word, sizeof word);
     }
 }
