@@ -228,9 +228,11 @@ TEST_F(TesseraBundle, MissingCallbackTableIsBadParams) {
     EXPECT_EQ(host.log().allocations, 0);
 }
 
-TEST_F(TesseraBundle, CustomButtonAnswersOK) {
+TEST_F(TesseraBundle, CustomButtonWithoutAFrameAnswersOK) {
     auto& host = Host();
+    host.failures().getFrame = kPluginCantGetNeededFrame; // no frame: no dialog either
     EXPECT_EQ(host.customButton(0), kPluginOK);
+    EXPECT_EQ(host.framesOutstanding(), 0);
 }
 
 // ---- the description ---------------------------------------------------------------------
