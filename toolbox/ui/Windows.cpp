@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLayout>
@@ -336,15 +337,24 @@ Boolean IsWindowVisible(WindowRef window) {
     return isLiveWindow(window) && window->widget != nullptr && window->widget->isVisible();
 }
 
+namespace {
+// Qt's offscreen platform has no stacking order (and says so on every raise).
+bool stacks() {
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+} // namespace
+
 void BringToFront(WindowRef window) {
-    if (isLiveWindow(window) && window->widget != nullptr) {
+    if (isLiveWindow(window) && window->widget != nullptr && stacks()) {
         window->widget->raise();
     }
 }
 
 void SelectWindow(WindowRef window) {
     if (isLiveWindow(window) && window->widget != nullptr) {
-        window->widget->raise();
+        if (stacks()) {
+            window->widget->raise();
+        }
         window->widget->activateWindow();
     }
 }
