@@ -1,12 +1,15 @@
 // pixeleffect.cpp - the mosaic renderer (see pixeleffect.h).
 //
-// The block pass loops in 32-bit coordinates and sums in 64 bits: a block may be as large
-// as the whole 32767 x 32767 coordinate space, and a column plus a block width may pass
-// the 16-bit limit. For each block the pixels that take part form one rectangle (the
-// block cut by the source frame and by the active rectangle), so the bounds are worked out
-// once per block instead of being tested at every pixel, and the sums are formed four
-// pixels at a time where the processor has SSE2. The pixels that take part and the bytes
-// written are exactly those of the pixel-by-pixel rule (the tests compare against it).
+// The block pass works one band of blocks (one block row) at a time, which reads the frame
+// in memory order. Every row of the band is added, byte by byte, into per-column sums (16-bit
+// lanes, emptied into 32 bits every 256 rows so they cannot overflow; 16, 32 or 64 bytes at a
+// time, the widest the processor runs, chosen at run time); each block's sums are then the
+// sums of its columns, in 64 bits, divided once per channel. The band's blocks make one row of
+// output, which is copied into each of the band's rows. Integer sums are exact whatever their
+// order, so the averages, the alpha of the last pixel read (the block's bottom-right pixel
+// that takes part) and every byte written are those of the pixel-by-pixel rule; the band is
+// read whole before it is written, so source and destination may be the same buffer. Loops
+// run in 32-bit coordinates: a block may be as large as the 32767 x 32767 coordinate space.
 #include "pixeleffect.h"
 
 #include "CGglue.h"
@@ -17,132 +20,166 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 namespace {
 
-struct BlockSums {
-    UInt64 red = 0, green = 0, blue = 0;
+// Per-column sums of one band, and the band's painted row; kept from call to call so that a
+// frame's pass allocates nothing once the widest region has been seen.
+struct BandScratch {
+    std::vector<UInt16> partial; // 4 channels per column, at most 256 rows at a time
+    std::vector<UInt32> columns; // 4 channels per column, the whole band
+    std::vector<UInt32> painted; // one pixel word per column
 };
 
-// Adds up the red, green and blue bytes of n pixels, one by one.
-void SumPixelsBytewise(const pixRec* p, SInt32 n, BlockSums& sums) {
-    for (SInt32 i = 0; i < n; ++i) {
-        sums.red += p[i].red;
-        sums.green += p[i].green;
-        sums.blue += p[i].blue;
+BandScratch& Scratch() {
+    static thread_local BandScratch scratch;
+    return scratch;
+}
+
+// partial[i] += row[i] for n bytes: each byte of the row (a, r, g, b of every pixel) is
+// added to its own 16-bit lane.
+void AddRowPortable(UInt16* partial, const UInt8* row, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        partial[i] = UInt16(partial[i] + row[i]);
     }
 }
 
-#if defined(__SSE2__)
-// Four pixels at a time: each channel's bytes are masked out of 16 bytes (A R G B A R G B
-// ...) and added up with one sum-of-absolute-differences against zero, which gives two
-// 64-bit partial sums per channel (the masks pick byte 1, 2 and 3 of each pixel). The sums are
-// exact, so the result is the same as the byte-wise one.
-struct VectorSums {
-    __m128i red = _mm_setzero_si128(), green = _mm_setzero_si128(), blue = _mm_setzero_si128();
-};
-
-// `readable` is how many pixels from p on lie inside the row (the frame's right edge):
-// a partial group of four at the block's end is then loaded whole, when it stays inside
-// the row, with the pixels beyond the block masked away.
-inline void SumPixelsVector(const pixRec* p, SInt32 n, SInt32 readable, VectorSums& v,
-                            BlockSums& sums) {
+#if defined(__x86_64__) || defined(__i386__)
+#define TESSERA_X86 1
+__attribute__((target("sse2"))) void AddRowSSE2(UInt16* partial, const UInt8* row, size_t n) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i redMask = _mm_set1_epi32(0x0000FF00);
-    const __m128i greenMask = _mm_set1_epi32(0x00FF0000);
-    const __m128i blueMask = _mm_set1_epi32(SInt32(0xFF000000u));
-    auto add = [&](__m128i px) {
-        v.red = _mm_add_epi64(v.red, _mm_sad_epu8(_mm_and_si128(px, redMask), zero));
-        v.green = _mm_add_epi64(v.green, _mm_sad_epu8(_mm_and_si128(px, greenMask), zero));
-        v.blue = _mm_add_epi64(v.blue, _mm_sad_epu8(_mm_and_si128(px, blueMask), zero));
-    };
-    SInt32 i = 0;
-    for (; i + 4 <= n; i += 4) {
-        add(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        __m128i* p = reinterpret_cast<__m128i*>(partial + i);
+        _mm_storeu_si128(p, _mm_add_epi16(_mm_loadu_si128(p), _mm_unpacklo_epi8(v, zero)));
+        _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1), _mm_unpackhi_epi8(v, zero)));
     }
-    const SInt32 rest = n - i;
-    if (rest == 0) {
-        return;
-    }
-    if (i + 4 <= readable) {
-        // keep[rest] keeps the first `rest` pixels of four.
-        alignas(16) static const UInt32 keep[4][4] = {
-            {0, 0, 0, 0}, {~0u, 0, 0, 0}, {~0u, ~0u, 0, 0}, {~0u, ~0u, ~0u, 0}};
-        const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(keep[rest]));
-        add(_mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), mask));
-    } else {
-        SumPixelsBytewise(p + i, rest, sums);
-    }
+    AddRowPortable(partial + i, row + i, n - i);
 }
 
-inline UInt64 Lanes(__m128i v) {
-    alignas(16) UInt64 lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), v);
-    return lanes[0] + lanes[1];
+__attribute__((target("avx2"))) void AddRowAVX2(UInt16* partial, const UInt8* row, size_t n) {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 16));
+        __m256i* p = reinterpret_cast<__m256i*>(partial + i);
+        _mm256_storeu_si256(p, _mm256_add_epi16(_mm256_loadu_si256(p), _mm256_cvtepu8_epi16(lo)));
+        _mm256_storeu_si256(p + 1,
+                            _mm256_add_epi16(_mm256_loadu_si256(p + 1), _mm256_cvtepu8_epi16(hi)));
+    }
+    AddRowSSE2(partial + i, row + i, n - i);
+}
+
+__attribute__((target("avx2,avx512f,avx512bw"))) void AddRowAVX512(UInt16* partial,
+                                                                   const UInt8* row, size_t n) {
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
+        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i + 32));
+        UInt16* p = partial + i;
+        _mm512_storeu_si512(p, _mm512_add_epi16(_mm512_loadu_si512(p), _mm512_cvtepu8_epi16(lo)));
+        _mm512_storeu_si512(p + 32,
+                            _mm512_add_epi16(_mm512_loadu_si512(p + 32), _mm512_cvtepu8_epi16(hi)));
+    }
+    AddRowAVX2(partial + i, row + i, n - i);
 }
 #endif
 
+using AddRowFn = void (*)(UInt16*, const UInt8*, size_t);
+
+// The widest row sum this processor runs, chosen once. TESSERA_VECTOR=portable, sse2 or
+// avx2 in the environment caps the choice, so that every level can be tested on one machine.
+AddRowFn ChooseAddRow() {
+    const char* cap = std::getenv("TESSERA_VECTOR");
+    const std::string_view limit = cap ? cap : "";
+    if (limit == "portable") {
+        return AddRowPortable;
+    }
+#if defined(TESSERA_X86)
+    __builtin_cpu_init();
+    if (limit != "sse2" && limit != "avx2" && __builtin_cpu_supports("avx512bw")) {
+        return AddRowAVX512;
+    }
+    if (limit != "sse2" && __builtin_cpu_supports("avx2")) {
+        return AddRowAVX2;
+    }
+    if (__builtin_cpu_supports("sse2")) {
+        return AddRowSSE2;
+    }
+#endif
+    return AddRowPortable;
+}
+
 UInt8 Average(UInt64 sum, UInt64 count) {
-    // Most blocks are small enough for the cheaper 32-bit division.
     if (sum <= 0xFFFFFFFFu) {
         return static_cast<UInt8>(UInt32(sum) / UInt32(count));
     }
     return static_cast<UInt8>(sum / count);
 }
 
-void FillPixels(pixRec* d, SInt32 n, UInt32 word) {
-#if defined(__SSE2__)
-    if (n >= 4) {
-        // Groups of four; the last group may overlap the one before it, which only writes
-        // the same value twice and never leaves the block.
-        const __m128i four = _mm_set1_epi32(SInt32(word));
-        for (SInt32 i = 0; i + 4 < n; i += 4) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), four);
+// One band of blocks: source rows [y0, y1), columns [x0, x1) of which the blocks start at
+// firstCol, firstCol + blockWid, ... (firstCol <= x0). Every row of the band is read into
+// per-column sums before any row is written, so the band may be worked on in place.
+void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes, SInt32 firstCol,
+               SInt32 blockWid, SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1) {
+    static const AddRowFn addRow = ChooseAddRow();
+    BandScratch& s = Scratch();
+    const size_t width = size_t(x1 - x0), lanes = 4 * width;
+    if (s.columns.size() < lanes) {
+        s.partial.resize(lanes);
+        s.columns.resize(lanes);
+        s.painted.resize(width);
+    }
+    std::fill_n(s.columns.begin(), lanes, 0u);
+
+    // 16-bit lanes hold at most 257 rows of 255; they are emptied into 32 bits every 256.
+    for (SInt32 y = y0; y < y1;) {
+        const SInt32 stop = std::min<SInt32>(y1, y + 256);
+        std::fill_n(s.partial.begin(), lanes, UInt16(0));
+        for (; y < stop; ++y) {
+            addRow(s.partial.data(),
+                   reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)), lanes);
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + n - 4), four);
-        return;
+        for (size_t i = 0; i < lanes; ++i) {
+            s.columns[i] += s.partial[i];
+        }
     }
-#endif
-    for (SInt32 i = 0; i < n; ++i) {
-        std::memcpy(d + i, &word, sizeof word);
-    }
-}
 
-// Paints the block [x0, x1) x [y0, y1); srcRight is the source frame's right edge.
-void PaintBlock(Ptr srcBase, SInt32 srcRowBytes, SInt32 srcRight, Ptr dstBase, SInt32 dstRowBytes,
-                SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1) {
-    BlockSums sums;
-    const SInt32 width = x1 - x0;
-#if defined(__SSE2__)
-    VectorSums v;
-    for (SInt32 y = y0; y < y1; ++y) {
-        SumPixelsVector(PixAddress(srcBase, srcRowBytes, x0, y), width, srcRight - x0, v, sums);
+    const UInt64 height = UInt64(y1 - y0);
+    // The first block that reaches x0 (blocks left of the source frame have no pixels).
+    const SInt32 skip = (x0 - firstCol) / blockWid;
+    for (SInt32 col = firstCol + skip * blockWid; col < x1; col += blockWid) {
+        const SInt32 bx0 = std::max(col, x0), bx1 = std::min<SInt32>(col + blockWid, x1);
+        if (bx0 >= bx1) {
+            continue;
+        }
+        UInt64 red = 0, green = 0, blue = 0;
+        for (SInt32 x = bx0; x < bx1; ++x) {
+            const UInt32* c = &s.columns[size_t(x - x0) * 4];
+            red += c[1];
+            green += c[2];
+            blue += c[3];
+        }
+        const UInt64 count = UInt64(bx1 - bx0) * height;
+        pixRec working = *PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1); // last pixel read
+        working.red = Average(red, count);
+        working.green = Average(green, count);
+        working.blue = Average(blue, count);
+        UInt32 word;
+        std::memcpy(&word, &working, sizeof word);
+        std::fill(s.painted.begin() + (bx0 - x0), s.painted.begin() + (bx1 - x0), word);
     }
-    sums.red += Lanes(v.red);
-    sums.green += Lanes(v.green);
-    sums.blue += Lanes(v.blue);
-#else
-    (void)srcRight;
     for (SInt32 y = y0; y < y1; ++y) {
-        SumPixelsBytewise(PixAddress(srcBase, srcRowBytes, x0, y), width, sums);
-    }
-#endif
-    const UInt64 count = UInt64(width) * UInt64(y1 - y0);
-
-    pixRec working = *PixAddress(srcBase, srcRowBytes, x1 - 1, y1 - 1); // last pixel read
-    working.red = Average(sums.red, count);
-    working.green = Average(sums.green, count);
-    working.blue = Average(sums.blue, count);
-
-    UInt32 word;
-    std::memcpy(&word, &working, sizeof word);
-    for (SInt32 y = y0; y < y1; ++y) {
-        FillPixels(PixAddress(dstBase, dstRowBytes, x0, y), width, word);
+        std::memcpy(PixAddress(dstBase, dstRowBytes, x0, y), s.painted.data(), 4 * width);
     }
 }
 
@@ -166,22 +203,19 @@ void TesseraGWorld(GWorldPtr source, GWorldPtr dest, Rect activeRect, SInt16 wid
     GetPixInfoFromGWorld(dest, dstBase, dstRowBytes, dstFrame, dstState);
 
     if (srcFrame.right == dstFrame.right && srcFrame.bottom == dstFrame.bottom) {
-        const SInt32 limitRight = std::min<SInt32>(srcFrame.right, activeRect.right);
+        // The pixels that take part: inside the source frame and before the rectangle's
+        // right and bottom edges. Blocks start at the rectangle's left and top.
+        const SInt32 x0 = std::max<SInt32>(activeRect.left, srcFrame.left);
+        const SInt32 x1 = std::min<SInt32>(srcFrame.right, activeRect.right);
         const SInt32 limitBottom = std::min<SInt32>(srcFrame.bottom, activeRect.bottom);
-        for (SInt32 row = activeRect.top; row < activeRect.bottom; row += blockHig) {
-            const SInt32 y0 = std::max<SInt32>(row, srcFrame.top);
-            const SInt32 y1 = std::min<SInt32>(row + blockHig, limitBottom);
-            if (y0 >= y1) {
-                continue;
-            }
-            for (SInt32 col = activeRect.left; col < activeRect.right; col += blockWid) {
-                const SInt32 x0 = std::max<SInt32>(col, srcFrame.left);
-                const SInt32 x1 = std::min<SInt32>(col + blockWid, limitRight);
-                if (x0 >= x1) {
-                    continue; // no pixel of this block takes part
+        if (x0 < x1) {
+            for (SInt32 row = activeRect.top; row < activeRect.bottom; row += blockHig) {
+                const SInt32 y0 = std::max<SInt32>(row, srcFrame.top);
+                const SInt32 y1 = std::min<SInt32>(row + blockHig, limitBottom);
+                if (y0 < y1) {
+                    PaintBand(srcBase, srcRowBytes, dstBase, dstRowBytes, activeRect.left, blockWid,
+                              x0, x1, y0, y1);
                 }
-                PaintBlock(srcBase, srcRowBytes, srcFrame.right, dstBase, dstRowBytes, x0, x1, y0,
-                           y1);
             }
         }
     }
