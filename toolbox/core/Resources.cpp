@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -457,7 +458,7 @@ Handle Get1NamedResource(ResType theType, ConstStr255Param name) {
 Handle Get1IndResource(ResType theType, SInt16 index) {
     std::lock_guard g(mgr().lock);
     OpenFile* f = fileOf(mgr().current);
-    SInt16 n = 0;
+    int n = 0;
     if (f && index >= 1)
         for (auto& e : f->entries)
             if (e->res.type == theType && ++n == index) {
@@ -471,18 +472,19 @@ Handle Get1IndResource(ResType theType, SInt16 index) {
 SInt16 Count1Resources(ResType theType) {
     std::lock_guard g(mgr().lock);
     OpenFile* f = fileOf(mgr().current);
-    SInt16 n = 0;
+    long n = 0;
     if (f)
         for (auto& e : f->entries)
-            n = SInt16(n + (e->res.type == theType));
+            n += e->res.type == theType;
     setError(f ? noErr : resFNotFound);
-    return n;
+    return SInt16(std::min(n, 32767L)); // a count the 16-bit result can hold
 }
 
 static std::vector<ResType> typesOf(const OpenFile* f) {
     std::vector<ResType> types;
+    std::set<ResType> seen;
     for (auto& e : f->entries)
-        if (std::find(types.begin(), types.end(), e->res.type) == types.end())
+        if (seen.insert(e->res.type).second)
             types.push_back(e->res.type);
     return types;
 }
@@ -491,7 +493,7 @@ SInt16 Count1Types() {
     std::lock_guard g(mgr().lock);
     OpenFile* f = fileOf(mgr().current);
     setError(f ? noErr : resFNotFound);
-    return f ? SInt16(typesOf(f).size()) : 0;
+    return f ? SInt16(std::min<std::size_t>(typesOf(f).size(), 32767)) : 0;
 }
 
 void Get1IndType(ResType* theType, SInt16 index) {
