@@ -207,12 +207,19 @@ ResFileRefNum openResourceFile(const std::string& rawPath, Fork fork, SInt8 perm
         setError(notAFileErr);
         return kResFileNotOpened;
     }
-    for (auto& f : m.chain)
-        if (f->dev == st.st_dev && f->ino == st.st_ino && f->fork == fork) {
+    for (auto& f : m.chain) {
+        // The same file only if the open one is still there under its own name: the inode
+        // of a file deleted while open may be reused by a new file.
+        struct stat openSt;
+        bool same = f->dev == st.st_dev && f->ino == st.st_ino && f->fork == fork &&
+                    ::stat(f->path.c_str(), &openSt) == 0 && openSt.st_dev == st.st_dev &&
+                    openSt.st_ino == st.st_ino;
+        if (same) {
             m.current = f->refNum; // an open file opened again: the same map, now current
             setError(noErr);
             return f->refNum;
         }
+    }
     char* real = ::realpath(rawPath.c_str(), nullptr);
     if (!real) {
         setError(toolbox::files::errorFromErrno(errno));
