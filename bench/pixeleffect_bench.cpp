@@ -380,7 +380,8 @@ void PrintRatios(const std::map<std::string, double>& times) {
         if (memcpyTime <= 0) {
             continue;
         }
-        const double opacity = at(std::string("opacity/") + s.name) / memcpyTime;
+        const double opacityTime = at(std::string("opacity/") + s.name);
+        const double opacity = opacityTime < 0 ? -1 : opacityTime / memcpyTime;
         std::printf("%-10s memcpy %.3f ms\n", s.name, memcpyTime * 1e3);
         md << "| " << s.name << " | memcpy | " << memcpyTime * 1e3 << " ms | | | | | | |\n";
         for (int block : kBlocks) {

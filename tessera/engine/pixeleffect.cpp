@@ -119,6 +119,34 @@ AddRowFn ChooseAddRow() {
     return AddRowPortable;
 }
 
+// The sums of n columns of 16-bit lanes (a, r, g, b per column) of a band of at most 256
+// rows: each column is at most 65280, so 32-bit lanes hold up to 32767 columns exactly.
+inline void SumColumns16(const UInt16* c, SInt32 n, UInt64& red, UInt64& green, UInt64& blue) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc = zero;
+    SInt32 i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4 * i));
+        acc = _mm_add_epi32(
+            acc, _mm_add_epi32(_mm_unpacklo_epi16(v, zero), _mm_unpackhi_epi16(v, zero)));
+    }
+    if (i < n) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 4 * i));
+        acc = _mm_add_epi32(acc, _mm_unpacklo_epi16(v, zero));
+    }
+    alignas(16) UInt32 lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    red = lanes[1], green = lanes[2], blue = lanes[3];
+#else
+    UInt32 r = 0, g = 0, b = 0;
+    for (SInt32 i = 0; i < n; ++i) {
+        r += c[4 * i + 1], g += c[4 * i + 2], b += c[4 * i + 3];
+    }
+    red = r, green = g, blue = b;
+#endif
+}
+
 UInt8 Average(UInt64 sum, UInt64 count) {
     if (sum <= 0xFFFFFFFFu) {
         return static_cast<UInt8>(UInt32(sum) / UInt32(count));
@@ -139,9 +167,13 @@ void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes,
         s.columns.resize(lanes);
         s.painted.resize(width);
     }
-    std::fill_n(s.columns.begin(), lanes, 0u);
-
-    // 16-bit lanes hold at most 257 rows of 255; they are emptied into 32 bits every 256.
+    // 16-bit lanes hold at most 257 rows of 255. A band of up to 256 rows (every block up
+    // to 256 pixels high) is summed in them alone; a taller one is emptied into 32-bit lanes
+    // every 256 rows.
+    const bool shortBand = y1 - y0 <= 256;
+    if (!shortBand) {
+        std::fill_n(s.columns.begin(), lanes, 0u);
+    }
     for (SInt32 y = y0; y < y1;) {
         const SInt32 stop = std::min<SInt32>(y1, y + 256);
         std::fill_n(s.partial.begin(), lanes, UInt16(0));
@@ -149,8 +181,10 @@ void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes,
             addRow(s.partial.data(),
                    reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)), lanes);
         }
-        for (size_t i = 0; i < lanes; ++i) {
-            s.columns[i] += s.partial[i];
+        if (!shortBand) {
+            for (size_t i = 0; i < lanes; ++i) {
+                s.columns[i] += s.partial[i];
+            }
         }
     }
 
@@ -163,11 +197,15 @@ void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes,
             continue;
         }
         UInt64 red = 0, green = 0, blue = 0;
-        for (SInt32 x = bx0; x < bx1; ++x) {
-            const UInt32* c = &s.columns[size_t(x - x0) * 4];
-            red += c[1];
-            green += c[2];
-            blue += c[3];
+        if (shortBand) {
+            SumColumns16(&s.partial[size_t(bx0 - x0) * 4], bx1 - bx0, red, green, blue);
+        } else {
+            for (SInt32 x = bx0; x < bx1; ++x) {
+                const UInt32* c = &s.columns[size_t(x - x0) * 4];
+                red += c[1];
+                green += c[2];
+                blue += c[3];
+            }
         }
         const UInt64 count = UInt64(bx1 - bx0) * height;
         pixRec working = *PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1); // last pixel read
