@@ -41,6 +41,8 @@ struct OpenFile {
     bool readOnly = false;
     dev_t dev = 0;
     ino_t ino = 0;
+    struct timespec mtime = {};
+    off_t size = -1;
     UInt16 attributes = 0;
     bool mapChanged = false;
     std::vector<std::unique_ptr<Entry>> entries;
@@ -128,6 +130,8 @@ void refreshIdentity(OpenFile* f) {
     if (::stat(f->path.c_str(), &st) == 0) {
         f->dev = st.st_dev;
         f->ino = st.st_ino;
+        f->mtime = st.st_mtim;
+        f->size = st.st_size;
     }
 }
 
@@ -208,12 +212,15 @@ ResFileRefNum openResourceFile(const std::string& rawPath, Fork fork, SInt8 perm
         return kResFileNotOpened;
     }
     for (auto& f : m.chain) {
-        // The same file only if the open one is still there under its own name: the inode
-        // of a file deleted while open may be reused by a new file.
+        // The same file only if the open one is still there under its own name, unchanged
+        // since it was read or saved: the inode of a file deleted while open may be reused
+        // by a new file, at another name or the same one.
         struct stat openSt;
         bool same = f->dev == st.st_dev && f->ino == st.st_ino && f->fork == fork &&
                     ::stat(f->path.c_str(), &openSt) == 0 && openSt.st_dev == st.st_dev &&
-                    openSt.st_ino == st.st_ino;
+                    openSt.st_ino == st.st_ino && openSt.st_size == f->size &&
+                    openSt.st_mtim.tv_sec == f->mtime.tv_sec &&
+                    openSt.st_mtim.tv_nsec == f->mtime.tv_nsec;
         if (same) {
             m.current = f->refNum; // an open file opened again: the same map, now current
             setError(noErr);
@@ -231,6 +238,8 @@ ResFileRefNum openResourceFile(const std::string& rawPath, Fork fork, SInt8 perm
     f->fork = fork;
     f->dev = st.st_dev;
     f->ino = st.st_ino;
+    f->mtime = st.st_mtim;
+    f->size = st.st_size;
     bool canWrite = writable(f->path);
     if (permission == fsRdPerm)
         f->readOnly = true;

@@ -493,3 +493,28 @@ TEST_F(ResourceManager, KilledMidSaveLeavesACompleteFile) {
 }
 
 } // namespace
+
+namespace {
+
+// A file replaced while an old map of it is still open is read anew, not served from the
+// old map (the new file may even reuse the old one's inode).
+TEST_F(ResourceManager, AReplacedFileIsNotTakenForTheOpenOne) {
+    ResourceMap first, second;
+    first.resources.push_back(makeResource(kStrList, 1, strList({"first"})));
+    second.resources.push_back(makeResource(kStrList, 1, strList({"second file"})));
+    writeResourceFile(dir / "f.rsrc", first);
+    ResFileRefNum a = toolbox::rsrc::openResourceFile(dir / "f.rsrc", Fork::data, fsRdPerm);
+    ASSERT_NE(a, kResFileNotOpened);
+    std::filesystem::remove(dir / "f.rsrc");
+    writeResourceFile(dir / "f.rsrc", second);
+    ResFileRefNum b = toolbox::rsrc::openResourceFile(dir / "f.rsrc", Fork::data, fsRdPerm);
+    ASSERT_NE(b, kResFileNotOpened);
+    EXPECT_NE(a, b);
+    Str255 s;
+    GetIndString(s, 1, 1);
+    EXPECT_EQ(fromP(s), "second file");
+    CloseResFile(b);
+    CloseResFile(a);
+}
+
+} // namespace
