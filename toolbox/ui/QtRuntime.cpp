@@ -47,14 +47,29 @@ bool xServerReachable() {
     using Connect = void* (*)(const char*, int*);
     using HasError = int (*)(void*);
     using Disconnect = void (*)(void*);
+    struct Cookie {
+        unsigned int sequence;
+    };
+    using FocusRequest = Cookie (*)(void*);
+    using FocusReply = void* (*)(void*, Cookie, void**);
     auto connect = reinterpret_cast<Connect>(::dlsym(lib, "xcb_connect"));
     auto hasError = reinterpret_cast<HasError>(::dlsym(lib, "xcb_connection_has_error"));
     auto disconnect = reinterpret_cast<Disconnect>(::dlsym(lib, "xcb_disconnect"));
+    auto focus = reinterpret_cast<FocusRequest>(::dlsym(lib, "xcb_get_input_focus"));
+    auto focusReply = reinterpret_cast<FocusReply>(::dlsym(lib, "xcb_get_input_focus_reply"));
     bool ok = false;
-    if (connect != nullptr && hasError != nullptr && disconnect != nullptr) {
+    if (connect != nullptr && hasError != nullptr && disconnect != nullptr && focus != nullptr &&
+        focusReply != nullptr) {
         void* conn = connect(nullptr, nullptr);
         if (conn != nullptr) {
-            ok = hasError(conn) == 0;
+            // One round trip: the server is not only there but answering.
+            if (hasError(conn) == 0) {
+                void* error = nullptr;
+                void* reply = focusReply(conn, focus(conn), &error);
+                ok = reply != nullptr && error == nullptr;
+                std::free(reply);
+                std::free(error);
+            }
             disconnect(conn);
         }
     }

@@ -2,9 +2,10 @@
 //
 // Owns: the one tracking session (a click is being tracked) and the mouse reports it has
 // caught but not yet handed out.
-// Promises: while a session is open, every mouse move and the button release anywhere in
-// the application are taken from Qt's delivery (they belong to the click) and handed out in
-// order by TrackMouseLocation, in the session window's coordinates. A session ends at the
+// Promises: while a session is open, the mouse moves and the button release that Qt delivers
+// to the session window's widgets (the pressed widget, by Qt's implicit grab, wherever the
+// mouse is) are taken from the widgets (they belong to the click) and handed out in order by
+// TrackMouseLocation, in the session window's coordinates. A session ends at the
 // release; a window that goes away during it ends it too.
 #include "UIPrivate.h"
 
@@ -48,14 +49,14 @@ struct TrackingSession : QObject {
         if (!isLiveWindow(window)) {
             return false;
         }
-        // Widgets' events carry a reliable local position; window-system events reach the
-        // QWindow first, in screen terms.
+        // Only the widget-level event is the click's: the window-system event reaches the
+        // QWindow first and must go on, so that Qt ends its own mouse grab at the release.
         auto* widget = qobject_cast<QWidget*>(watched);
-        const Point where =
-            widget != nullptr && window->widget != nullptr &&
-                    (widget == window->widget || window->widget->isAncestorOf(widget))
-                ? windowPointFromWidget(window, widget, mouse->position())
-                : windowPointFromGlobal(window, mouse->globalPosition());
+        if (widget == nullptr || window->widget == nullptr ||
+            (widget != window->widget && !window->widget->isAncestorOf(widget))) {
+            return false;
+        }
+        const Point where = windowPointFromWidget(window, widget, mouse->position());
         const UInt32 mods = modifiersFromQt(mouse->modifiers());
         if (event->type() == QEvent::MouseButtonRelease) {
             reports.push_back({kMouseTrackingMouseUp, where, mods});

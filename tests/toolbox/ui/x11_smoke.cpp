@@ -7,8 +7,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
+#include <QWidget>
 
 #include <clocale>
 #include <cstdlib>
@@ -69,6 +71,51 @@ TEST(X11Smoke, WindowsAndAlertsOnARealDisplay) {
     tst::PostClick(w, Point{294, 360});
     EXPECT_EQ(RunAppModalLoopForWindow(w), noErr);
     EXPECT_EQ(log.commands, std::vector<UInt32>{kHICommandOK});
+    DisposeWindow(w);
+}
+
+// Real X input (xdotool), when it is installed: a drag on a custom control is tracked
+// through its mouse-up, and Qt's own mouse grab ends with it, so the next click reaches the
+// button under the mouse.
+TEST(X11Smoke, ARealDragThenAClickOnAButton) {
+    if (std::system("command -v xdotool > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xdotool is not installed";
+    }
+    ASSERT_TRUE(tst::StartWindowing());
+    ResetLogs();
+    WindowRef w = OpenWindow("test", "main");
+    ASSERT_NE(w, nullptr);
+    CommandLog log;
+    InstallCommandLog(w, &log);
+    ShowWindow(w);
+    SelectWindow(w);
+    QWidget* top = tst::WindowWidget(w);
+    QElapsedTimer clock;
+    clock.start();
+    while (!top->isActiveWindow() && clock.elapsed() < 3000) {
+        tst::ProcessEvents();
+    }
+    for (int i = 0; i < 20; ++i) {
+        tst::ProcessEvents();
+    }
+    auto screen = [&](int h, int v) {
+        const QPoint g = top->mapToGlobal(QPoint(h, v));
+        return std::to_string(g.x()) + " " + std::to_string(g.y());
+    };
+    const std::string script =
+        "xdotool mousemove " + screen(60, 130) + " sleep 0.2 mousedown 1 sleep 0.2 mousemove " +
+        screen(80, 140) + " sleep 0.2 mousemove " + screen(100, 150) +
+        " sleep 0.2 mouseup 1 sleep 0.3 mousemove " + screen(360, 294) + " sleep 0.2 click 1 &";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    clock.restart();
+    while (log.commands.size() < 2 && clock.elapsed() < 8000) {
+        tst::ProcessEvents();
+    }
+    EXPECT_EQ(log.commands, (std::vector<UInt32>{FOUR_CHAR_CODE("Boxx"), kHICommandOK}));
+    ASSERT_FALSE(Box().tracked.empty());
+    EXPECT_EQ(Box().tracked.back(), kMouseTrackingMouseUp);
+    EXPECT_EQ(Box().trackedAt.back().h, 100);
+    EXPECT_EQ(Box().trackedAt.back().v, 150);
     DisposeWindow(w);
 }
 
