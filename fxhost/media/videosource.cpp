@@ -261,14 +261,18 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     d.path = path;
     const std::string name = path.string();
     std::error_code ec;
-    if (!fs::exists(path, ec)) {
-        InputFail("input '" + name + "' does not exist");
-    }
-    if (fs::is_directory(path, ec)) {
-        InputFail("input '" + name + "' is a directory");
-    }
-    if (access(path.c_str(), R_OK) != 0) {
-        InputFail("input '" + name + "' cannot be read: " + std::strerror(errno));
+    // A URL is FFmpeg's to open; a path is checked first, so that a missing or unreadable
+    // file is named as such rather than as "not a media file".
+    if (name.find("://") == std::string::npos) {
+        if (!fs::exists(path, ec)) {
+            InputFail("input '" + name + "' does not exist");
+        }
+        if (fs::is_directory(path, ec)) {
+            InputFail("input '" + name + "' is a directory");
+        }
+        if (access(path.c_str(), R_OK) != 0) {
+            InputFail("input '" + name + "' cannot be read: " + std::strerror(errno));
+        }
     }
     AVFormatContext* raw = nullptr;
     int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
