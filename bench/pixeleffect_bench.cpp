@@ -15,11 +15,14 @@
 // same size measured in the same run. Typical use (bench/compare.sh does this):
 //   tessera_bench --benchmark_repetitions=5 --benchmark_min_time=0.1
 // TESSERA_BENCH_MARKDOWN=FILE also writes the ratio table there as Markdown.
+// `tessera_bench --save-config BLOCK,REGION` (REGION full or quarter) instead saves that
+// configuration as the plug-in's preferences in $XDG_CONFIG_HOME, for fxhost to render with.
 #include "DataHandling.h"
 #include "PluginDefines.h"
 #include "gworldprocs.h"
 #include "iMovieGlue.h"
 #include "pixeleffect.h"
+#include "prefsloader.h"
 
 #include "CGglue.h"
 #include "QuickDraw.h"
@@ -415,6 +418,21 @@ void PrintRatios(const std::map<std::string, double>& times) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--save-config") {
+        int block = 0;
+        char region[16] = "";
+        if (std::sscanf(argv[2], "%d,%15s", &block, region) != 2) {
+            std::fprintf(stderr, "usage: tessera_bench --save-config BLOCK,full|quarter\n");
+            return 2;
+        }
+        pluginDataRec config{};
+        ResetConfig(&config, true);
+        config.sliders[0] = config.sliders[1] = SInt16(block);
+        config.sliders[2] = 0;
+        config.startRel = RelOf(std::string(region) == "quarter" ? Region::Quarter : Region::Full);
+        EnsurePrefsFile();
+        return SaveConfig(&config) ? 0 : 1;
+    }
     // As fxhost does: frame-sized blocks stay on the heap instead of being mapped and
     // unmapped (and faulted in again) at every frame.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
