@@ -232,6 +232,20 @@ void readInfoPlist(__CFBundle* b) {
     plist_from_memory(bytes.data(), UInt32(bytes.size()), &root);
     if (!root)
         return;
+    // Keys and strings may hold NUL bytes (binary plists store lengths; XML ones may carry
+    // raw NULs), and libplist's accessors assert on such texts and end the process. The
+    // tree is written out as XML, where such a text shows as a NUL byte: a plist holding one
+    // is treated as unreadable (a bundle with no keys) instead of crashing its reader.
+    char* xml = nullptr;
+    uint32_t xmlLength = 0;
+    plist_to_xml(root, &xml, &xmlLength);
+    plist_free(root);
+    root = nullptr;
+    if (xml && std::memchr(xml, 0, xmlLength) == nullptr)
+        plist_from_xml(xml, xmlLength, &root);
+    plist_to_xml_free(xml);
+    if (!root)
+        return;
     if (plist_get_node_type(root) == PLIST_DICT) {
         plist_dict_iter it = nullptr;
         plist_dict_new_iter(root, &it);
