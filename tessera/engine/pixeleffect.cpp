@@ -44,79 +44,101 @@ BandScratch& Scratch() {
     return scratch;
 }
 
-// partial[i] += row[i] for n bytes: each byte of the row (a, r, g, b of every pixel) is
-// added to its own 16-bit lane.
-void AddRowPortable(UInt16* partial, const UInt8* row, size_t n) {
+// sums[i] := the sum over `rows` rows (at most 256) of byte i of each row, for n bytes from
+// `first` on, rows `rowBytes` apart: each byte of a row (a, r, g, b of every pixel) goes into
+// its own 16-bit lane. The vector versions go down a column of 16, 32 or 64 bytes through
+// all the rows with the sums in registers, so the sums are stored once and never reloaded.
+void SumRowsPortable(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n) {
     for (size_t i = 0; i < n; ++i) {
-        partial[i] = UInt16(partial[i] + row[i]);
+        UInt32 sum = 0;
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            sum += *p;
+        }
+        sums[i] = UInt16(sum);
     }
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TESSERA_X86 1
-__attribute__((target("sse2"))) void AddRowSSE2(UInt16* partial, const UInt8* row, size_t n) {
+__attribute__((target("sse2"))) void SumRowsSSE2(UInt16* sums, const UInt8* first, SInt32 rowBytes,
+                                                 SInt32 rows, size_t n) {
     const __m128i zero = _mm_setzero_si128();
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        __m128i* p = reinterpret_cast<__m128i*>(partial + i);
-        _mm_storeu_si128(p, _mm_add_epi16(_mm_loadu_si128(p), _mm_unpacklo_epi8(v, zero)));
-        _mm_storeu_si128(p + 1, _mm_add_epi16(_mm_loadu_si128(p + 1), _mm_unpackhi_epi8(v, zero)));
+        __m128i lo = zero, hi = zero;
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8), hi);
     }
-    AddRowPortable(partial + i, row + i, n - i);
+    SumRowsPortable(sums + i, first + i, rowBytes, rows, n - i);
 }
 
-__attribute__((target("avx2"))) void AddRowAVX2(UInt16* partial, const UInt8* row, size_t n) {
+__attribute__((target("avx2"))) void SumRowsAVX2(UInt16* sums, const UInt8* first, SInt32 rowBytes,
+                                                 SInt32 rows, size_t n) {
     size_t i = 0;
     for (; i + 32 <= n; i += 32) {
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 16));
-        __m256i* p = reinterpret_cast<__m256i*>(partial + i);
-        _mm256_storeu_si256(p, _mm256_add_epi16(_mm256_loadu_si256(p), _mm256_cvtepu8_epi16(lo)));
-        _mm256_storeu_si256(p + 1,
-                            _mm256_add_epi16(_mm256_loadu_si256(p + 1), _mm256_cvtepu8_epi16(hi)));
+        __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            lo = _mm256_add_epi16(
+                lo, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+            hi = _mm256_add_epi16(hi, _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                          reinterpret_cast<const __m128i*>(p + 16))));
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i), lo);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i + 16), hi);
     }
-    AddRowSSE2(partial + i, row + i, n - i);
+    SumRowsSSE2(sums + i, first + i, rowBytes, rows, n - i);
 }
 
-__attribute__((target("avx2,avx512f,avx512bw"))) void AddRowAVX512(UInt16* partial,
-                                                                   const UInt8* row, size_t n) {
+__attribute__((target("avx2,avx512f,avx512bw"))) void
+SumRowsAVX512(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n) {
     size_t i = 0;
     for (; i + 64 <= n; i += 64) {
-        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i));
-        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i + 32));
-        UInt16* p = partial + i;
-        _mm512_storeu_si512(p, _mm512_add_epi16(_mm512_loadu_si512(p), _mm512_cvtepu8_epi16(lo)));
-        _mm512_storeu_si512(p + 32,
-                            _mm512_add_epi16(_mm512_loadu_si512(p + 32), _mm512_cvtepu8_epi16(hi)));
+        __m512i lo = _mm512_setzero_si512(), hi = _mm512_setzero_si512();
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            lo = _mm512_add_epi16(
+                lo, _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
+            hi = _mm512_add_epi16(hi, _mm512_cvtepu8_epi16(_mm256_loadu_si256(
+                                          reinterpret_cast<const __m256i*>(p + 32))));
+        }
+        _mm512_storeu_si512(sums + i, lo);
+        _mm512_storeu_si512(sums + i + 32, hi);
     }
-    AddRowAVX2(partial + i, row + i, n - i);
+    SumRowsAVX2(sums + i, first + i, rowBytes, rows, n - i);
 }
 #endif
 
-using AddRowFn = void (*)(UInt16*, const UInt8*, size_t);
+using SumRowsFn = void (*)(UInt16*, const UInt8*, SInt32, SInt32, size_t);
 
-// The widest row sum this processor runs, chosen once. TESSERA_VECTOR=portable, sse2 or
+// The widest column sum this processor runs, chosen once. TESSERA_VECTOR=portable, sse2 or
 // avx2 in the environment caps the choice, so that every level can be tested on one machine.
-AddRowFn ChooseAddRow() {
+SumRowsFn ChooseSumRows() {
     const char* cap = std::getenv("TESSERA_VECTOR");
     const std::string_view limit = cap ? cap : "";
     if (limit == "portable") {
-        return AddRowPortable;
+        return SumRowsPortable;
     }
 #if defined(TESSERA_X86)
     __builtin_cpu_init();
     if (limit != "sse2" && limit != "avx2" && __builtin_cpu_supports("avx512bw")) {
-        return AddRowAVX512;
+        return SumRowsAVX512;
     }
     if (limit != "sse2" && __builtin_cpu_supports("avx2")) {
-        return AddRowAVX2;
+        return SumRowsAVX2;
     }
     if (__builtin_cpu_supports("sse2")) {
-        return AddRowSSE2;
+        return SumRowsSSE2;
     }
 #endif
-    return AddRowPortable;
+    return SumRowsPortable;
 }
 
 // The sums of n columns of 16-bit lanes (a, r, g, b per column) of a band of at most 256
@@ -159,7 +181,7 @@ UInt8 Average(UInt64 sum, UInt64 count) {
 // per-column sums before any row is written, so the band may be worked on in place.
 void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes, SInt32 firstCol,
                SInt32 blockWid, SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1) {
-    static const AddRowFn addRow = ChooseAddRow();
+    static const SumRowsFn sumRows = ChooseSumRows();
     BandScratch& s = Scratch();
     const size_t width = size_t(x1 - x0), lanes = 4 * width;
     if (s.columns.size() < lanes) {
@@ -175,12 +197,11 @@ void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes,
         std::fill_n(s.columns.begin(), lanes, 0u);
     }
     for (SInt32 y = y0; y < y1;) {
-        const SInt32 stop = std::min<SInt32>(y1, y + 256);
-        std::fill_n(s.partial.begin(), lanes, UInt16(0));
-        for (; y < stop; ++y) {
-            addRow(s.partial.data(),
-                   reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)), lanes);
-        }
+        const SInt32 rows = std::min<SInt32>(y1 - y, 256);
+        sumRows(s.partial.data(),
+                reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)),
+                srcRowBytes, rows, lanes);
+        y += rows;
         if (!shortBand) {
             for (size_t i = 0; i < lanes; ++i) {
                 s.columns[i] += s.partial[i];
