@@ -47,10 +47,13 @@ class Progress {
         ended_ = final;
         const double elapsed = std::chrono::duration<double>(now - start_).count();
         const double fps = elapsed > 0 ? double(done) / elapsed : 0;
-        const long left = fps > 0 ? long(double(total_ - done) / fps + 0.5) : 0;
-        std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  time left %ld:%02ld%s", tty_ ? "\r" : "",
-                     (long long)done, (long long)total_, fps, left / 60, left % 60,
-                     tty_ && !final ? "   " : "\n");
+        // The last line tells the whole time, the encoder's flush included.
+        const long left = final     ? long(elapsed + 0.5)
+                          : fps > 0 ? long(double(total_ - done) / fps + 0.5)
+                                    : 0;
+        std::fprintf(stderr, "%sframe %lld/%lld  %.1f fps  %s %ld:%02ld%s", tty_ ? "\r" : "",
+                     (long long)done, (long long)total_, fps, final ? "done in" : "time left",
+                     left / 60, left % 60, tty_ && !final ? "   " : "\n");
         std::fflush(stderr);
     }
 

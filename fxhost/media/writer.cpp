@@ -243,6 +243,8 @@ struct MediaWriter::Impl {
         cv.notify_all();
     }
 
+    ~Impl() { closeFile(); }
+
     void closeFile() {
         if (oc) {
             if (oc->pb) {
