@@ -11,7 +11,7 @@ packages=(
   ffmpeg
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6svg6 qt6-image-formats-plugins
   libqt6opengl6-dev fonts-dejavu-core
-  xvfb xauth
+  xvfb xauth xdotool poppler-utils
   g++-multilib
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
 )

@@ -9,6 +9,10 @@
 #include "videosource.h"
 #include "writer.h"
 
+#if FXHOST_WITH_WINDOWS
+#include "ToolboxUITesting.h"
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -173,6 +177,41 @@ void RunThumbnail(const ThumbnailRequest& rq) {
     }
     media::WritePng(rq.output, session.destinationPixels(), session.destinationRowBytes(), w, h,
                     rq.overwrite);
+}
+
+void RunConfigure(const ConfigureRequest& rq) {
+#if FXHOST_WITH_WINDOWS
+    if (!toolbox::ui::testing::StartWindowing()) {
+        throw HostError(ErrorKind::Unsupported,
+                        "configure needs a display to show the dialog on (none is reachable: "
+                        "set DISPLAY or WAYLAND_DISPLAY)");
+    }
+#else
+    throw HostError(ErrorKind::Unsupported, "configure: this fxhost was built without windows");
+#endif
+    media::FFmpegFrameSource source(rq.input);
+    const PluginBundle bundle(rq.plugin);
+    HostSession session(bundle, source);
+    session.setFrameSize(source.width(), source.height());
+    const SInt32 count = SInt32(source.frameCount());
+    if (rq.frame < 0 || rq.frame >= count) {
+        throw HostError(ErrorKind::Usage, "--frame " + std::to_string(rq.frame) +
+                                              " is outside the clip (0.." +
+                                              std::to_string(count - 1) + ")");
+    }
+    const std::string name = bundle.path().filename().string();
+    auto check = [&](SInt32 r, const char* what) {
+        if (r != kPluginOK) {
+            throw HostError(ErrorKind::PluginResult,
+                            "plug-in " + name + " returned " + DescribeResult(r) + " " + what);
+        }
+    };
+    check(session.getInfo(count), "when asked for its description");
+    check(session.begin(0, count), "at the start of the clip");
+    const SInt32 framed = session.frame(rq.frame);
+    check(session.end(), "at the end of the clip");
+    check(framed, "for the clip's frame");
+    check(session.customButton(rq.frame), "for its custom button");
 }
 
 } // namespace fxhost::cli

@@ -22,4 +22,14 @@ struct ThumbnailRequest {
 };
 void RunThumbnail(const ThumbnailRequest& request);
 
+// Makes the plug-in know the clip (one begin, one frame, one end, as a host does before its
+// user can press the button), then presses its custom button with the clip's frame
+// `frame`: the plug-in's dialog runs inside this call. Without a display it throws
+// (Unsupported) before anything is loaded.
+struct ConfigureRequest {
+    std::filesystem::path input, plugin;
+    SInt32 frame = 0;
+};
+void RunConfigure(const ConfigureRequest& request);
+
 } // namespace fxhost::cli

@@ -15,11 +15,11 @@ extern "C" {
 
 #include <atomic>
 #include <csignal>
-#include <malloc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <malloc.h>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -89,7 +89,9 @@ const char* const kConfigureHelp =
     "usage: fxhost configure INPUT [--frame N] [--plugin BUNDLE]\n"
     "\n"
     "Presses the plug-in's custom button: its configuration dialog opens on frame N of\n"
-    "INPUT. (Not available yet.)\n";
+    "INPUT (default 0), after telling it the clip as a host does; its clip slider covers\n"
+    "the whole clip. OK saves the settings for the next render, Cancel forgets them. Needs a\n"
+    "display.\n";
 
 [[noreturn]] void Usage(const std::string& text) {
     throw HostError(ErrorKind::Usage, text);
@@ -269,16 +271,18 @@ int Thumbnail(Args& a) {
 }
 
 int Configure(Args& a) {
-    Plugin(a);
+    fxhost::cli::ConfigureRequest rq;
+    rq.plugin = Plugin(a);
     if (auto v = a.value("--frame")) {
-        ParseInt("--frame", *v, 0, INT32_MAX);
+        rq.frame = SInt32(ParseInt("--frame", *v, 0, INT32_MAX));
     }
     auto ops = a.operands(1);
     if (ops.empty()) {
         Usage("configure needs an INPUT");
     }
-    throw HostError(ErrorKind::Unsupported,
-                    "configure: the configuration dialog is not available yet");
+    rq.input = ops[0];
+    fxhost::cli::RunConfigure(rq);
+    return 0;
 }
 
 } // namespace
@@ -328,8 +332,7 @@ int main(int argc, char** argv) {
         }
         Usage("unknown command '" + command + "' (see fxhost --help)");
     } catch (const HostError& e) {
-        std::fprintf(stderr, "%sfxhost: %s\n",
-                     e.kind() == ErrorKind::Interrupted && isatty(2) ? "\n" : "", e.what());
+        std::fprintf(stderr, "fxhost: %s\n", e.what());
         return e.exitStatus();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fxhost: internal error: %s\n", e.what());

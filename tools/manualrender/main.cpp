@@ -1,0 +1,101 @@
+// manualrender - renders the user manual from Markdown into a PDF at build time.
+//
+// Usage: manualrender SOURCE.md OUTPUT.pdf
+// Owns: the page layout (A4, 2 cm margins) and the scaling of pictures to the text width.
+// Promises: pictures are found relative to the Markdown file; a missing picture, an
+// unreadable source or an unwritable output fails the build (non-zero exit, one line on
+// standard error) instead of shipping a manual with holes. The PDF is written under a
+// temporary name and renamed, so a failed run leaves no half-written manual.
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageLayout>
+#include <QPdfWriter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QTextImageFormat>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+int Fail(const QString& what) {
+    std::fprintf(stderr, "manualrender: %s\n", qPrintable(what));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (argc != 3) {
+        return Fail("usage: manualrender SOURCE.md OUTPUT.pdf");
+    }
+    const QString source = QString::fromLocal8Bit(argv[1]);
+    const QString output = QString::fromLocal8Bit(argv[2]);
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return Fail("cannot read " + source);
+    }
+    const QString markdown = QString::fromUtf8(in.readAll());
+    const QString baseDir = QFileInfo(source).absolutePath();
+
+    QTextDocument doc;
+    doc.setBaseUrl(QUrl::fromLocalFile(baseDir + "/"));
+    doc.setDefaultFont(QFont("DejaVu Sans", 10));
+    // A4 in points; the document lays itself out on this page and print() scales it.
+    const QSizeF page(595, 842);
+    const qreal margin = 57; // 2 cm
+    doc.setPageSize(page);
+    doc.setDocumentMargin(margin);
+    doc.setMarkdown(markdown);
+    const qreal textWidth = page.width() - 2 * margin;
+
+    // Pictures at their pixel size would run off the page: fit each to the text width.
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            if (!f.charFormat().isImageFormat()) {
+                continue;
+            }
+            QTextImageFormat img = f.charFormat().toImageFormat();
+            const QString path = QUrl(img.name()).isRelative() ? baseDir + "/" + img.name()
+                                                               : QUrl(img.name()).toLocalFile();
+            const QImage picture(path);
+            if (picture.isNull()) {
+                return Fail("picture " + img.name() + " of " + source + " cannot be read");
+            }
+            const qreal w = std::min<qreal>(textWidth, picture.width() * 0.6);
+            img.setWidth(w);
+            img.setHeight(w * picture.height() / picture.width());
+            QTextCursor c(&doc);
+            c.setPosition(f.position());
+            c.setPosition(f.position() + f.length(), QTextCursor::KeepAnchor);
+            c.setCharFormat(img);
+        }
+    }
+
+    const QString temp = output + ".part";
+    {
+        QPdfWriter writer(temp);
+        writer.setTitle("Tessera User Manual");
+        writer.setCreator("Tessera");
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        doc.print(&writer);
+    }
+    if (QFileInfo(temp).size() == 0) {
+        QFile::remove(temp);
+        return Fail("cannot write " + output);
+    }
+    QFile::remove(output);
+    if (!QFile::rename(temp, output)) {
+        QFile::remove(temp);
+        return Fail("cannot write " + output);
+    }
+    return 0;
+}
