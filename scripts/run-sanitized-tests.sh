@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The whole test suite built with AddressSanitizer + UndefinedBehaviorSanitizer (and
+# LeakSanitizer, which comes with ASan on Linux) into build-asan/ (or $ASAN_BUILD_DIR).
+# Any sanitizer report fails the test that caused it: UB stops the process, and a leak makes
+# the process exit non-zero at its end. Extra arguments go to ctest, e.g. -R robustness.
+# Suppressions are in scripts/lsan.supp (third-party one-time caches only, documented there).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ASAN_BUILD_DIR:-$root/build-asan}
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_SANITIZE=ON \
+  -DTESSERA_BUILD_BENCH=OFF >/dev/null
+ninja -C "$build" -j2
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/scripts/lsan.supp:print_suppressions=0}
+# Windows and dialogs run on Qt's offscreen platform: no display is needed.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+cd "$build"
+ctest --output-on-failure -j2 --timeout 900 "$@"
