@@ -114,7 +114,7 @@ RenderStats Render(const RenderRequest& rq) {
     session.settings() = rq.clip;
 
     // The output.
-    OutputSpec out;
+    OutputSettings out;
     out.path = rq.output;
     out.overwrite = rq.overwrite;
     out.videoCodec = rq.codec;

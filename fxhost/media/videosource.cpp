@@ -27,10 +27,10 @@ constexpr std::int64_t kSeekAhead = 48;
     throw HostError(ErrorKind::Input, text);
 }
 
-struct Spec {
+struct Shape {
     int width = 0, height = 0;
     ScaleQuality quality = ScaleQuality::High;
-    bool operator==(const Spec&) const = default;
+    bool operator==(const Shape&) const = default;
     // Rows padded like the toolbox's own buffers, so that a plug-in's stride bug shows on
     // shared frames too.
     std::ptrdiff_t rowBytes() const { return ((std::ptrdiff_t(width) * 4 + 63) & ~63) + 64; }
@@ -97,8 +97,8 @@ struct FFmpegFrameSource::Impl {
     struct Item {
         std::int64_t index;
         FramePtr frame;
-        std::vector<std::uint8_t> argb; // converted to `spec`, rows of spec.rowBytes()
-        Spec spec;
+        std::vector<std::uint8_t> argb; // converted to `shape`, rows of shape.rowBytes()
+        Shape shape;
     };
 
     fs::path path;
@@ -116,7 +116,7 @@ struct FFmpegFrameSource::Impl {
     std::condition_variable cv;
     std::deque<Item> queue;
     std::shared_ptr<BufferPool> pool = std::make_shared<BufferPool>();
-    Spec expected;
+    Shape expected;
     bool stop = false;
     bool atEnd = false;
     std::string failure;
@@ -204,18 +204,18 @@ struct FFmpegFrameSource::Impl {
             if (idx < startAt) {
                 continue;
             }
-            Spec spec;
+            Shape shape;
             {
                 std::lock_guard lock(m);
-                spec = expected;
+                shape = expected;
                 lastIndex = idx;
             }
-            Item item{idx, std::move(f), pool->get(), spec};
-            item.argb.resize(spec.bytes());
-            const PixelTarget t{item.argb.data(), spec.rowBytes(), spec.width, spec.height};
-            if (!Convert(workerSws, item.frame.get(), t, spec.quality)) {
+            Item item{idx, std::move(f), pool->get(), shape};
+            item.argb.resize(shape.bytes());
+            const PixelTarget t{item.argb.data(), shape.rowBytes(), shape.width, shape.height};
+            if (!Convert(workerSws, item.frame.get(), t, shape.quality)) {
                 item.argb.clear();
-                item.spec = Spec{};
+                item.shape = Shape{};
             }
             std::lock_guard lock(m);
             queue.push_back(std::move(item));
@@ -327,7 +327,7 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     }
     d.firstPts = first->best_effort_timestamp != AV_NOPTS_VALUE ? first->best_effort_timestamp : 0;
     firstTime_ = double(d.firstPts) * av_q2d(d.tb);
-    d.expected = Spec{first->width, first->height, ScaleQuality::High};
+    d.expected = Shape{first->width, first->height, ScaleQuality::High};
 
     // Length: from the container when it says, else by counting the stream's packets.
     frameCount_ = st->nb_frames;
@@ -375,7 +375,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
                  std::to_string(frameCount_ - 1) + ")";
         return false;
     }
-    const Spec want{width, height, quality};
+    const Shape want{width, height, quality};
     std::unique_lock lock(d.m);
     d.expected = want;
     bool repositioned = false;
@@ -420,7 +420,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
     d.cv.notify_all();
     lock.unlock();
 
-    if (!(item.spec == want) || item.argb.empty()) {
+    if (!(item.shape == want) || item.argb.empty()) {
         // Asked at another size or quality than the worker expected: convert here.
         item.argb = d.pool->get();
         item.argb.resize(want.bytes());

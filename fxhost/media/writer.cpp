@@ -51,7 +51,7 @@ struct MediaWriter::Impl {
         std::vector<std::vector<float>> planes;
     };
 
-    OutputSpec spec;
+    OutputSettings settings;
     fs::path temp;
     AVFormatContext* oc = nullptr;
     CodecPtr venc, aenc;
@@ -79,7 +79,7 @@ struct MediaWriter::Impl {
     void fail(const std::string& what, int code) {
         std::lock_guard lock(m);
         if (failure.empty()) {
-            failure = "cannot write '" + spec.path.string() + "': " + what +
+            failure = "cannot write '" + settings.path.string() + "': " + what +
                       (code < 0 ? ": " + AvError(code) : std::string());
         }
     }
@@ -112,8 +112,8 @@ struct MediaWriter::Impl {
             fail("out of memory", 0);
             return;
         }
-        const int w = spec.width, h = spec.height;
-        if (spec.lossless) {
+        const int w = settings.width, h = settings.height;
+        if (settings.lossless) {
             // ARGB to BGRA is a byte shuffle: the rendered bytes go out unchanged.
             for (int y = 0; y < h; ++y) {
                 const std::uint8_t* s = job.pixels.data() + std::size_t(y) * w * 4;
@@ -257,14 +257,14 @@ struct MediaWriter::Impl {
 
     void openVideo(const AVOutputFormat* of) {
         const AVCodec* codec = nullptr;
-        if (spec.lossless) {
+        if (settings.lossless) {
             codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
-        } else if (!spec.videoCodec.empty()) {
-            codec = avcodec_find_encoder_by_name(spec.videoCodec.c_str());
+        } else if (!settings.videoCodec.empty()) {
+            codec = avcodec_find_encoder_by_name(settings.videoCodec.c_str());
             if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
-                OutputFail("no video encoder named '" + spec.videoCodec + "'");
+                OutputFail("no video encoder named '" + settings.videoCodec + "'");
             }
-        } else if (IsH264Container(spec.path)) {
+        } else if (IsH264Container(settings.path)) {
             codec = avcodec_find_encoder_by_name("libx264");
             if (!codec) {
                 codec = avcodec_find_encoder(AV_CODEC_ID_H264);
@@ -273,28 +273,28 @@ struct MediaWriter::Impl {
             codec = avcodec_find_encoder(of->video_codec);
         }
         if (!codec) {
-            OutputFail("cannot encode video for '" + spec.path.string() +
+            OutputFail("cannot encode video for '" + settings.path.string() +
                        "': no encoder for its container");
         }
         if (avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
-            OutputFail("cannot encode video for '" + spec.path.string() +
+            OutputFail("cannot encode video for '" + settings.path.string() +
                        "': the container does not take " + codec->name);
         }
         codecName = codec->name;
         venc.reset(avcodec_alloc_context3(codec));
         AVCodecContext* c = venc.get();
-        c->width = spec.width;
-        c->height = spec.height;
-        c->time_base = AVRational{spec.rateDen, spec.rateNum};
-        c->framerate = AVRational{spec.rateNum, spec.rateDen};
+        c->width = settings.width;
+        c->height = settings.height;
+        c->time_base = AVRational{settings.rateDen, settings.rateNum};
+        c->framerate = AVRational{settings.rateNum, settings.rateDen};
         c->thread_count = 0;
         AVPixelFormat pf = AV_PIX_FMT_NONE;
-        if (spec.lossless) {
+        if (settings.lossless) {
             pf = AV_PIX_FMT_BGRA;
             av_opt_set_int(c->priv_data, "level", 3, 0);
             av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
         } else if (codec->pix_fmts) {
-            const bool even = spec.width % 2 == 0 && spec.height % 2 == 0;
+            const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
             for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
                 if (*p == AV_PIX_FMT_YUV420P && even) {
                     pf = *p;
@@ -316,8 +316,8 @@ struct MediaWriter::Impl {
             pf = AV_PIX_FMT_YUV420P;
         }
         if (pf == AV_PIX_FMT_NONE) {
-            OutputFail("cannot encode " + std::to_string(spec.width) + "x" +
-                       std::to_string(spec.height) + " video with " + codecName);
+            OutputFail("cannot encode " + std::to_string(settings.width) + "x" +
+                       std::to_string(settings.height) + " video with " + codecName);
         }
         c->pix_fmt = pf;
         if (of->flags & AVFMT_GLOBALHEADER) {
@@ -332,12 +332,13 @@ struct MediaWriter::Impl {
         vst->avg_frame_rate = c->framerate;
         vframe = NewFrame();
         vframe->format = pf;
-        vframe->width = spec.width;
-        vframe->height = spec.height;
+        vframe->width = settings.width;
+        vframe->height = settings.height;
         av_frame_get_buffer(vframe.get(), 0);
-        if (!spec.lossless) {
-            sws.reset(sws_getContext(spec.width, spec.height, AV_PIX_FMT_ARGB, spec.width,
-                                     spec.height, pf, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!settings.lossless) {
+            sws.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_ARGB,
+                                     settings.width, settings.height, pf, SWS_BICUBIC, nullptr,
+                                     nullptr, nullptr));
             if (!sws) {
                 OutputFail("cannot convert frames for " + codecName);
             }
@@ -346,19 +347,19 @@ struct MediaWriter::Impl {
 
     void openAudio(const AVOutputFormat* of) {
         const AVCodec* codec = nullptr;
-        if (spec.lossless) {
-            codec = avcodec_find_encoder(PcmFor(spec.pcmHint));
-        } else if (IsH264Container(spec.path)) {
+        if (settings.lossless) {
+            codec = avcodec_find_encoder(PcmFor(settings.pcmHint));
+        } else if (IsH264Container(settings.path)) {
             codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         } else if (of->audio_codec != AV_CODEC_ID_NONE) {
             codec = avcodec_find_encoder(of->audio_codec);
         }
         if (!codec) {
-            OutputFail("cannot encode audio for '" + spec.path.string() + "'");
+            OutputFail("cannot encode audio for '" + settings.path.string() + "'");
         }
         aenc.reset(avcodec_alloc_context3(codec));
         AVCodecContext* c = aenc.get();
-        int rate = spec.sampleRate;
+        int rate = settings.sampleRate;
         if (codec->supported_samplerates) {
             bool ok = false;
             for (const int* r = codec->supported_samplerates; *r; ++r) {
@@ -370,7 +371,7 @@ struct MediaWriter::Impl {
         }
         c->sample_rate = rate;
         c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
-        av_channel_layout_default(&c->ch_layout, spec.channels);
+        av_channel_layout_default(&c->ch_layout, settings.channels);
         c->time_base = AVRational{1, rate};
         if (of->flags & AVFMT_GLOBALHEADER) {
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -390,7 +391,7 @@ struct MediaWriter::Impl {
             OutputFail("cannot convert audio for " + std::string(codec->name));
         }
         swr.reset(s);
-        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, spec.channels, audioChunk * 4));
+        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings.channels, audioChunk * 4));
         afloat = NewFrame();
         afloat->format = AV_SAMPLE_FMT_FLTP;
         afloat->nb_samples = audioChunk;
@@ -413,16 +414,16 @@ void CheckOutputFree(const fs::path& path, bool overwrite) {
     }
 }
 
-MediaWriter::MediaWriter(const OutputSpec& spec) : impl_(std::make_unique<Impl>()) {
+MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
-    d.spec = spec;
-    CheckOutputFree(spec.path, spec.overwrite);
-    const std::string name = spec.path.string();
+    d.settings = settings;
+    CheckOutputFree(settings.path, settings.overwrite);
+    const std::string name = settings.path.string();
     if (avformat_alloc_output_context2(&d.oc, nullptr, nullptr, name.c_str()) < 0 || !d.oc) {
         OutputFail("cannot tell the output format from the name '" + name + "'");
     }
     const AVOutputFormat* of = d.oc->oformat;
-    if (spec.lossless && std::string(of->name).find("matroska") == std::string::npos) {
+    if (settings.lossless && std::string(of->name).find("matroska") == std::string::npos) {
         OutputFail("--lossless writes FFV1 in Matroska: name the output '.mkv', not '" + name +
                    "'");
     }
@@ -431,11 +432,12 @@ MediaWriter::MediaWriter(const OutputSpec& spec) : impl_(std::make_unique<Impl>(
     }
     try {
         d.openVideo(of);
-        if (spec.audio) {
+        if (settings.audio) {
             d.openAudio(of);
         }
-        fs::path dir = spec.path.parent_path();
-        d.temp = dir / ("." + spec.path.filename().string() + ".part-" + std::to_string(getpid()));
+        fs::path dir = settings.path.parent_path();
+        d.temp =
+            dir / ("." + settings.path.filename().string() + ".part-" + std::to_string(getpid()));
         if (int r = avio_open(&d.oc->pb, d.temp.c_str(), AVIO_FLAG_WRITE); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
@@ -472,7 +474,7 @@ MediaWriter::~MediaWriter() {
 }
 
 int MediaWriter::sampleRate() const {
-    return impl_->aenc ? impl_->aenc->sample_rate : impl_->spec.sampleRate;
+    return impl_->aenc ? impl_->aenc->sample_rate : impl_->settings.sampleRate;
 }
 const std::string& MediaWriter::videoCodecName() const {
     return impl_->codecName;
@@ -488,7 +490,7 @@ std::vector<std::uint8_t> MediaWriter::takeBuffer() {
             return b;
         }
     }
-    return std::vector<std::uint8_t>(std::size_t(d.spec.width) * d.spec.height * 4);
+    return std::vector<std::uint8_t>(std::size_t(d.settings.width) * d.settings.height * 4);
 }
 
 void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index) {
@@ -512,13 +514,13 @@ void MediaWriter::finish() {
         throw HostError(ErrorKind::Output, d.failure);
     }
     if (int r = avio_closep(&d.oc->pb); r < 0) {
-        OutputFail("cannot write '" + d.spec.path.string() + "': " + AvError(r));
+        OutputFail("cannot write '" + d.settings.path.string() + "': " + AvError(r));
     }
-    CheckOutputFree(d.spec.path, d.spec.overwrite);
+    CheckOutputFree(d.settings.path, d.settings.overwrite);
     std::error_code ec;
-    fs::rename(d.temp, d.spec.path, ec);
+    fs::rename(d.temp, d.settings.path, ec);
     if (ec) {
-        OutputFail("cannot write '" + d.spec.path.string() + "': " + ec.message());
+        OutputFail("cannot write '" + d.settings.path.string() + "': " + ec.message());
     }
     d.finished = true;
 }

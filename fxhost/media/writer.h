@@ -32,7 +32,7 @@ extern "C" {
 
 namespace fxhost::media {
 
-struct OutputSpec {
+struct OutputSettings {
     std::filesystem::path path;
     bool overwrite = false;
     std::string videoCodec; // empty: by file name
@@ -47,7 +47,7 @@ struct OutputSpec {
 
 class MediaWriter {
   public:
-    explicit MediaWriter(const OutputSpec& spec);
+    explicit MediaWriter(const OutputSettings& settings);
     ~MediaWriter();
     MediaWriter(const MediaWriter&) = delete;
     MediaWriter& operator=(const MediaWriter&) = delete;
