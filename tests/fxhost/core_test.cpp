@@ -342,3 +342,24 @@ TEST(HostSession, RendersIntoAttachedMemory) {
     s.setFrameSize(33, 20);
     EXPECT_NE(s.destinationPixels(), mine.data()) << "setFrameSize ends the attachment";
 }
+
+TEST(GeneratedFrameSource, EveryPixelIsThePatternAtAnySize) {
+    for (auto [w, h] :
+         {std::pair{1280, 720}, std::pair{97, 61}, std::pair{7, 3}, std::pair{1, 1}}) {
+        GeneratedFrameSource src(w, h, 200);
+        const std::ptrdiff_t rb = w * 4 + 20;
+        std::vector<std::uint8_t> buf(std::size_t(rb) * h);
+        for (std::int64_t f : {0, 1, 44, 45, 46, 89, 137, 199}) {
+            ASSERT_TRUE(src.fetch(f, {buf.data(), rb, w, h}, ScaleQuality::High));
+            int bad = 0;
+            for (int y = 0; y < h; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    const GeneratedPixel p = GeneratedPattern(x, y, f, w, h);
+                    const std::uint8_t* got = &buf[std::size_t(y * rb + 4 * x)];
+                    bad += got[0] != p.a || got[1] != p.r || got[2] != p.g || got[3] != p.b;
+                }
+            }
+            EXPECT_EQ(bad, 0) << w << "x" << h << " frame " << f;
+        }
+    }
+}
