@@ -330,6 +330,59 @@ TEST_F(DialogTest, EscapeCancelsAndReturnPressesOK) {
     EXPECT_EQ(DialogItemHit(), 1);
 }
 
+// ---- colour box and picture box -------------------------------------------------------
+
+TEST_F(DialogTest, AColourBoxPaintsItsValueAndAPickedColourReachesTheRecord) {
+    OpenDialog d(&config, host, 720, 480);
+    ControlRef box = Control(d.window, "Colr", 1);
+    ShowControl(box);
+    SetControl32BitValue(box, 0x00FF8000);
+    Draw1Control(box);
+    const Rect b = GetControlBox(box);
+    EXPECT_EQ(PortPixel(d.window, (b.left + b.right) / 2, (b.top + b.bottom) / 2), 0xFF8000u);
+    EXPECT_EQ(PortPixel(d.window, b.left, b.top), 0u); // the black frame
+    // The nib keeps the unoffered boxes out of reach of the mouse: the hit a click would
+    // give is sent as the platform sends it, then the command the platform goes on with.
+    ui::QueueColorAnswer(RGBColor{65535, 0, 255});
+    EventRef hit = nullptr;
+    CreateEvent(nullptr, kEventClassControl, kEventControlHit, 0, 0, &hit);
+    SetEventParameter(hit, kEventParamDirectObject, typeControlRef, sizeof box, &box);
+    SendEventToEventTarget(hit, GetControlEventTarget(box));
+    ReleaseEvent(hit);
+    ui::PostCommand(d.window, FOUR_CHAR_CODE("Col1"));
+    ui::ProcessEvents();
+    EXPECT_EQ(GetControl32BitValue(box), 0x00FF0000); // 255 >> 8 is 0
+    EXPECT_EQ(config.colors[0].red, 65280);
+    EXPECT_EQ(config.colors[0].blue, 0);
+    const auto asked = ui::TakeColorPickerLog();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].prompt, "Please choose color:");
+    HiliteControl(box, kControlDisabledPart);
+    Draw1Control(box);
+    EXPECT_NE(PortPixel(d.window, b.left, b.top), 0u); // erased: no frame
+}
+
+TEST_F(DialogTest, APictureIsDrawnToFitCentredInItsBox) {
+    const std::string pic = WritePicture(home.dir(), 400, 100);
+    OpenDialog d(&config, host, 720, 480);
+    ui::QueueOpenAnswer(pic);
+    ui::PostCommand(d.window, FOUR_CHAR_CODE("Pict"));
+    ui::ProcessEvents();
+    ControlRef box = Control(d.window, "Pict", 1);
+    Draw1Control(box);
+    const Rect b = GetControlBox(box); // 120 x 90: the picture is 120 x 30, centred
+    const int cx = (b.left + b.right) / 2, cy = (b.top + b.bottom) / 2;
+    EXPECT_EQ(PortPixel(d.window, cx, cy), 0x1EA05Au);         // the picture's green
+    EXPECT_EQ(PortPixel(d.window, cx, b.top + 20), 0xFFFFFFu); // white above it
+    EXPECT_EQ(PortPixel(d.window, cx, b.bottom - 20), 0xFFFFFFu);
+    EXPECT_EQ(PortPixel(d.window, b.left, cy), 0u); // the black frame
+    const auto shown = ui::TakeOpenDialogLog();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, "Please choose an image");
+    EXPECT_FALSE(shown[0].allowsMultiple);
+    EXPECT_FALSE(shown[0].typed);
+}
+
 // ---- the whole dialog, through its modal loop --------------------------------------------
 
 class ModalDialogTest : public DialogTest {
