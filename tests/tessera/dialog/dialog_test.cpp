@@ -464,6 +464,10 @@ TEST_F(ModalDialogTest, FormatChangeRebuildsWithEditsKeptAndTheSameFormatDoesNot
                windows.push_back(W());
                EXPECT_EQ(gConfigWorkSpace.maxFrameIndex, 29);
                Post("Sall");
+               ControlRef clip = Control(W(), "ClpS", 1);
+               SetControl32BitValue(clip, 7);
+               ClipSliderAction(clip, kControlIndicatorPart); // as a drag of the slider does
+               EXPECT_EQ(host.requested.back(), 7);
                SetControl32BitValue(Control(W(), "Medi", 1), 1); // the same: NTSC
                Post("Medi");
                EXPECT_EQ(DialogItemHit(), -1);
@@ -478,6 +482,9 @@ TEST_F(ModalDialogTest, FormatChangeRebuildsWithEditsKeptAndTheSameFormatDoesNot
                windows.push_back(W());
                EXPECT_EQ(GetControl32BitValue(Control(W(), "Medi", 1)), 3);
                EXPECT_EQ(config.startRel.right, 1.0); // the select-all survived
+               // The shown frame survives too: the new clip slider starts on it.
+               EXPECT_EQ(GetControl32BitValue(Control(W(), "ClpS", 1)), 7);
+               EXPECT_EQ(ControlText(W(), "ClpM", 1), "7/29");
                EXPECT_EQ(GetControlBox(gConfigWorkSpace.theFrameCtrl).right -
                              GetControlBox(gConfigWorkSpace.theFrameCtrl).left,
                          960);
