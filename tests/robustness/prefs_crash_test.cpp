@@ -8,6 +8,8 @@
 #include "prefsloader.h"
 
 #include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <unistd.h>
@@ -97,6 +99,16 @@ TEST(PrefsCrashSafety, SaverKilledAtRandomMomentsLeavesAWholeSavedConfiguration)
     RecordProperty("kills", kKills);
     RecordProperty("saveMicros", int(saveMicros));
     RecordProperty("killsAfterASave", advanced);
+
+    // A save killed between making its temporary file and renaming it leaves that file
+    // behind (nobody is left to remove it); count them for the record.
+    int temporaries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(home.dir())) {
+        temporaries += e.path().filename().string().rfind(".vemto-Prefs.", 0) == 0;
+    }
+    RecordProperty("temporariesLeftByKills", temporaries);
+    std::printf("%d kills, %d after a finished save, %d temporaries left, save %ld us\n", kKills,
+                advanced, temporaries, saveMicros);
 
     // Whatever a killed save left behind in the folder does not stop the next one.
     const pluginDataRec last = Numbered(60001 % 60000);
