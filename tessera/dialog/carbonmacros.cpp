@@ -94,3 +94,23 @@ void SimpleSetControlValueByID(WindowRef theWindow, OSType theSig, SInt16 theID,
         SetControl32BitValue(control, theVal);
     }
 }
+
+void InstallControlClass(const char* classID, const EventTypeSpec* events, UInt32 eventCount,
+                         EventHandlerProcPtr handler, ToolboxObjectClassRef* outClass,
+                         EventHandlerUPP* outHandler) {
+    *outHandler = NewEventHandlerUPP(handler);
+    CFStringRef theID = toolbox::cf::makeString(classID);
+    RegisterToolboxObjectClass(theID, nullptr, eventCount, events, *outHandler, nullptr, outClass);
+    CFRelease(theID);
+}
+
+void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHandler) {
+    if (*theClass != nullptr) {
+        UnregisterToolboxObjectClass(*theClass);
+        *theClass = nullptr;
+    }
+    if (*theHandler != nullptr) {
+        DisposeEventHandlerUPP(*theHandler);
+        *theHandler = nullptr;
+    }
+}

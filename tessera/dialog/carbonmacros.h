@@ -22,3 +22,11 @@ void SimpleShowControl(WindowRef theWindow, OSType theSig, SInt16 theID);
 void SimpleHideControl(WindowRef theWindow, OSType theSig, SInt16 theID);
 SInt32 SimpleGetControlValueByID(WindowRef theWindow, OSType theSig, SInt16 theID);
 void SimpleSetControlValueByID(WindowRef theWindow, OSType theSig, SInt16 theID, SInt32 theVal);
+
+// The dialog's custom control classes: one installs its class under `classID` with a handler
+// for `events`, keeping the class and handler references in the caller's module variables;
+// the other removes the class (if there is one) and always disposes of the handler reference.
+void InstallControlClass(const char* classID, const EventTypeSpec* events, UInt32 eventCount,
+                         EventHandlerProcPtr handler, ToolboxObjectClassRef* outClass,
+                         EventHandlerUPP* outHandler);
+void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHandler);

@@ -4,6 +4,7 @@
 #include "DataHandling.h"
 #include "Globals.h"
 #include "callpixelfx.h"
+#include "carbonmacros.h"
 #include "dlgUtils.h"
 #include "relrects.h"
 
@@ -123,20 +124,10 @@ void RegisterClipCtrl() {
                                            {kEventClassControl, kEventControlActivate},
                                            {kEventClassControl, kEventControlOwningWindowChanged},
                                            {kEventClassControl, kEventControlTrack}};
-    lgClipHandler = NewEventHandlerUPP(ClipCtrlControlHandler);
-    CFStringRef classID = toolbox::cf::makeString(cClipCtrlID);
-    RegisterToolboxObjectClass(classID, nullptr, sizeof events / sizeof events[0], events,
-                               lgClipHandler, nullptr, &lgClipClass);
-    CFRelease(classID);
+    InstallControlClass(cClipCtrlID, events, sizeof events / sizeof events[0],
+                        ClipCtrlControlHandler, &lgClipClass, &lgClipHandler);
 }
 
 void UnregisterClipCtrl() {
-    if (lgClipClass != nullptr) {
-        UnregisterToolboxObjectClass(lgClipClass);
-        lgClipClass = nullptr;
-    }
-    if (lgClipHandler != nullptr) {
-        DisposeEventHandlerUPP(lgClipHandler);
-        lgClipHandler = nullptr;
-    }
+    RemoveControlClass(&lgClipClass, &lgClipHandler);
 }

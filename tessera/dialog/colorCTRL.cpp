@@ -1,6 +1,7 @@
 // colorCTRL.cpp - the colour box control; see colorCTRL.h.
 #include "colorCTRL.h"
 
+#include "carbonmacros.h"
 #include "commonprocs.h"
 
 #include <cstring>
@@ -103,19 +104,10 @@ void RegisterColorBox() {
     static const EventTypeSpec events[] = {{kEventClassControl, kEventControlDraw},
                                            {kEventClassControl, kEventControlHitTest},
                                            {kEventClassControl, kEventControlHit}};
-    lgColorHandler = NewEventHandlerUPP(ColorBoxControlHandler);
-    CFStringRef classID = toolbox::cf::makeString(cColorBoxID);
-    RegisterToolboxObjectClass(classID, nullptr, 3, events, lgColorHandler, nullptr, &lgColorClass);
-    CFRelease(classID);
+    InstallControlClass(cColorBoxID, events, sizeof events / sizeof events[0],
+                        ColorBoxControlHandler, &lgColorClass, &lgColorHandler);
 }
 
 void UnregisterColorBox() {
-    if (lgColorClass != nullptr) {
-        UnregisterToolboxObjectClass(lgColorClass);
-        lgColorClass = nullptr;
-    }
-    if (lgColorHandler != nullptr) {
-        DisposeEventHandlerUPP(lgColorHandler);
-        lgColorHandler = nullptr;
-    }
+    RemoveControlClass(&lgColorClass, &lgColorHandler);
 }

@@ -2,6 +2,7 @@
 #include "pictCTRL.h"
 
 #include "CGglue.h"
+#include "carbonmacros.h"
 #include "rectprocs.h"
 
 namespace {
@@ -88,19 +89,10 @@ void RegisterPictureControl() {
     static const EventTypeSpec events[] = {{kEventClassControl, kEventControlDraw},
                                            {kEventClassControl, kEventControlHitTest},
                                            {kEventClassControl, kEventControlHit}};
-    lgPictHandler = NewEventHandlerUPP(PictureControlHandler);
-    CFStringRef classID = toolbox::cf::makeString(cImageCtrlID);
-    RegisterToolboxObjectClass(classID, nullptr, 3, events, lgPictHandler, nullptr, &lgPictClass);
-    CFRelease(classID);
+    InstallControlClass(cImageCtrlID, events, sizeof events / sizeof events[0],
+                        PictureControlHandler, &lgPictClass, &lgPictHandler);
 }
 
 void UnregisterPictureControl() {
-    if (lgPictClass != nullptr) {
-        UnregisterToolboxObjectClass(lgPictClass);
-        lgPictClass = nullptr;
-    }
-    if (lgPictHandler != nullptr) {
-        DisposeEventHandlerUPP(lgPictHandler);
-        lgPictHandler = nullptr;
-    }
+    RemoveControlClass(&lgPictClass, &lgPictHandler);
 }
