@@ -13,10 +13,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -35,6 +37,22 @@ std::string Output(const std::string& cmd) {
     return out;
 }
 
+// The first frame of a clip as RGBA bytes, decoded by the ffmpeg program.
+std::vector<unsigned char> FirstFrameRGBA(const std::string& clip) {
+    std::vector<unsigned char> bytes;
+    const std::string cmd =
+        "ffmpeg -v error -i " + clip + " -frames:v 1 -f rawvideo -pix_fmt rgba - 2>/dev/null";
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        unsigned char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+            bytes.insert(bytes.end(), buf, buf + n);
+        }
+        pclose(p);
+    }
+    return bytes;
+}
+
 TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     if (std::getenv("DISPLAY") == nullptr) {
         GTEST_SKIP() << "needs an X server (run through xvfb-run)";
@@ -42,7 +60,10 @@ TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     tessera_test::TempConfigHome home;
     const std::string fxhost = FXHOST_PATH;
     const std::string clip = (home.dir() / "clip.mkv").string();
-    ASSERT_EQ(std::system((fxhost + " render --size 320x240 --frames 0:12 --lossless --quiet -o " +
+    // The clip comes from ffmpeg's test source, not from fxhost: a clip that already went
+    // through the default mosaic would not change under it again.
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -frames:v 12 "
+                           "-c:v ffv1 -pix_fmt bgra -y " +
                            clip + " >/dev/null 2>&1")
                               .c_str()),
               0);
@@ -92,6 +113,30 @@ TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     EXPECT_NEAR(r.bottom, 480 - 120, 3);
     EXPECT_EQ(r.left, 0);
     EXPECT_EQ(r.top, 0);
+
+    // The next render uses the saved region: outside it (the clip's bottom-right corner) the
+    // rendered frame is the source, inside it the mosaic changes pixels.
+    const std::string rendered = (home.dir() / "rendered.mkv").string();
+    ASSERT_EQ(std::system((fxhost + " render " + clip + " --lossless --quiet -o " + rendered +
+                           " --plugin " + TESSERA_BUNDLE_PATH + " >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    const std::vector<unsigned char> src = FirstFrameRGBA(clip), out = FirstFrameRGBA(rendered);
+    constexpr int W = 320, H = 240;
+    ASSERT_EQ(src.size(), size_t(W) * H * 4);
+    ASSERT_EQ(out.size(), src.size());
+    const Rect region = Rel2Rect(saved.startRel, Rect{0, 0, H, W});
+    size_t outsideDiffer = 0, insideDiffer = 0;
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const size_t i = (size_t(y) * W + x) * 4;
+            const bool differs = std::memcmp(&src[i], &out[i], 4) != 0;
+            const bool inside = x < region.right && y < region.bottom;
+            (inside ? insideDiffer : outsideDiffer) += differs;
+        }
+    }
+    EXPECT_EQ(outsideDiffer, 0u);
+    EXPECT_GT(insideDiffer, 0u);
 }
 
 } // namespace
