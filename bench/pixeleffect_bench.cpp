@@ -315,7 +315,9 @@ void FFmpegPixelize(benchmark::State& state, Size s, int block, Region region, b
 }
 
 std::string BlockName(int block) {
-    return "b" + std::to_string(block / 10) + "%";
+    char name[16];
+    std::snprintf(name, sizeof name, "b%d%%", block / 10);
+    return name;
 }
 const char* RegionName(Region r) {
     return r == Region::Full ? "full" : "quarter";
