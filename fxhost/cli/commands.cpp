@@ -207,11 +207,14 @@ void RunConfigure(const ConfigureRequest& rq) {
         }
     };
     check(session.getInfo(count), "when asked for its description");
-    check(session.begin(0, count), "at the start of the clip");
-    const SInt32 framed = session.frame(rq.frame);
+    // The dialog's clip slider counts from the frame it opens on up to the number of frames
+    // the plug-in last saw; so the clip told to it starts at that frame, and the slider ends
+    // at the clip's last frame instead of running past it.
+    check(session.begin(rq.frame, count - rq.frame), "at the start of the clip");
+    const SInt32 framed = session.frame(0);
     check(session.end(), "at the end of the clip");
     check(framed, "for the clip's frame");
-    check(session.customButton(rq.frame), "for its custom button");
+    check(session.customButton(0), "for its custom button");
 }
 
 } // namespace fxhost::cli

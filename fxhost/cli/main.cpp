@@ -90,8 +90,8 @@ const char* const kConfigureHelp =
     "\n"
     "Presses the plug-in's custom button: its configuration dialog opens on frame N of\n"
     "INPUT (default 0), after telling it the clip as a host does; its clip slider covers\n"
-    "the whole clip. OK saves the settings for the next render, Cancel forgets them. Needs a\n"
-    "display.\n";
+    "the clip from that frame to its end. OK saves the settings for the next render, Cancel\n"
+    "forgets them. Needs a display.\n";
 
 [[noreturn]] void Usage(const std::string& text) {
     throw HostError(ErrorKind::Usage, text);
