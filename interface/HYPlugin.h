@@ -72,7 +72,7 @@ enum : HYPluginType {
 // audio mixing. The plug-in never looks inside.
 using HYFrameCookie = void*;
 
-// The historical file specification carried in the open-file info (volume, parent
+// The historical FSSpec record carried in the open-file info (volume, parent
 // directory, Pascal name). The plug-in does not use it; it is here for the layout.
 struct HYFileSpec {
     SInt16 vRefNum;

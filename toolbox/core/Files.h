@@ -1,4 +1,4 @@
-// Files.h - the File Manager's file specifications and references over Linux paths.
+// Files.h - the File Manager's FSSpec and FSRef records over Linux paths.
 //
 // Owns the process-wide tables that give Linux directories classic directory IDs and give
 // file names that do not fit an FSSpec a stand-in name. Promises:
