@@ -95,8 +95,11 @@ TEST_F(DialogCycles, TwoHundredOpenAndCloseCyclesAccumulateNothing) {
     std::printf("resident memory after round 1: %ld kB, 10: %ld kB, 200: %ld kB\n", rss1, rss10,
                 rss200);
     // Qt settles its caches in the first rounds; from then on the memory must not grow with
-    // the number of rounds.
+    // the number of rounds. Under AddressSanitizer freed memory is held in quarantine, so
+    // resident memory says nothing there; LeakSanitizer checks every byte at exit instead.
+#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(rss200, rss10 + rss10 / 10);
+#endif
     // The last round was OK: its change is in the preferences file.
     pluginDataRec back{};
     ResetConfig(&back, true);
