@@ -14,7 +14,8 @@
 // After the runs it prints every result's median CPU time as a ratio to the memcpy of the
 // same size measured in the same run. Typical use (bench/compare.sh does this):
 //   tessera_bench --benchmark_repetitions=5 --benchmark_min_time=0.1
-// TESSERA_BENCH_MARKDOWN=FILE also writes the ratio table there as Markdown.
+// TESSERA_BENCH_MARKDOWN=FILE also writes the ratio table there as Markdown;
+// TESSERA_BENCH_BUNDLE=DIR times the frame call of the bundle at DIR instead of this build's.
 // `tessera_bench --save-config BLOCK,REGION` (REGION full or quarter) instead saves that
 // configuration as the plug-in's preferences in $XDG_CONFIG_HOME, for fxhost to render with.
 #include "DataHandling.h"
@@ -182,7 +183,10 @@ class StillSource final : public fxhost::FrameSource {
 };
 
 const fxhost::PluginBundle& Bundle() {
-    static fxhost::PluginBundle bundle(TESSERA_BUNDLE_PATH);
+    // TESSERA_BENCH_BUNDLE names another build's bundle, to time two builds side by side.
+    const char* other = std::getenv("TESSERA_BENCH_BUNDLE");
+    static fxhost::PluginBundle bundle(other != nullptr && *other != '\0' ? other
+                                                                          : TESSERA_BUNDLE_PATH);
     return bundle;
 }
 

@@ -294,18 +294,84 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
     return result;
 }
 
+namespace {
+
+// Byte ranges of two pixel maps' memory share a byte.
+bool PixelsOverlap(const BitMap& a, const BitMap& b) {
+    auto end = [](const BitMap& m) {
+        const ptrdiff_t rows = m.bounds.bottom - m.bounds.top;
+        return m.baseAddr + (rows > 0 ? rows * ptrdiff_t(m.rowBytes) : 0);
+    };
+    return a.baseAddr < end(b) && b.baseAddr < end(a);
+}
+
+// A GWorld over the host frame's own pixels at frameRect, with bounds `bounds` (frameRect's
+// size at the origin), when rendering there gives exactly the frame that rendering into a
+// GWorld of our own and copying that in would: the source is the frame rectangle's size
+// (the copy would not scale), frameRect lies inside the frame and its clip (the copy would
+// not be cut), and the source's pixels are not the frame's (the effect reads the source
+// while it writes). Otherwise nil, with `usable` false; `usable` with nil is a failure to
+// make the GWorld, whose cause is in `err`.
+GWorldPtr WrapFrameRect(GWorldPtr sourceFrame, _PluginParams* params, const Rect& bounds,
+                        bool& usable, QDErr& err) {
+    usable = false;
+    const BitMap* frameBits = GetPortBitMapForCopyBits(params->frame);
+    const BitMap* sourceBits = GetPortBitMapForCopyBits(sourceFrame);
+    if (frameBits == nullptr || sourceBits == nullptr || frameBits->baseAddr == nullptr ||
+        sourceBits->baseAddr == nullptr) {
+        return nullptr;
+    }
+    const Rect& r = params->frameRect;
+    const Rect sourceRect = GetPortRect(sourceFrame);
+    Rect clip{};
+    QDGetPortClipRect(params->frame, &clip);
+    const Rect& fb = frameBits->bounds;
+    const bool sameSize = sourceRect.right - sourceRect.left == r.right - r.left &&
+                          sourceRect.bottom - sourceRect.top == r.bottom - r.top;
+    const bool inside = r.left < r.right && r.top < r.bottom && r.left >= fb.left &&
+                        r.top >= fb.top && r.right <= fb.right && r.bottom <= fb.bottom &&
+                        r.left >= clip.left && r.top >= clip.top && r.right <= clip.right &&
+                        r.bottom <= clip.bottom;
+    if (!sameSize || !inside || PixelsOverlap(*frameBits, *sourceBits)) {
+        return nullptr;
+    }
+    usable = true;
+    Ptr at = frameBits->baseAddr + ptrdiff_t(r.top - fb.top) * frameBits->rowBytes +
+             4 * ptrdiff_t(r.left - fb.left);
+    GWorldPtr wrapped = nullptr;
+    err = NewGWorldFromPtr(&wrapped, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0, at,
+                           frameBits->rowBytes);
+    if (err != noErr) {
+        wrapped = nullptr;
+    }
+    return wrapped;
+}
+
+} // namespace
+
 HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
     auto* data = static_cast<EffectData*>(params->clientData);
     Rect srcRect = GetPortRect(sourceFrame);
     OffsetRect(&srcRect, SInt16(-srcRect.left), SInt16(-srcRect.top));
 
+    // The effect draws into a copy of the source. Where it can, that copy is the host's frame
+    // itself at frameRect, which spares a frame-sized allocation and a second full copy;
+    // otherwise a GWorld of our own is drawn and then copied (scaled, clipped) into the frame.
     QDErr err = noErr;
-    data->effectGWorld = AllocateRectGWorld(srcRect, &err);
+    bool direct = false;
+    data->effectGWorld = WrapFrameRect(sourceFrame, params, srcRect, direct, err);
+    if (!direct) {
+        data->effectGWorld = AllocateRectGWorld(srcRect, &err);
+    } else {
+        LockGWorld(data->effectGWorld);
+    }
     const bool made = data->effectGWorld != nullptr;
     if (made) {
         CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
         ApplyLineArtEffect(sourceFrame, data->effectGWorld, params);
-        CopyWholeFrame(data->effectGWorld, srcRect, params->frame, params->frameRect);
+        if (!direct) {
+            CopyWholeFrame(data->effectGWorld, srcRect, params->frame, params->frameRect);
+        }
     }
     DisposeGWorld(data->effectGWorld);
     data->effectGWorld = nullptr;
