@@ -1,4 +1,7 @@
 // writer.cpp - the output file: encoders, the encoding thread and the final rename.
+// Rendered frames are converted to the encoder's pixel format on the caller's thread, as
+// they are pushed, so that the encoding thread only feeds the encoders and the muxer: the
+// conversion overlaps the encoder's own work instead of queueing behind it.
 #include "writer.h"
 
 #include "ffutil.h"
@@ -46,7 +49,7 @@ AVCodecID PcmFor(AVSampleFormat native) {
 struct MediaWriter::Impl {
     struct Job {
         enum Kind { Video, Audio, End } kind;
-        std::vector<std::uint8_t> pixels;
+        FramePtr picture; // the frame converted for the encoder
         std::int64_t index = 0;
         std::vector<std::vector<float>> planes;
     };
@@ -60,7 +63,8 @@ struct MediaWriter::Impl {
     SwsPtr sws;
     SwrPtr swr;
     FifoPtr fifo;
-    FramePtr vframe, aframe, afloat;
+    AVPixelFormat pictureFormat = AV_PIX_FMT_NONE;
+    FramePtr aframe, afloat;
     PacketPtr pkt = NewPacket();
     std::int64_t audioPts = 0;
     int audioChunk = 1024;
@@ -71,7 +75,8 @@ struct MediaWriter::Impl {
     std::condition_variable cv;
     std::deque<Job> queue;
     std::size_t queuedFrames = 0;
-    std::vector<std::vector<std::uint8_t>> pool;
+    std::vector<std::vector<std::uint8_t>> pool; // rendered-frame buffers to hand out again
+    std::vector<FramePtr> pictures;              // converted frames the encoder is done with
     std::string failure;
     bool abort = false;
     std::thread thread;
@@ -107,17 +112,48 @@ struct MediaWriter::Impl {
         }
     }
 
-    void encodeVideo(Job& job) {
-        if (av_frame_make_writable(vframe.get()) < 0) {
-            fail("out of memory", 0);
-            return;
+    // A frame of the encoder's format to convert into: one the encoder has given back, or a
+    // new one. Nil when memory runs out.
+    FramePtr takePicture() {
+        FramePtr f;
+        {
+            std::lock_guard lock(m);
+            if (!pictures.empty()) {
+                f = std::move(pictures.back());
+                pictures.pop_back();
+            }
+        }
+        if (!f) {
+            f = NewFrame();
+            if (!f) {
+                return f;
+            }
+            f->format = pictureFormat;
+            f->width = settings.width;
+            f->height = settings.height;
+            if (av_frame_get_buffer(f.get(), 0) < 0) {
+                return FramePtr();
+            }
+        }
+        // The encoder may still hold a reference to the buffers; then they are not reused.
+        if (av_frame_make_writable(f.get()) < 0) {
+            return FramePtr();
+        }
+        return f;
+    }
+
+    // Caller's thread: the rendered ARGB frame in the encoder's format.
+    FramePtr convert(const std::vector<std::uint8_t>& pixels) {
+        FramePtr f = takePicture();
+        if (!f) {
+            return f;
         }
         const int w = settings.width, h = settings.height;
         if (settings.lossless) {
             // ARGB to BGRA is a byte shuffle: the rendered bytes go out unchanged.
             for (int y = 0; y < h; ++y) {
-                const std::uint8_t* s = job.pixels.data() + std::size_t(y) * w * 4;
-                std::uint8_t* d = vframe->data[0] + std::ptrdiff_t(y) * vframe->linesize[0];
+                const std::uint8_t* s = pixels.data() + std::size_t(y) * w * 4;
+                std::uint8_t* d = f->data[0] + std::ptrdiff_t(y) * f->linesize[0];
                 for (int x = 0; x < w; ++x, s += 4, d += 4) {
                     d[0] = s[3];
                     d[1] = s[2];
@@ -126,12 +162,16 @@ struct MediaWriter::Impl {
                 }
             }
         } else {
-            const std::uint8_t* src[4] = {job.pixels.data(), nullptr, nullptr, nullptr};
+            const std::uint8_t* src[4] = {pixels.data(), nullptr, nullptr, nullptr};
             const int stride[4] = {w * 4, 0, 0, 0};
-            sws_scale(sws.get(), src, stride, 0, h, vframe->data, vframe->linesize);
+            sws_scale(sws.get(), src, stride, 0, h, f->data, f->linesize);
         }
-        vframe->pts = job.index;
-        int r = avcodec_send_frame(venc.get(), vframe.get());
+        return f;
+    }
+
+    void encodeVideo(Job& job) {
+        job.picture->pts = job.index;
+        int r = avcodec_send_frame(venc.get(), job.picture.get());
         if (r < 0) {
             fail("encoding failed", r);
             return;
@@ -223,7 +263,7 @@ struct MediaWriter::Impl {
             }
             if (job.kind == Job::Video) {
                 std::lock_guard lock(m);
-                pool.push_back(std::move(job.pixels));
+                pictures.push_back(std::move(job.picture));
             }
         }
     }
@@ -330,11 +370,7 @@ struct MediaWriter::Impl {
         avcodec_parameters_from_context(vst->codecpar, c);
         vst->time_base = c->time_base;
         vst->avg_frame_rate = c->framerate;
-        vframe = NewFrame();
-        vframe->format = pf;
-        vframe->width = settings.width;
-        vframe->height = settings.height;
-        av_frame_get_buffer(vframe.get(), 0);
+        pictureFormat = pf;
         if (!settings.lossless) {
             sws.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_ARGB,
                                      settings.width, settings.height, pf, SWS_BICUBIC, nullptr,
@@ -494,8 +530,16 @@ std::vector<std::uint8_t> MediaWriter::takeBuffer() {
 }
 
 void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index) {
-    Impl::Job job{Impl::Job::Video, std::move(argb), index, {}};
-    impl_->push(std::move(job));
+    Impl& d = *impl_;
+    FramePtr picture = d.convert(argb);
+    {
+        std::lock_guard lock(d.m);
+        d.pool.push_back(std::move(argb));
+    }
+    if (!picture) {
+        d.fail("out of memory", 0); // reported by the push below, as every failure is
+    }
+    d.push(Impl::Job{Impl::Job::Video, std::move(picture), index, {}});
 }
 
 void MediaWriter::pushAudio(std::vector<std::vector<float>>&& planes) {

@@ -56,7 +56,8 @@ class MediaWriter {
     int sampleRate() const;
     // A buffer for one frame, 4 * width * height bytes of ARGB, tightly packed.
     std::vector<std::uint8_t> takeBuffer();
-    // Queues frame number `index` (its timestamp is index / frame rate). Blocks while the
+    // Converts frame number `index` for the encoder on the calling thread and queues it (its
+    // timestamp is index / frame rate); the buffer is kept for takeBuffer. Blocks while the
     // queue is full; throws if encoding has failed.
     void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index);
     // Queues planar float samples, channels() planes of `count` samples each.
