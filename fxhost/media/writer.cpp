@@ -162,9 +162,18 @@ struct MediaWriter::Impl {
                 }
             }
         } else {
-            const std::uint8_t* src[4] = {pixels.data(), nullptr, nullptr, nullptr};
-            const int stride[4] = {w * 4, 0, 0, 0};
-            sws_scale(sws.get(), src, stride, 0, h, f->data, f->linesize);
+            FramePtr src = NewFrame();
+            if (!src) {
+                return FramePtr();
+            }
+            src->format = AV_PIX_FMT_ARGB;
+            src->width = w;
+            src->height = h;
+            src->data[0] = const_cast<std::uint8_t*>(pixels.data());
+            src->linesize[0] = w * 4;
+            if (sws_scale_frame(sws.get(), f.get(), src.get()) < 0) {
+                return FramePtr();
+            }
         }
         return f;
     }
@@ -372,9 +381,21 @@ struct MediaWriter::Impl {
         vst->avg_frame_rate = c->framerate;
         pictureFormat = pf;
         if (!settings.lossless) {
-            sws.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_ARGB,
-                                     settings.width, settings.height, pf, SWS_BICUBIC, nullptr,
-                                     nullptr, nullptr));
+            // Slices of the frame are converted on as many threads as there are cores; each
+            // output row is computed as the single-threaded conversion computes it.
+            SwsContext* ctx = sws_alloc_context();
+            sws.reset(ctx);
+            if (!ctx || av_opt_set_int(ctx, "srcw", settings.width, 0) < 0 ||
+                av_opt_set_int(ctx, "srch", settings.height, 0) < 0 ||
+                av_opt_set_int(ctx, "src_format", AV_PIX_FMT_ARGB, 0) < 0 ||
+                av_opt_set_int(ctx, "dstw", settings.width, 0) < 0 ||
+                av_opt_set_int(ctx, "dsth", settings.height, 0) < 0 ||
+                av_opt_set_int(ctx, "dst_format", pf, 0) < 0 ||
+                av_opt_set_int(ctx, "sws_flags", SWS_BICUBIC, 0) < 0 ||
+                av_opt_set_int(ctx, "threads", 0, 0) < 0 ||
+                sws_init_context(ctx, nullptr, nullptr) < 0) {
+                sws.reset();
+            }
             if (!sws) {
                 OutputFail("cannot convert frames for " + codecName);
             }
