@@ -8,6 +8,7 @@
 #include "hosterror.h"
 #include "pluginbundle.h"
 #include "render.h"
+#include "videosource.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -235,6 +236,15 @@ int Render(Args& a) {
     }
     rq.interrupted = &gInterrupted;
     fxhost::media::Render(rq);
+    // The render went on through damage in the input; say so, or the output would pass for
+    // a clean copy.
+    if (const std::int64_t errors = fxhost::media::DecoderErrorCount(); errors > 0) {
+        std::fprintf(stderr,
+                     "fxhost: warning: the decoder reported %lld error(s) in %s; the damaged "
+                     "frames were rendered as far as they could be decoded\n",
+                     static_cast<long long>(errors),
+                     rq.input ? rq.input->string().c_str() : "the input");
+    }
     return 0;
 }
 

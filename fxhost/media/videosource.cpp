@@ -9,16 +9,47 @@
 #include "ffutil.h"
 #include "hosterror.h"
 
+#include <atomic>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
 #include <span>
 #include <unistd.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace fxhost::media {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+std::atomic<std::int64_t> gDecoderErrors{0};
+
+// FFmpeg reports damage it decodes around only in its log. The callback counts the errors
+// that decoders log and hands every message on to FFmpeg's own printer, which still applies
+// the log level that fxhost set.
+void CountingLogCallback(void* avcl, int level, const char* fmt, va_list vl) {
+    if (level <= AV_LOG_ERROR && avcl != nullptr) {
+        const AVClass* cls = *static_cast<const AVClass* const*>(avcl);
+        // A codec context tells whether it decodes or encodes only through get_category.
+        const AVClassCategory category =
+            cls == nullptr
+                ? AV_CLASS_CATEGORY_NA
+                : (cls->get_category != nullptr ? cls->get_category(avcl) : cls->category);
+        if (category == AV_CLASS_CATEGORY_DECODER) {
+            gDecoderErrors.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    av_log_default_callback(avcl, level, fmt, vl);
+}
+
+void InstallDecoderErrorCounter() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(CountingLogCallback); });
+}
 constexpr std::size_t kAhead = 3;
 // A forward jump further than this is cheaper to seek than to decode through.
 constexpr std::int64_t kSeekAhead = 48;
@@ -257,6 +288,7 @@ struct FFmpegFrameSource::Impl {
 };
 
 FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_unique<Impl>()) {
+    InstallDecoderErrorCounter();
     Impl& d = *impl_;
     d.path = path;
     const std::string name = path.string();
@@ -464,6 +496,10 @@ std::optional<FrameSource::SharedFrame> FFmpegFrameSource::share(std::int64_t in
         }
     });
     return SharedFrame{base, t.rowBytes, std::move(owner)};
+}
+
+std::int64_t DecoderErrorCount() {
+    return gDecoderErrors.load(std::memory_order_relaxed);
 }
 
 } // namespace fxhost::media

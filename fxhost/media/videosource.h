@@ -56,4 +56,8 @@ class FFmpegFrameSource final : public FrameSource {
     std::string error_;
 };
 
+// How many errors FFmpeg's decoders have reported in this process so far (damaged packets
+// or frames that they decoded as far as they could). Counted whatever FFmpeg's log level.
+std::int64_t DecoderErrorCount();
+
 } // namespace fxhost::media

@@ -188,6 +188,10 @@ TEST_F(BadMedia, CorruptFrameInTheMiddleGoesOnOrStopsCleanly) {
     for (std::size_t i = at + 20; i < at + 400 && i < bytes.size(); ++i) {
         bytes[i] = char(rng());
     }
+    // The undamaged clip renders without a word.
+    const Result fine = Render(clean, dir / "out" / "clean.mkv", "--lossless");
+    ASSERT_EQ(fine.status, 0) << fine.err;
+    EXPECT_EQ(fine.err, "");
     const fs::path corrupt = dir / "corrupt.avi";
     std::ofstream(corrupt, std::ios::binary) << bytes;
     const fs::path out = dir / "out" / "corrupt.mkv";
@@ -197,6 +201,9 @@ TEST_F(BadMedia, CorruptFrameInTheMiddleGoesOnOrStopsCleanly) {
         EXPECT_TRUE(fs::exists(out));
         const std::string probe = Probe(out);
         EXPECT_FALSE(probe.empty());
+        // It went on through the damage, and says so in one line.
+        EXPECT_NE(r.err.find("warning: the decoder reported"), std::string::npos) << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
     } else {
         EXPECT_EQ(Lines(r.err), 1) << r.err;
         EXPECT_FALSE(fs::exists(out));
