@@ -110,9 +110,15 @@ TEST(PrefsCrashSafety, SaverKilledAtRandomMomentsLeavesAWholeSavedConfiguration)
     std::printf("%d kills, %d after a finished save, %d temporaries left, save %ld us\n", kKills,
                 advanced, temporaries, saveMicros);
 
-    // Whatever a killed save left behind in the folder does not stop the next one.
+    // Whatever a killed save left behind in the folder does not stop the next one, and the
+    // next one clears away the temporaries of the savers that were killed.
     const pluginDataRec last = Numbered(60001 % 60000);
     EXPECT_TRUE(SaveConfig(&last));
+    int remaining = 0;
+    for (const auto& e : std::filesystem::directory_iterator(home.dir())) {
+        remaining += e.path().filename().string().rfind(".vemto-Prefs.", 0) == 0;
+    }
+    EXPECT_EQ(remaining, 0);
     pluginDataRec back{};
     ResetConfig(&back, true);
     ASSERT_TRUE(ReadConfig(&back));

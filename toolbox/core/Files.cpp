@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -271,6 +273,44 @@ OSErr specFromPath(const std::string& rawPath, FSSpec& spec) {
     return existence(p);
 }
 
+namespace {
+
+// A save's temporary file is named ".LEAF.PID-XXXXXX". A process killed between making it
+// and renaming it leaves it behind; the next successful save of the same file removes the
+// ones whose process no longer exists (never a live saver's, never anything else).
+std::string TemporaryPrefix(const std::string& leaf) {
+    return "." + leaf + ".";
+}
+
+void RemoveStaleTemporaries(const std::string& dir, const std::string& leaf) {
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr)
+        return;
+    const std::string prefix = TemporaryPrefix(leaf);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() <= prefix.size() + 7 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string rest = name.substr(prefix.size()); // "PID-XXXXXX"
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6 ||
+            rest.find_first_not_of("0123456789") != dash)
+            continue;
+        const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
+        if (pid <= 0 || pid == long(::getpid()) || pid > long(INT_MAX))
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue; // its saver may still be at work
+        const std::string path = (dir == "/" ? std::string() : dir) + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlink(path.c_str());
+    }
+    ::closedir(d);
+}
+
+} // namespace
+
 OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::size_t length,
                             unsigned mode, bool mustNotExist) {
     const std::string path = normalize(rawPath);
@@ -286,7 +326,8 @@ OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::
     std::string leaf = leafOf(path);
     if (leaf.size() > 200)
         leaf.resize(200); // room for the temporary name's decoration within NAME_MAX
-    std::string tmp = (dir == "/" ? std::string() : dir) + "/." + leaf + ".XXXXXX";
+    std::string tmp = (dir == "/" ? std::string() : dir) + "/" + TemporaryPrefix(leaf) +
+                      std::to_string(::getpid()) + "-XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return errorFromErrno(errno);
@@ -324,6 +365,7 @@ OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::
         ::fsync(dfd); // the rename itself reaches the disk
         ::close(dfd);
     }
+    RemoveStaleTemporaries(dir, leaf);
     return noErr;
 }
 

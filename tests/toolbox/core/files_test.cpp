@@ -9,6 +9,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace restest;
 
@@ -267,6 +269,31 @@ TEST(AtomicReplace, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(dir.path()))
         ++n;
     EXPECT_EQ(n, 1u);
+}
+
+TEST(AtomicReplace, ASaveClearsTheTemporariesOfKilledSaversOnly) {
+    TempDir dir;
+    writeFile(dir / "f", "old");
+    // A saver that has ended (its process reaped) and one that is alive (this test's parent
+    // chain: process 1 always exists), plus names that only look alike.
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = ".f." + std::to_string(gone) + "-a1b2c3";
+    const std::string alive = ".f.1-a1b2c3";
+    const std::string others[] = {".f.notapid-a1b2c3", ".g." + std::to_string(gone) + "-a1b2c3",
+                                  ".f." + std::to_string(gone) + "-short", "f.bak"};
+    writeFile(dir / dead, "torn");
+    writeFile(dir / alive, "in progress");
+    for (const auto& o : others)
+        writeFile(dir / o, "x");
+    ASSERT_EQ(toolbox::files::replaceFileAtomically(dir / "f", "new", 3), noErr);
+    EXPECT_EQ(readFile(dir / "f"), "new");
+    EXPECT_FALSE(std::filesystem::exists(dir / dead));
+    EXPECT_TRUE(std::filesystem::exists(dir / alive));
+    for (const auto& o : others)
+        EXPECT_TRUE(std::filesystem::exists(dir / o)) << o;
 }
 
 TEST(FSRef, PathsMustExistAndFit) {
