@@ -5,6 +5,7 @@
 
 #include "DataHandling.h"
 #include "PluginDefines.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,41 +21,8 @@
 
 namespace robust {
 
-// Points XDG_CONFIG_HOME at a fresh folder for the life of the object.
-class PrefsHome {
-  public:
-    PrefsHome() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tessera-robust-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "cannot make a temporary folder";
-            return;
-        }
-        dir_ = pattern;
-        if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-            old_ = old;
-            hadOld_ = true;
-        }
-        setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-    }
-    ~PrefsHome() {
-        if (hadOld_) {
-            setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(dir_, ec);
-    }
-    const std::filesystem::path& dir() const { return dir_; }
-    std::filesystem::path prefsFile() const { return dir_ / "vemto-Prefs"; }
-
-  private:
-    std::filesystem::path dir_;
-    std::string old_;
-    bool hadOld_ = false;
-};
+// A private Preferences folder for the life of the object (the plug-in tests' fixture).
+using PrefsHome = tessera_test::TempConfigHome;
 
 // A configuration whose every saved field is derived from k, so that a record read back
 // names the one save it came from, and a record mixed from two saves shows.

@@ -41,6 +41,8 @@ class TempConfigHome {
             unsetenv("XDG_CONFIG_HOME");
         }
         std::error_code ec;
+        // A test may have taken the folder's rights away; give them back so it can go.
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(dir_, ec);
     }
     const std::filesystem::path& dir() const { return dir_; }
