@@ -5,6 +5,8 @@
 #include "carbonmacros.h"
 #include "commonprocs.h"
 
+#include <string>
+
 namespace {
 
 WindowRef lgAboutWindow = nullptr;
@@ -12,11 +14,8 @@ WindowRef lgAboutWindow = nullptr;
 } // namespace
 
 const char* AboutVersionLine() {
-#if defined(__powerpc__) || defined(__ppc__)
-    return "Version 3.0.0 (PPC Universal)";
-#else
-    return "Version 3.0.0 (i386 Universal)";
-#endif
+    static const std::string line = std::string("Version ") + cPlugVersion;
+    return line.c_str();
 }
 
 OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef inEvent, void* inUserData) {

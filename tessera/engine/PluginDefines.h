@@ -19,14 +19,12 @@ constexpr const char* cMyClearName = "Tessera";  // the effect's name as users s
 constexpr const char* cMyBundleID = "com.kelmar.vidkit.tessera";
 constexpr const char* cProductCode = "vemto"; // prefix of the preferences file name
 
-#if defined(__x86_64__)
-constexpr const char* cPlugVersion = "3.0.0 (x86_64)";
-#elif defined(__i386__)
-constexpr const char* cPlugVersion = "3.0.0 (i386)";
-#elif defined(__aarch64__)
-constexpr const char* cPlugVersion = "3.0.0 (arm64)";
+// The version text of the about window. Every little-endian build is the x86 build (it
+// writes the x86 record); a big-endian build is the PowerPC one.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr const char* cPlugVersion = "3.0.0 (PPC Universal)";
 #else
-constexpr const char* cPlugVersion = "3.0.0";
+constexpr const char* cPlugVersion = "3.0.0 (i386 Universal)";
 #endif
 
 constexpr int cUsesColor1 = 0;
