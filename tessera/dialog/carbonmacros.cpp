@@ -114,3 +114,14 @@ void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHan
         *theHandler = nullptr;
     }
 }
+
+OSStatus AnswerWholeControlHitTest(EventRef theEvent, ControlRef theControl) {
+    Point mouse{0, 0};
+    GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof mouse,
+                      nullptr, &mouse);
+    Rect bounds;
+    GetControlBounds(theControl, &bounds);
+    ControlPartCode part = PtInRect(mouse, &bounds) ? 1 : 0;
+    SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+    return noErr;
+}

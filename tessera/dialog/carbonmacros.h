@@ -30,3 +30,7 @@ void InstallControlClass(const char* classID, const EventTypeSpec* events, UInt3
                          EventHandlerProcPtr handler, ToolboxObjectClassRef* outClass,
                          EventHandlerUPP* outHandler);
 void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHandler);
+
+// The hit test of a control that is one part: part 1 when the event's mouse location lies
+// within the control's bounds, else 0, answered in the event. Returns noErr.
+OSStatus AnswerWholeControlHitTest(EventRef theEvent, ControlRef theControl);

@@ -59,16 +59,8 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
         return eventNotHandledErr;
     }
     switch (GetEventKind(inEvent)) {
-    case kEventControlHitTest: {
-        Point mouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof mouse,
-                          nullptr, &mouse);
-        Rect bounds;
-        GetControlBounds(control, &bounds);
-        ControlPartCode part = PtInRect(mouse, &bounds) ? 1 : 0;
-        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-        return noErr;
-    }
+    case kEventControlHitTest:
+        return AnswerWholeControlHitTest(inEvent, control);
     case kEventControlDraw: {
         CGrafPtr savedPort = nullptr;
         GDHandle savedDevice = nullptr;
