@@ -1,5 +1,5 @@
-// x11_configure_test.cpp - the dialog in a real window under an X server (run through
-// xvfb-run): fxhost configure opens it on a generated clip, xdotool drags the region's
+// x11_configure_test.cpp - the dialog in a real window under an X server (one that
+// tests/run-under-xvfb.sh starts): fxhost configure opens it on a generated clip, xdotool drags the region's
 // bottom-right handle with the real pointer and presses Return, and the preferences file
 // must then hold the dragged region.
 #include "DataHandling.h"
@@ -55,7 +55,7 @@ std::vector<unsigned char> FirstFrameRGBA(const std::string& clip) {
 
 TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     if (std::getenv("DISPLAY") == nullptr) {
-        GTEST_SKIP() << "needs an X server (run through xvfb-run)";
+        GTEST_SKIP() << "needs an X server (run through tests/run-under-xvfb.sh)";
     }
     tessera_test::TempConfigHome home;
     const std::string fxhost = FXHOST_PATH;

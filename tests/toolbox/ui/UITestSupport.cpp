@@ -427,7 +427,7 @@ ControlRef Control(WindowRef w, const char (&sig)[5], SInt32 id) {
 }
 
 CFBundleRef TestBundle() {
-    static TempDir* dir = new TempDir; // lives as long as the process
+    static TempDir dir; // removed when the process ends
     static CFBundleRef bundle = [] {
         const std::string small =
             Form("small", 200, 100, "Small",
@@ -435,7 +435,7 @@ CFBundleRef TestBundle() {
                         "   <property name=\"text\"><string>hello</string></property>\n",
                         {{"signature", "Text"}, {"number", "1"}}));
         return MakeBundle(
-            *dir, kTestBundleID,
+            dir, kTestBundleID,
             {{"test", {{"main", MainForm()}, {"small", small}, {"broken", "this is not a form"}}},
              {"other", {{"main", small}}}});
     }();

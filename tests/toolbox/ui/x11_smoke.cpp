@@ -1,6 +1,6 @@
-// Under a real X server (run by xvfb-run): Qt starts on xcb by itself, a nib window shows
-// with its custom control drawn, a real alert is answered by clicking it, and the process
-// locale is what it was.
+// Under a real X server (tests/run-under-xvfb.sh starts one): Qt starts on xcb by itself, a
+// nib window shows with its custom control drawn, a real alert is answered by clicking it,
+// and the process locale is what it was.
 #include "UITestSupport.h"
 
 #include <gtest/gtest.h>
