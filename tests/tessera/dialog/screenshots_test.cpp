@@ -21,13 +21,13 @@ namespace ui = toolbox::ui::testing;
 
 namespace {
 
-std::filesystem::path ShotDir() {
+// TESSERA_SCREENSHOT_DIR when set; else the test's own temporary folder, so that test
+// processes running side by side never read each other's pictures.
+std::filesystem::path ShotDir(const tessera_test::TempConfigHome& home) {
     if (const char* d = std::getenv("TESSERA_SCREENSHOT_DIR")) {
         return d;
     }
-    auto dir = std::filesystem::temp_directory_path() / "tessera-shots";
-    std::filesystem::create_directories(dir);
-    return dir;
+    return home.dir();
 }
 
 class Screenshots : public ::testing::TestWithParam<SInt16> {};
@@ -46,7 +46,7 @@ TEST_P(Screenshots, EachFormatsWindowShowsThePreviewAndHasOKAsDefault) {
     FrameHost host(150);
     OpenDialog d(&config, host, w, h);
     const std::string name = DialogWindowName(GetParam());
-    const auto file = ShotDir() / (name + ".png");
+    const auto file = ShotDir(home) / (name + ".png");
     ASSERT_TRUE(ui::WriteWindowPNG(d.window, file.string()));
     QImage shot(QString::fromStdString(file.string()));
     ASSERT_FALSE(shot.isNull());
@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, Screenshots, ::testing::Values(1, 2, 3));
 
 TEST(ScreenshotsAbout, TheAboutWindowNamesTheEffectAndItsVersion) {
     ASSERT_TRUE(ui::StartWindowing());
+    tessera_test::TempConfigHome home;
     TesseraBundle();
     WindowRef w = OpenNibWindowFromCFBundle(cMyBundleID, "about", "about");
     Str255 text;
@@ -77,7 +78,7 @@ TEST(ScreenshotsAbout, TheAboutWindowNamesTheEffectAndItsVersion) {
     ShowWindow(w);
     ui::ProcessEvents();
     EXPECT_EQ(ControlText(w, "Vers", 1), "Version 3.0.0 (i386 Universal)");
-    EXPECT_TRUE(ui::WriteWindowPNG(w, (ShotDir() / "about.png").string()));
+    EXPECT_TRUE(ui::WriteWindowPNG(w, (ShotDir(home) / "about.png").string()));
     DisposeWindow(w);
 }
 
