@@ -1,15 +1,17 @@
 // pixeleffect.cpp - the mosaic renderer (see pixeleffect.h).
 //
-// The block pass works one band of blocks (one block row) at a time, which reads the frame
-// in memory order. Every row of the band is added, byte by byte, into per-column sums (16-bit
-// lanes, emptied into 32 bits every 256 rows so they cannot overflow; 16, 32 or 64 bytes at a
-// time, the widest the processor runs, chosen at run time); each block's sums are then the
-// sums of its columns, in 64 bits, divided once per channel. The band's blocks make one row of
-// output, which is copied into each of the band's rows. Integer sums are exact whatever their
-// order, so the averages, the alpha of the last pixel read (the block's bottom-right pixel
-// that takes part) and every byte written are those of the pixel-by-pixel rule; the band is
-// read whole before it is written, so source and destination may be the same buffer. Loops
-// run in 32-bit coordinates: a block may be as large as the 32767 x 32767 coordinate space.
+// The block pass works one band of blocks (one block row) at a time, and a band in runs of
+// whole blocks about 2048 pixels wide. Every row of the run is added, byte by byte, into
+// per-column sums (16-bit lanes, emptied into 32 bits every 256 rows so they cannot
+// overflow), a few cache lines of each row at a time with the sums in registers, 16, 32 or 64
+// bytes per instruction, the widest the processor runs, chosen at run time; each block's sums
+// are then the sums of its columns, divided once per channel. The run's blocks make one row
+// of output, which is copied into each of the band's rows, past the caches when the region is
+// far larger than they are. Integer sums are exact whatever their order, so the averages, the
+// alpha of the last pixel read (the block's bottom-right pixel that takes part) and every byte
+// written are those of the pixel-by-pixel rule; a run is read whole before it is written and
+// runs do not overlap, so source and destination may be the same buffer. Loops run in 32-bit
+// coordinates: a block may be as large as the 32767 x 32767 coordinate space.
 #include "pixeleffect.h"
 
 #include "CGglue.h"
@@ -65,6 +67,23 @@ __attribute__((target("sse2"))) void SumRowsSSE2(UInt16* sums, const UInt8* firs
                                                  SInt32 rows, size_t n) {
     const __m128i zero = _mm_setzero_si128();
     size_t i = 0;
+    for (; i + 64 <= n; i += 64) { // one cache line of each row at a time
+        __m128i acc[8];
+        for (auto& a : acc) {
+            a = zero;
+        }
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            for (int k = 0; k < 4; ++k) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+                acc[2 * k] = _mm_add_epi16(acc[2 * k], _mm_unpacklo_epi8(v, zero));
+                acc[2 * k + 1] = _mm_add_epi16(acc[2 * k + 1], _mm_unpackhi_epi8(v, zero));
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8 * k), acc[k]);
+        }
+    }
     for (; i + 16 <= n; i += 16) {
         __m128i lo = zero, hi = zero;
         const UInt8* p = first + i;
@@ -94,12 +113,34 @@ __attribute__((target("avx2"))) void SumRowsAVX2(UInt16* sums, const UInt8* firs
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i), lo);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i + 16), hi);
     }
+    // Leave the wide registers clean before narrower (legacy-encoded) code runs: the compiler
+    // does not do so before a tail call, and dirty upper halves slow every SSE instruction
+    // that follows, here and in the caller.
+    _mm256_zeroupper();
     SumRowsSSE2(sums + i, first + i, rowBytes, rows, n - i);
 }
 
 __attribute__((target("avx2,avx512f,avx512bw"))) void
 SumRowsAVX512(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n) {
     size_t i = 0;
+    // Four cache lines of each row at a time: each row is visited in runs of 256 bytes.
+    for (; i + 256 <= n; i += 256) {
+        __m512i acc[8];
+        for (auto& a : acc) {
+            a = _mm512_setzero_si512();
+        }
+        const UInt8* p = first + i;
+        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
+            for (int k = 0; k < 8; ++k) {
+                acc[k] =
+                    _mm512_add_epi16(acc[k], _mm512_cvtepu8_epi16(_mm256_loadu_si256(
+                                                 reinterpret_cast<const __m256i*>(p + 32 * k))));
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            _mm512_storeu_si512(sums + i + 32 * k, acc[k]);
+        }
+    }
     for (; i + 64 <= n; i += 64) {
         __m512i lo = _mm512_setzero_si512(), hi = _mm512_setzero_si512();
         const UInt8* p = first + i;
@@ -112,6 +153,7 @@ SumRowsAVX512(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, si
         _mm512_storeu_si512(sums + i, lo);
         _mm512_storeu_si512(sums + i + 32, hi);
     }
+    _mm256_zeroupper(); // as in SumRowsAVX2
     SumRowsAVX2(sums + i, first + i, rowBytes, rows, n - i);
 }
 #endif
@@ -176,11 +218,135 @@ UInt8 Average(UInt64 sum, UInt64 count) {
     return static_cast<UInt8>(sum / count);
 }
 
-// One band of blocks: source rows [y0, y1), columns [x0, x1) of which the blocks start at
-// firstCol, firstCol + blockWid, ... (firstCol <= x0). Every row of the band is read into
-// per-column sums before any row is written, so the band may be worked on in place.
+// Copies n bytes of a painted row into the destination. With `stream`, the aligned middle
+// goes out with non-temporal stores: a region far larger than the caches would otherwise be
+// read into them before it is overwritten (and would push out what the next step needs).
+void WriteRow(void* to, const void* from, size_t n, bool stream) {
+#if defined(__SSE2__)
+    if (stream && n >= 64) {
+        UInt8* d = static_cast<UInt8*>(to);
+        const UInt8* p = static_cast<const UInt8*>(from);
+        const size_t head = (16 - (reinterpret_cast<uintptr_t>(d) & 15)) & 15;
+        std::memcpy(d, p, head);
+        size_t i = head;
+        for (; i + 16 <= n; i += 16) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(d + i),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        }
+        std::memcpy(d + i, p + i, n - i);
+        return;
+    }
+#endif
+    (void)stream;
+    std::memcpy(to, from, n);
+}
+
+// Whether a pass that writes `bytes` streams them past the caches: only when they are more
+// than a last-level cache holds (16 MiB and more on the processors that run 4K video; what
+// the system reports of its caches is not to be trusted under a hypervisor).
+constexpr size_t kStreamBytes = size_t(16) << 20;
+bool StreamWrites(size_t bytes) {
+    return bytes > kStreamBytes;
+}
+
+// The word a block is painted with: the averages of its sums over `count` pixels, and the
+// alpha (and everything else) of the last pixel read, its bottom-right one.
+UInt32 BlockWord(const pixRec& last, UInt64 red, UInt64 green, UInt64 blue, UInt64 count) {
+    pixRec working = last;
+    working.red = Average(red, count);
+    working.green = Average(green, count);
+    working.blue = Average(blue, count);
+    UInt32 word;
+    std::memcpy(&word, &working, sizeof word);
+    return word;
+}
+
+// Blocks are worked a run of columns at a time: the band's rows are summed over a few
+// thousand pixels' worth of whole blocks, those blocks are painted and their pixels written
+// in every row of the band, and only then are the next columns read. What is read and what is
+// written stay close together in the caches however wide the frame.
+constexpr SInt32 kRunPixels = 2048;
+
+// A band of at most 256 rows: source rows [y0, y1), columns [x0, x1) of which the blocks start
+// at firstCol, firstCol + blockWid, ... (firstCol <= x0). A run's pixels are all read before
+// any of them is written, and runs do not overlap, so the band may be worked on in place.
+void PaintShortBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase,
+                    SInt32 dstRowBytes, SInt32 firstCol, SInt32 blockWid, SInt32 x0, SInt32 x1,
+                    SInt32 y0, SInt32 y1, bool stream) {
+    const SInt32 rows = y1 - y0;
+    const UInt64 height = UInt64(rows);
+    const SInt32 runWid = std::max<SInt32>(1, kRunPixels / blockWid) * blockWid;
+    // The first block that reaches x0 (blocks left of the source frame have no pixels).
+    SInt32 col = firstCol + (x0 - firstCol) / blockWid * blockWid;
+    for (; col < x1; col += runWid) {
+        const SInt32 sx0 = std::max(col, x0);
+        const SInt32 sx1 = std::min<SInt32>(col + runWid, x1);
+        if (sx0 >= sx1) {
+            continue;
+        }
+        const size_t width = size_t(sx1 - sx0);
+        sumRows(s.partial.data(),
+                reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, sx0, y0)),
+                srcRowBytes, rows, 4 * width);
+        for (SInt32 bx0 = sx0; bx0 < sx1;) {
+            const SInt32 bx1 = std::min<SInt32>(bx0 == sx0 ? col + blockWid : bx0 + blockWid, sx1);
+            UInt64 red = 0, green = 0, blue = 0;
+            SumColumns16(&s.partial[size_t(bx0 - sx0) * 4], bx1 - bx0, red, green, blue);
+            const UInt32 word = BlockWord(*PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1), red,
+                                          green, blue, UInt64(bx1 - bx0) * height);
+            std::fill(s.painted.begin() + (bx0 - sx0), s.painted.begin() + (bx1 - sx0), word);
+            bx0 = bx1;
+        }
+        for (SInt32 y = y0; y < y1; ++y) {
+            WriteRow(PixAddress(dstBase, dstRowBytes, sx0, y), s.painted.data(), 4 * width, stream);
+        }
+    }
+}
+
+// A band taller than 256 rows: the 16-bit sums are emptied into 32-bit lanes every 256 rows,
+// over the whole band's width, which is read whole before any row is written.
+void PaintTallBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase,
+                   SInt32 dstRowBytes, SInt32 firstCol, SInt32 blockWid, SInt32 x0, SInt32 x1,
+                   SInt32 y0, SInt32 y1, bool stream) {
+    const size_t width = size_t(x1 - x0), lanes = 4 * width;
+    std::fill_n(s.columns.begin(), lanes, 0u);
+    for (SInt32 y = y0; y < y1;) {
+        const SInt32 rows = std::min<SInt32>(y1 - y, 256);
+        sumRows(s.partial.data(),
+                reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)),
+                srcRowBytes, rows, lanes);
+        y += rows;
+        for (size_t i = 0; i < lanes; ++i) {
+            s.columns[i] += s.partial[i];
+        }
+    }
+
+    const UInt64 height = UInt64(y1 - y0);
+    const SInt32 skip = (x0 - firstCol) / blockWid;
+    for (SInt32 col = firstCol + skip * blockWid; col < x1; col += blockWid) {
+        const SInt32 bx0 = std::max(col, x0), bx1 = std::min<SInt32>(col + blockWid, x1);
+        if (bx0 >= bx1) {
+            continue;
+        }
+        UInt64 red = 0, green = 0, blue = 0;
+        for (SInt32 x = bx0; x < bx1; ++x) {
+            const UInt32* c = &s.columns[size_t(x - x0) * 4];
+            red += c[1];
+            green += c[2];
+            blue += c[3];
+        }
+        const UInt32 word = BlockWord(*PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1), red,
+                                      green, blue, UInt64(bx1 - bx0) * height);
+        std::fill(s.painted.begin() + (bx0 - x0), s.painted.begin() + (bx1 - x0), word);
+    }
+    for (SInt32 y = y0; y < y1; ++y) {
+        WriteRow(PixAddress(dstBase, dstRowBytes, x0, y), s.painted.data(), 4 * width, stream);
+    }
+}
+
+// One band of blocks (one block row): source rows [y0, y1), columns [x0, x1).
 void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes, SInt32 firstCol,
-               SInt32 blockWid, SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1) {
+               SInt32 blockWid, SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1, bool stream) {
     static const SumRowsFn sumRows = ChooseSumRows();
     BandScratch& s = Scratch();
     const size_t width = size_t(x1 - x0), lanes = 4 * width;
@@ -189,56 +355,13 @@ void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes,
         s.columns.resize(lanes);
         s.painted.resize(width);
     }
-    // 16-bit lanes hold at most 257 rows of 255. A band of up to 256 rows (every block up
-    // to 256 pixels high) is summed in them alone; a taller one is emptied into 32-bit lanes
-    // every 256 rows.
-    const bool shortBand = y1 - y0 <= 256;
-    if (!shortBand) {
-        std::fill_n(s.columns.begin(), lanes, 0u);
-    }
-    for (SInt32 y = y0; y < y1;) {
-        const SInt32 rows = std::min<SInt32>(y1 - y, 256);
-        sumRows(s.partial.data(),
-                reinterpret_cast<const UInt8*>(PixAddress(srcBase, srcRowBytes, x0, y)),
-                srcRowBytes, rows, lanes);
-        y += rows;
-        if (!shortBand) {
-            for (size_t i = 0; i < lanes; ++i) {
-                s.columns[i] += s.partial[i];
-            }
-        }
-    }
-
-    const UInt64 height = UInt64(y1 - y0);
-    // The first block that reaches x0 (blocks left of the source frame have no pixels).
-    const SInt32 skip = (x0 - firstCol) / blockWid;
-    for (SInt32 col = firstCol + skip * blockWid; col < x1; col += blockWid) {
-        const SInt32 bx0 = std::max(col, x0), bx1 = std::min<SInt32>(col + blockWid, x1);
-        if (bx0 >= bx1) {
-            continue;
-        }
-        UInt64 red = 0, green = 0, blue = 0;
-        if (shortBand) {
-            SumColumns16(&s.partial[size_t(bx0 - x0) * 4], bx1 - bx0, red, green, blue);
-        } else {
-            for (SInt32 x = bx0; x < bx1; ++x) {
-                const UInt32* c = &s.columns[size_t(x - x0) * 4];
-                red += c[1];
-                green += c[2];
-                blue += c[3];
-            }
-        }
-        const UInt64 count = UInt64(bx1 - bx0) * height;
-        pixRec working = *PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1); // last pixel read
-        working.red = Average(red, count);
-        working.green = Average(green, count);
-        working.blue = Average(blue, count);
-        UInt32 word;
-        std::memcpy(&word, &working, sizeof word);
-        std::fill(s.painted.begin() + (bx0 - x0), s.painted.begin() + (bx1 - x0), word);
-    }
-    for (SInt32 y = y0; y < y1; ++y) {
-        std::memcpy(PixAddress(dstBase, dstRowBytes, x0, y), s.painted.data(), 4 * width);
+    // 16-bit lanes hold at most 257 rows of 255.
+    if (y1 - y0 <= 256) {
+        PaintShortBand(sumRows, s, srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid,
+                       x0, x1, y0, y1, stream);
+    } else {
+        PaintTallBand(sumRows, s, srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid,
+                      x0, x1, y0, y1, stream);
     }
 }
 
@@ -267,15 +390,23 @@ void TesseraGWorld(GWorldPtr source, GWorldPtr dest, Rect activeRect, SInt16 wid
         const SInt32 x0 = std::max<SInt32>(activeRect.left, srcFrame.left);
         const SInt32 x1 = std::min<SInt32>(srcFrame.right, activeRect.right);
         const SInt32 limitBottom = std::min<SInt32>(srcFrame.bottom, activeRect.bottom);
-        if (x0 < x1) {
+        if (x0 < x1 && activeRect.top < limitBottom) {
+            const bool stream =
+                StreamWrites(size_t(x1 - x0) * 4 *
+                             size_t(limitBottom - std::max<SInt32>(activeRect.top, srcFrame.top)));
             for (SInt32 row = activeRect.top; row < activeRect.bottom; row += blockHig) {
                 const SInt32 y0 = std::max<SInt32>(row, srcFrame.top);
                 const SInt32 y1 = std::min<SInt32>(row + blockHig, limitBottom);
                 if (y0 < y1) {
                     PaintBand(srcBase, srcRowBytes, dstBase, dstRowBytes, activeRect.left, blockWid,
-                              x0, x1, y0, y1);
+                              x0, x1, y0, y1, stream);
                 }
             }
+#if defined(__SSE2__)
+            if (stream) {
+                _mm_sfence(); // the streamed stores are seen before anything that follows
+            }
+#endif
         }
     }
 

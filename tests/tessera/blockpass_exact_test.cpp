@@ -243,4 +243,40 @@ TEST(BlockPassExactness, TallAndWideBlocksOfBrightPixels) {
     }
 }
 
+// A frame wide enough that a band is worked in several runs of columns, and large enough
+// (18 MB) that its writes go past the caches: runs start inside a block when the region
+// begins left of the frame, end on a partial block at the right, or hold a single block wider
+// than a run; a band taller than 256 rows is streamed as well. In place too.
+TEST(BlockPassExactness, WideAndLargeFramesInRunsOfColumns) {
+    const int W = 4500, H = 1000;
+    Frame src(W, H), dest(W, H);
+    src.fill([&](int x, int y) { return Noise(x, y, 11); });
+    PoisonPadding(dest);
+    struct Wide {
+        Rect region;
+        int bw, bh;
+    };
+    const Wide cases[] = {
+        {R(0, 0, H, W), 1, 1},        {R(-3, -5, H, W - 1), 7, 3},
+        {R(0, 0, H, W), 19, 10},      {R(2, 1000, H - 1, W), 2049, 5},
+        {R(0, -100, H, W), 300, 257}, {R(500, 2040, 530, 2100), 4, 4},
+    };
+    for (const Wide& c : cases) {
+        dest.fill([&](int x, int y) { return Noise(x, y, 12); });
+        const std::vector<std::uint8_t> pad = Padding(dest);
+        std::vector<ARGB> want = Pixels(dest);
+        ReferenceBlockPass(src, want, W, H, c.region, c.bw, c.bh);
+        TesseraGWorld(src.get(), dest.get(), c.region, SInt16(c.bw), SInt16(c.bh));
+        SCOPED_TRACE(testing::Message() << "region (" << c.region.top << ", " << c.region.left
+                                        << ", " << c.region.bottom << ", " << c.region.right
+                                        << ") blocks " << c.bw << "x" << c.bh);
+        ExpectPixels(dest, want, "two buffers");
+        EXPECT_EQ(Padding(dest), pad) << "row padding written";
+    }
+    std::vector<ARGB> wantInPlace = Pixels(src);
+    ReferenceBlockPass(src, wantInPlace, W, H, R(0, -5, H, W), 13, 6);
+    TesseraGWorld(src.get(), nullptr, R(0, -5, H, W), 13, 6);
+    ExpectPixels(src, wantInPlace, "in place");
+}
+
 } // namespace
