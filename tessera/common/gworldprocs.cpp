@@ -4,6 +4,8 @@
 #include "commonprocs.h"
 #include "rectprocs.h"
 
+#include <cstdint>
+
 Rect GetPortRect(CGrafPtr port) {
     Rect r{0, 0, 0, 0};
     GetPortBounds(port, &r);
@@ -61,6 +63,48 @@ CGImageRef GWorld2CGImage(GWorldPtr theGW) {
     CGImageRef image = CGBitmapContextCreateImage(ctx);
     CGContextRelease(ctx);
     return image;
+}
+
+namespace {
+// The buffer owns its memory; the provider only has to say that it never frees it.
+void KeepPixels(void*, const void*, size_t) {}
+} // namespace
+
+CGImageRef GWorld2CGImageInPlace(GWorldPtr theGW) {
+    PixMapHandle pm = GetGWorldPixMap(theGW);
+    const UInt8* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm));
+    const long rowBytes = GetPixRowBytes(pm);
+    SInt32 wid, hig;
+    GetDims(GetPortRect(theGW), wid, hig);
+    if (base == nullptr || wid <= 0 || hig <= 0) {
+        return nullptr;
+    }
+    const size_t bytes = size_t(rowBytes) * size_t(hig - 1) + size_t(wid) * 4;
+    CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, base, bytes, KeepPixels);
+    if (provider == nullptr) {
+        return nullptr;
+    }
+    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
+    CGImageRef image = CGImageCreate(size_t(wid), size_t(hig), 8, 32, size_t(rowBytes), space,
+                                     kCGImageAlphaPremultipliedFirst, provider, nullptr, false,
+                                     kCGRenderingIntentDefault);
+    CGColorSpaceRelease(space);
+    CGDataProviderRelease(provider); // the image holds it while it reads the pixels
+    return image;
+}
+
+bool GWorldPixelsOverlap(GWorldPtr a, GWorldPtr b) {
+    auto span = [](GWorldPtr gw, uintptr_t& first, uintptr_t& end) {
+        PixMapHandle pm = GetGWorldPixMap(gw);
+        SInt32 wid, hig;
+        GetDims(GetPortRect(gw), wid, hig);
+        first = reinterpret_cast<uintptr_t>(GetPixBaseAddr(pm));
+        end = first + uintptr_t(GetPixRowBytes(pm)) * uintptr_t(hig > 0 ? hig : 0);
+    };
+    uintptr_t a0, a1, b0, b1;
+    span(a, a0, a1);
+    span(b, b0, b1);
+    return a0 < b1 && b0 < a1;
 }
 
 void GetImageDims(CGImageRef theImage, SInt32& wid, SInt32& hig) {

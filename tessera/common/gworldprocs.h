@@ -18,4 +18,10 @@ GWorldPtr AllocateRectGWorld(const Rect& theRect, QDErr* outErr = nullptr);
 void LockGWorld(GWorldPtr theGW);
 void Source2Target(GWorldPtr theSource, GWorldPtr theTarget);
 CGImageRef GWorld2CGImage(GWorldPtr theGW);
+// An image that reads the buffer's pixels where they are instead of copying them: for drawing
+// them at once, into another buffer. The buffer must be locked, and neither written nor
+// disposed of while the image lives. Nil when none can be made.
+CGImageRef GWorld2CGImageInPlace(GWorldPtr theGW);
+// Whether the pixel memory of two buffers shares any byte.
+bool GWorldPixelsOverlap(GWorldPtr a, GWorldPtr b);
 void GetImageDims(CGImageRef theImage, SInt32& wid, SInt32& hig);

@@ -414,6 +414,17 @@ void TesseraGWorld(GWorldPtr source, GWorldPtr dest, Rect activeRect, SInt16 wid
     SetPixelsState(GetGWorldPixMap(dest), dstState);
 }
 
+void OpacityStep(GWorldPtr source, GWorldPtr dest, SInt16 opacity) {
+    // When the drawing cannot write what it reads, the image reads the source where it lies:
+    // the same pixels, one copy of the frame fewer.
+    CGImageRef theImage =
+        GWorldPixelsOverlap(source, dest) ? GWorld2CGImage(source) : GWorld2CGImageInPlace(source);
+    Assert(theImage, "Cannot allocate CG image from source in thePixelEffect");
+    DrawCGImageInQDRectWithAlpha(dest, theImage, GetPortRect(dest), 0.0f, false,
+                                 double(opacity) / 100.0, 0);
+    CGImageRelease(theImage);
+}
+
 void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean copyRest,
                     pluginDataRec* theConfig, SInt32 currentFrame, SInt32 maxFrame) {
     (void)copyRest;
@@ -442,11 +453,7 @@ void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean c
     TesseraGWorld(source, dest, targetRect, blockWid, blockHig);
 
     if (theConfig->sliders[2] > 0) {
-        CGImageRef theImage = GWorld2CGImage(source);
-        Assert(theImage, "Cannot allocate CG image from source in thePixelEffect");
-        DrawCGImageInQDRectWithAlpha(dest, theImage, myFrame, 0.0f, false,
-                                     double(theConfig->sliders[2]) / 100.0, 0);
-        CGImageRelease(theImage);
+        OpacityStep(source, dest, theConfig->sliders[2]);
     }
 
     SetGWorld(savedPort, savedDevice);

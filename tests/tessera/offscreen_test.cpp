@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 using tessera_test::ARGB;
@@ -79,6 +81,49 @@ TEST(Images, GWorld2CGImageHasTheBuffersSizeAndPixels) {
         }
     }
     CGImageRelease(image);
+}
+
+// The image that reads a buffer in place shows what the buffer holds when it is drawn, and
+// the overlap test tells buffers that share memory from those that do not.
+TEST(Images, InPlaceImagesReadTheBufferAndOverlapsAreFound) {
+    Frame f(9, 5), g(9, 5);
+    f.fill(Opaque);
+    CGImageRef image = GWorld2CGImageInPlace(f.get());
+    ASSERT_NE(image, nullptr);
+    SInt32 w = 0, h = 0;
+    GetImageDims(image, w, h);
+    EXPECT_EQ(w, 9);
+    EXPECT_EQ(h, 5);
+    const ARGB changed{255, 7, 8, 9};
+    f.set(8, 4, changed);
+    DrawCGImageInQDRect(g.get(), image, GetPortRect(g.get()), 0, false);
+    EXPECT_EQ(g.at(8, 4), changed);
+    EXPECT_EQ(g.at(3, 2), f.at(3, 2));
+    CGImageRelease(image);
+
+    EXPECT_TRUE(GWorldPixelsOverlap(f.get(), f.get()));
+    EXPECT_FALSE(GWorldPixelsOverlap(f.get(), g.get()));
+    // Three buffers over one block of ten rows: rows 0-4, rows 5-9 and rows 3-6.
+    const SInt32 rowBytes = 4 * 9 + 12;
+    std::vector<char> memory(size_t(rowBytes) * 10);
+    const Rect five{0, 0, 5, 9}, four{0, 0, 4, 9};
+    GWorldPtr top = nullptr, bottom = nullptr, middle = nullptr;
+    ASSERT_EQ(NewGWorldFromPtr(&top, k32ARGBPixelFormat, &five, nullptr, nullptr, 0, memory.data(),
+                               rowBytes),
+              noErr);
+    ASSERT_EQ(NewGWorldFromPtr(&bottom, k32ARGBPixelFormat, &five, nullptr, nullptr, 0,
+                               memory.data() + 5 * rowBytes, rowBytes),
+              noErr);
+    ASSERT_EQ(NewGWorldFromPtr(&middle, k32ARGBPixelFormat, &four, nullptr, nullptr, 0,
+                               memory.data() + 3 * rowBytes, rowBytes),
+              noErr);
+    EXPECT_FALSE(GWorldPixelsOverlap(top, bottom)) << "one ends where the other begins";
+    EXPECT_TRUE(GWorldPixelsOverlap(top, middle));
+    EXPECT_TRUE(GWorldPixelsOverlap(middle, bottom));
+    EXPECT_TRUE(GWorldPixelsOverlap(bottom, middle));
+    DisposeGWorld(top);
+    DisposeGWorld(bottom);
+    DisposeGWorld(middle);
 }
 
 TEST(Drawing, QDRectToGCRectFlipsTheVerticalAxis) {

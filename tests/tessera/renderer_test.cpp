@@ -220,6 +220,22 @@ TEST(MosaicBlocks, InPlaceWorkGivesTheSameResult) {
     same.copyFrom(p.src);
     ThePixelEffect(same.get(), same.get(), Rect{0, 0, 70, 90}, true, &c, 0, 1);
     ExpectFrame(same, ExpectedMosaic(p.src, p.src, Rect{0, 0, 70, 90}, BS(90, 100), BS(70, 100)));
+
+    // In place with an opacity: the step lays the mosaic (what the source now holds) over
+    // itself, as a separate copy of it would be laid.
+    pluginDataRec faded = Config(100, 100, 40);
+    Frame inPlace(90, 70), mosaic(90, 70), want(90, 70);
+    inPlace.copyFrom(p.src);
+    ThePixelEffect(inPlace.get(), inPlace.get(), region, true, &faded, 0, 1);
+    want.copyFrom(p.src);
+    TesseraGWorld(want.get(), nullptr, region, SInt16(BS(90, 100)), SInt16(BS(70, 100)));
+    mosaic.copyFrom(want);
+    OpacityStep(mosaic.get(), want.get(), 40);
+    for (int y = 0; y < 70; ++y) {
+        for (int x = 0; x < 90; ++x) {
+            ASSERT_EQ(inPlace.at(x, y), want.at(x, y)) << x << ", " << y;
+        }
+    }
 }
 
 TEST(MosaicBlocks, NilSourceDoesNothingAndMismatchedFramesDrawNothing) {

@@ -161,7 +161,11 @@ struct CGImage {
     std::atomic<long> refs{1};
     size_t width, height, bytesPerRow;
     CGBitmapInfo info;
-    PixelStore argb; // premultiplied A,R,G,B, 4 * width per row
+    PixelStore argb;                      // the image's own pixels, 4 * width per row; or
+    CGDataProviderRef borrowed = nullptr; // the provider whose bytes it reads in place
+    const UInt8* pixels = nullptr;        // premultiplied A,R,G,B, row 0
+    size_t stride = 0;                    // bytes from one row to the next
+    const UInt8* at(size_t x, size_t y) const { return pixels + y * stride + x * 4; }
 };
 
 struct CGContext {
@@ -248,24 +252,37 @@ void CGDataProviderRelease(CGDataProviderRef provider) {
 
 namespace {
 
-// A new image of the given rows, converted from `layout` to the canonical form.
+// A new image of the given rows, converted from `layout` to the canonical form. Rows that
+// already are in that form and belong to `lender` (a provider that says when its data goes)
+// are read in place instead, the provider held as long as the image lives.
 CGImageRef MakeImage(const UInt8* rows, size_t width, size_t height, size_t bytesPerRow,
-                     CGBitmapInfo info, const Layout& layout) {
+                     CGBitmapInfo info, const Layout& layout, CGDataProviderRef lender = nullptr) {
     if (InjectedFailure())
         return nullptr;
     auto* image = new (std::nothrow) CGImage;
     if (!image)
         return nullptr;
-    if (!image->argb.Allocate(width * height * 4)) {
-        delete image;
-        return nullptr;
-    }
     image->width = width;
     image->height = height;
     image->bytesPerRow = bytesPerRow;
     image->info = info;
+    const bool canonical =
+        layout.premultiplied && layout.a == 0 && layout.r == 1 && layout.g == 2 && layout.b == 3;
+    if (canonical && lender != nullptr) {
+        image->borrowed = CGDataProviderRetain(lender);
+        image->pixels = rows;
+        image->stride = bytesPerRow;
+        gLiveImages.fetch_add(1);
+        return image;
+    }
+    if (!image->argb.Allocate(width * height * 4)) {
+        delete image;
+        return nullptr;
+    }
+    image->pixels = image->argb.data();
+    image->stride = width * 4;
     UInt8* out = image->argb.data();
-    if (layout.premultiplied && layout.a == 0 && layout.r == 1 && layout.g == 2 && layout.b == 3) {
+    if (canonical) {
         for (size_t y = 0; y < height; ++y)
             std::memcpy(out + y * width * 4, rows + y * bytesPerRow, width * 4);
         gLiveImages.fetch_add(1);
@@ -307,7 +324,7 @@ CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, s
         provider->size < bytesPerRow * (height - 1) + 4 * width)
         return nullptr;
     return MakeImage(static_cast<const UInt8*>(provider->data), width, height, bytesPerRow,
-                     bitmapInfo, layout);
+                     bitmapInfo, layout, provider->release != nullptr ? provider : nullptr);
 }
 
 CGImageRef CGImageCreateCopy(CGImageRef image) {
@@ -316,11 +333,14 @@ CGImageRef CGImageCreateCopy(CGImageRef image) {
     auto* copy = new (std::nothrow) CGImage;
     if (!copy)
         return nullptr;
-    if (!copy->argb.Allocate(image->argb.size())) {
+    if (!copy->argb.Allocate(image->width * image->height * 4)) {
         delete copy;
         return nullptr;
     }
-    std::memcpy(copy->argb.data(), image->argb.data(), image->argb.size());
+    for (size_t y = 0; y < image->height; ++y)
+        std::memcpy(copy->argb.data() + y * image->width * 4, image->at(0, y), image->width * 4);
+    copy->pixels = copy->argb.data();
+    copy->stride = image->width * 4;
     copy->width = image->width;
     copy->height = image->height;
     copy->bytesPerRow = image->bytesPerRow;
@@ -337,6 +357,7 @@ CGImageRef CGImageRetain(CGImageRef image) {
 
 void CGImageRelease(CGImageRef image) {
     if (image && image->refs.fetch_sub(1) == 1) {
+        CGDataProviderRelease(image->borrowed);
         delete image;
         gLiveImages.fetch_sub(1);
     }
@@ -785,10 +806,10 @@ inline void Sample(const CGImage* img, double su, double sv, UInt8 out[4]) {
     const long w = long(img->width), h = long(img->height);
     const long xa = std::clamp(x0, 0L, w - 1), xb = std::clamp(x0 + 1, 0L, w - 1);
     const long ya = std::clamp(y0, 0L, h - 1), yb = std::clamp(y0 + 1, 0L, h - 1);
-    const UInt8* p00 = &img->argb[size_t((ya * w + xa) * 4)];
-    const UInt8* p10 = &img->argb[size_t((ya * w + xb) * 4)];
-    const UInt8* p01 = &img->argb[size_t((yb * w + xa) * 4)];
-    const UInt8* p11 = &img->argb[size_t((yb * w + xb) * 4)];
+    const UInt8* p00 = img->at(size_t(xa), size_t(ya));
+    const UInt8* p10 = img->at(size_t(xb), size_t(ya));
+    const UInt8* p01 = img->at(size_t(xa), size_t(yb));
+    const UInt8* p11 = img->at(size_t(xb), size_t(yb));
     const unsigned w00 = unsigned((256 - wx) * (256 - wy)), w10 = unsigned(wx * (256 - wy));
     const unsigned w01 = unsigned((256 - wx) * wy), w11 = unsigned(wx * wy);
     for (int ch = 0; ch < 4; ++ch)
@@ -864,7 +885,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
             return; // wholly beside the clip: no pixel of any row is covered
         const bool canonical = l.a == 0 && l.r == 1 && l.g == 2 && l.b == 3;
         for (long y = y0; y < y1; ++y) {
-            const UInt8* s = &image->argb[size_t(((y - dy) * w + (x0 - dx)) * 4)];
+            const UInt8* s = image->at(size_t(x0 - dx), size_t(y - dy));
             UInt8* d = c->data + size_t(y) * c->bytesPerRow + 4 * size_t(x0);
             if (canonical)
                 BlendRowCanonical(d, s, size_t(x1 - x0), A);

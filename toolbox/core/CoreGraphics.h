@@ -126,8 +126,12 @@ void CGDataProviderRelease(CGDataProviderRef provider);
 // --- Images ------------------------------------------------------------------------------
 
 // bitsPerComponent 8, bitsPerPixel 32, bytesPerRow >= 4 * width, the provider holding at
-// least bytesPerRow * (height - 1) + 4 * width bytes; otherwise nil. The pixels are copied:
-// the provider may be released at once. decode must be nil.
+// least bytesPerRow * (height - 1) + 4 * width bytes; otherwise nil. decode must be nil.
+// When the provider has a release callback (it says when its data goes) and its bytes already
+// are premultiplied A, R, G, B in memory (kCGImageAlphaPremultipliedFirst, big-endian or
+// default order), the image reads them in place, as Core Graphics does, and holds the
+// provider while it lives: what is drawn is what the bytes hold at the time. Otherwise the
+// pixels are copied and the provider may be released at once.
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
                          size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo,
                          CGDataProviderRef provider, const CGFloat* decode, bool shouldInterpolate,

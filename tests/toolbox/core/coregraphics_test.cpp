@@ -172,6 +172,60 @@ TEST_F(ImageTest, ImagesFromProvidersInOtherLayouts) {
     CGImageRelease(image);
 }
 
+// Canonical bytes from a provider that says when its data goes are read in place, through
+// padded rows and under scaling, and the provider is held until the last image goes;
+// without a release callback, or after CGImageCreateCopy, the image has its own pixels.
+TEST_F(ImageTest, CanonicalProvidersAreReadInPlaceAndHeldWhileTheImageLives) {
+    Frame src(3, 2);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            std::memcpy(src.At(x, y), Opaque(x, y).data(), 4);
+        }
+    }
+    ReleaseLog log;
+    const size_t bytes = size_t(src.rowBytes) + 12;
+    CGDataProviderRef lender = CGDataProviderCreateWithData(
+        &log, src.bytes.data(), bytes,
+        [](void* info, const void*, size_t) { ++static_cast<ReleaseLog*>(info)->calls; });
+    CGDataProviderRef copied =
+        CGDataProviderCreateWithData(nullptr, src.bytes.data(), bytes, nullptr);
+    auto make = [&](CGDataProviderRef p) {
+        return CGImageCreate(3, 2, 8, 32, size_t(src.rowBytes), space_,
+                             kCGImageAlphaPremultipliedFirst, p, nullptr, false,
+                             kCGRenderingIntentDefault);
+    };
+    CGImageRef inPlace = make(lender), own = make(copied);
+    ASSERT_NE(inPlace, nullptr);
+    ASSERT_NE(own, nullptr);
+    CGDataProviderRelease(lender);
+    CGDataProviderRelease(copied);
+    EXPECT_EQ(log.calls, 0) << "the image holds its provider";
+    CGImageRef snapshot = CGImageCreateCopy(inPlace);
+    ASSERT_NE(snapshot, nullptr);
+
+    const Pixel changed{255, 1, 2, 3};
+    std::memcpy(src.At(2, 1), changed.data(), 4);
+    auto drawn = [&](CGImageRef image, int w, int h, int x, int y) {
+        Frame dst(w, h);
+        CGContextRef c = Context(dst);
+        CGContextDrawImage(c, CGRectMake(0, 0, CGFloat(w), CGFloat(h)), image);
+        CGContextRelease(c);
+        return dst.Get(x, y);
+    };
+    EXPECT_EQ(drawn(inPlace, 3, 2, 2, 1), changed);
+    EXPECT_EQ(drawn(inPlace, 3, 2, 0, 1), Opaque(0, 1)) << "rows are bytesPerRow apart";
+    EXPECT_EQ(drawn(inPlace, 6, 4, 5, 3), changed) << "the scaling path reads in place too";
+    EXPECT_EQ(drawn(own, 3, 2, 2, 1), Opaque(2, 1));
+    EXPECT_EQ(drawn(snapshot, 3, 2, 2, 1), Opaque(2, 1));
+    EXPECT_EQ(drawn(snapshot, 3, 2, 1, 0), Opaque(1, 0));
+
+    CGImageRelease(snapshot);
+    CGImageRelease(own);
+    EXPECT_EQ(log.calls, 0);
+    CGImageRelease(inPlace);
+    EXPECT_EQ(log.calls, 1) << "released with the last image";
+}
+
 TEST_F(ImageTest, ContextsWriteTheirOwnByteOrder) {
     CGImageRef image = ImageOf(1, 1, [](int, int) { return Pixel{255, 10, 20, 30}; });
     struct Case {
