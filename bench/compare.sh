@@ -38,6 +38,7 @@ machine() {
   cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)
   cores=$(nproc)
   caches=$(lscpu | sed -n 's/^\(L[123][a-z]* cache\): *\(.*\)/\1 \2/p' | paste -sd ';' -)
+  caches=${caches:-cache sizes not reported by lscpu}
   echo "- machine: $cpu, $cores cores ($caches), $(free -g | awk '/Mem:/{print $2}') GB;" \
        "$(uname -sr); vector level chosen at run time: $(vector_level)"
   echo "- ffmpeg: $(ffmpeg -hide_banner -version | head -1 | cut -d' ' -f1-3)," \
@@ -54,7 +55,8 @@ echo "== tessera_bench (this takes a few minutes)"
 header=$(machine)
 # shellcheck disable=SC2086
 TESSERA_BENCH_MARKDOWN=$work/table.md "$bench" --benchmark_repetitions=5 \
-  --benchmark_min_time=0.1 --benchmark_report_aggregates_only=true ${BENCH_ARGS:-} \
+  --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
+  --benchmark_report_aggregates_only=true ${BENCH_ARGS:-} \
   | tee "$work/bench.txt" | sed -n '/^Median CPU time/,$p'
 
 echo "== end to end, $frames frames of 1920x1080, $reps runs each"
