@@ -171,6 +171,14 @@ struct MediaWriter::Impl {
             src->height = h;
             src->data[0] = const_cast<std::uint8_t*>(pixels.data());
             src->linesize[0] = w * 4;
+            // A frame without a buffer reference is copied whole by sws_scale_frame before it
+            // is converted; a reference that owns nothing lends it the pixels instead. The
+            // converter lets go of it before returning, and `src` at the end of this scope.
+            src->buf[0] = av_buffer_create(src->data[0], pixels.size(), [](void*, std::uint8_t*) {},
+                                           nullptr, AV_BUFFER_FLAG_READONLY);
+            if (!src->buf[0]) {
+                return FramePtr();
+            }
             if (sws_scale_frame(sws.get(), f.get(), src.get()) < 0) {
                 return FramePtr();
             }
