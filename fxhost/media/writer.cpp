@@ -174,8 +174,9 @@ struct MediaWriter::Impl {
             // A frame without a buffer reference is copied whole by sws_scale_frame before it
             // is converted; a reference that owns nothing lends it the pixels instead. The
             // converter lets go of it before returning, and `src` at the end of this scope.
-            src->buf[0] = av_buffer_create(src->data[0], pixels.size(), [](void*, std::uint8_t*) {},
-                                           nullptr, AV_BUFFER_FLAG_READONLY);
+            src->buf[0] = av_buffer_create(
+                src->data[0], pixels.size(), [](void*, std::uint8_t*) {}, nullptr,
+                AV_BUFFER_FLAG_READONLY);
             if (!src->buf[0]) {
                 return FramePtr();
             }

@@ -3,15 +3,16 @@
 // The block pass works one band of blocks (one block row) at a time, and a band in runs of
 // whole blocks about 2048 pixels wide. Every row of the run is added, byte by byte, into
 // per-column sums (16-bit lanes, emptied into 32 bits every 256 rows so they cannot
-// overflow), a few cache lines of each row at a time with the sums in registers, 16, 32 or 64
-// bytes per instruction, the widest the processor runs, chosen at run time; each block's sums
-// are then the sums of its columns, divided once per channel. The run's blocks make one row
-// of output, which is copied into each of the band's rows, past the caches when the region is
-// far larger than they are. Integer sums are exact whatever their order, so the averages, the
-// alpha of the last pixel read (the block's bottom-right pixel that takes part) and every byte
-// written are those of the pixel-by-pixel rule; a run is read whole before it is written and
-// runs do not overlap, so source and destination may be the same buffer. Loops run in 32-bit
-// coordinates: a block may be as large as the 32767 x 32767 coordinate space.
+// overflow), sixteen rows and a few cache lines of each row at a time with the sums in
+// registers, 16, 32 or 64 bytes per instruction, the widest the processor runs, chosen at run
+// time; each block's sums are then the sums of its columns, divided by its pixel count
+// through a reciprocal that gives exactly the quotient of a division. The run's blocks make
+// one row of output, which is copied into each of the band's rows, past the caches when the
+// region is far larger than they are. Integer sums are exact whatever their order, so the
+// averages, the alpha of the last pixel read (the block's bottom-right pixel that takes part)
+// and every byte written are those of the pixel-by-pixel rule; a run is read whole before it
+// is written and runs do not overlap, so source and destination may be the same buffer. Loops
+// run in 32-bit coordinates: a block may be as large as the 32767 x 32767 coordinate space.
 #include "pixeleffect.h"
 
 #include "CGglue.h"
@@ -121,8 +122,9 @@ __attribute__((target("avx2"))) void SumRowsAVX2(UInt16* sums, const UInt8* firs
         const UInt8* p = first + i;
         for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
             for (int k = 0; k < 8; ++k) {
-                acc[k] = _mm256_add_epi16(acc[k], _mm256_cvtepu8_epi16(_mm_loadu_si128(
-                                                      reinterpret_cast<const __m128i*>(p + 16 * k))));
+                acc[k] =
+                    _mm256_add_epi16(acc[k], _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                                 reinterpret_cast<const __m128i*>(p + 16 * k))));
             }
         }
         for (int k = 0; k < 8; ++k) {
@@ -327,6 +329,32 @@ UInt32 BlockWord(const pixRec& last, UInt64 red, UInt64 green, UInt64 blue, cons
     return word;
 }
 
+#if defined(__SSE2__)
+// The word of a block of at most 257 pixels, from its n columns of 16-bit sums at c: the
+// block's channel sums are at most 257 x 255 = 65535, so they add up in 16-bit lanes, and the
+// four averages come out of one float multiplication. `inverse` is 1 / count rounded to float.
+// floor((sum + 0.5) * inverse) is floor(sum / count) exactly: (sum + 0.5) / count lies at
+// least 0.5 / count away from every whole number, and the float result is within
+// 2^-23 * 65536 / count = 2^-7 / count of it (and it was checked for every count up to 257
+// and every sum).
+inline UInt32 SmallBlockWord(const UInt16* c, SInt32 n, UInt32 last, __m128 inverse) {
+    __m128i acc = _mm_setzero_si128();
+    SInt32 i = 0;
+    for (; i + 2 <= n; i += 2) {
+        acc = _mm_add_epi16(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4 * i)));
+    }
+    if (i < n) {
+        acc = _mm_add_epi16(acc, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c + 4 * i)));
+    }
+    acc = _mm_add_epi16(acc, _mm_srli_si128(acc, 8)); // a, r, g, b in the low four lanes
+    const __m128 sums = _mm_cvtepi32_ps(_mm_unpacklo_epi16(acc, _mm_setzero_si128()));
+    const __m128i q = _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(sums, _mm_set1_ps(0.5f)), inverse));
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+    // Byte 0 of a pixel word is its alpha (x86 is little-endian): the last pixel read's.
+    return (UInt32(_mm_cvtsi128_si32(bytes)) & ~UInt32(0xFF)) | (last & 0xFF);
+}
+#endif
+
 // Blocks are worked a run of columns at a time: the band's rows are summed over a few
 // thousand pixels' worth of whole blocks, those blocks are painted and their pixels written
 // in every row of the band, and only then are the next columns read. What is read and what is
@@ -341,7 +369,11 @@ void PaintShortBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRo
                     SInt32 y0, SInt32 y1, bool stream) {
     const SInt32 rows = y1 - y0;
     const UInt64 height = UInt64(rows);
-    const Divisor whole(UInt64(blockWid) * height); // the count of every block not cut short
+    const Divisor wholeCount(UInt64(blockWid) * height); // of every block not cut short
+#if defined(__SSE2__)
+    const bool small = UInt64(blockWid) * height <= 257; // see SmallBlockWord
+    const __m128 wholeInverse = _mm_set1_ps(small ? 1.0f / float(blockWid * rows) : 0.0f);
+#endif
     const SInt32 runWid = std::max<SInt32>(1, kRunPixels / blockWid) * blockWid;
     // The first block that reaches x0 (blocks left of the source frame have no pixels).
     SInt32 col = firstCol + (x0 - firstCol) / blockWid * blockWid;
@@ -357,13 +389,26 @@ void PaintShortBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRo
                 srcRowBytes, rows, 4 * width);
         for (SInt32 bx0 = sx0; bx0 < sx1;) {
             const SInt32 bx1 = std::min<SInt32>(bx0 == sx0 ? col + blockWid : bx0 + blockWid, sx1);
-            UInt64 red = 0, green = 0, blue = 0;
-            SumColumns16(&s.partial[size_t(bx0 - sx0) * 4], bx1 - bx0, red, green, blue);
+            const UInt16* sums = &s.partial[size_t(bx0 - sx0) * 4];
             const pixRec& last = *PixAddress(srcBase, srcRowBytes, bx1 - 1, y1 - 1);
-            const UInt32 word =
-                bx1 - bx0 == blockWid
-                    ? BlockWord(last, red, green, blue, whole)
-                    : BlockWord(last, red, green, blue, Divisor(UInt64(bx1 - bx0) * height));
+            const bool whole = bx1 - bx0 == blockWid;
+            UInt32 word;
+#if defined(__SSE2__)
+            if (small) {
+                UInt32 lastWord;
+                std::memcpy(&lastWord, &last, sizeof lastWord);
+                word = SmallBlockWord(sums, bx1 - bx0, lastWord,
+                                      whole ? wholeInverse
+                                            : _mm_set1_ps(1.0f / float((bx1 - bx0) * rows)));
+            } else
+#endif
+            {
+                UInt64 red = 0, green = 0, blue = 0;
+                SumColumns16(sums, bx1 - bx0, red, green, blue);
+                word = whole
+                           ? BlockWord(last, red, green, blue, wholeCount)
+                           : BlockWord(last, red, green, blue, Divisor(UInt64(bx1 - bx0) * height));
+            }
             std::fill(s.painted.begin() + (bx0 - sx0), s.painted.begin() + (bx1 - sx0), word);
             bx0 = bx1;
         }

@@ -243,35 +243,43 @@ TEST(BlockPassExactness, TallAndWideBlocksOfBrightPixels) {
     }
 }
 
-// Averages that land exactly on a whole number and one short of it, for many pixel counts:
-// a block of one value must keep it, and the same block with one pixel darker by one must
-// round down. A division by reciprocal that is off by the smallest amount fails here.
+// Averages that land exactly on a whole number and one short of it, for many pixel counts
+// (around 257 pixels, where a block's sums stop fitting 16 bits, too), at every brightness up
+// to 255: a block of one value must keep it, and the same block with one pixel darker by one
+// must round down. A division by reciprocal that is off by the smallest amount fails here.
 TEST(BlockPassExactness, AveragesOnAndJustBelowAWholeNumberForManyBlockSizes) {
     const int W = 300, H = 260;
     Frame src(W, H), dest(W, H);
-    const int blocks[][2] = {{1, 1},  {2, 1},  {1, 3},  {2, 2},   {3, 5},   {7, 4},   {8, 8},
-                             {19, 10}, {16, 17}, {31, 33}, {64, 64}, {257, 1}, {1, 257},
-                             {300, 256}, {299, 257}, {W, H}};
-    for (const auto& b : blocks) {
-        const int bw = b[0], bh = b[1];
-        // Each block's value comes from its position; the block's first pixel is one darker in
-        // red and blue, and green is the same everywhere in the block.
-        src.fill([&](int x, int y) {
-            const int bx = x / bw, by = y / bh;
-            const std::uint8_t v = std::uint8_t(1 + (bx * 37 + by * 11) % 254);
-            const bool first = x % bw == 0 && y % bh == 0;
-            return ARGB{std::uint8_t(x + y), std::uint8_t(first ? v - 1 : v), v,
-                        std::uint8_t(first ? 254 - v : 255 - v)};
-        });
-        dest.fill([&](int x, int y) { return Noise(x, y, 21); });
-        std::vector<ARGB> want = Pixels(dest);
-        ReferenceBlockPass(src, want, W, H, R(0, 0, H, W), bw, bh);
-        TesseraGWorld(src.get(), dest.get(), R(0, 0, H, W), SInt16(bw), SInt16(bh));
-        SCOPED_TRACE(testing::Message() << "blocks " << bw << "x" << bh);
-        ExpectPixels(dest, want, "averages at whole numbers");
-        if (bw * bh > 1) {
-            // The first block's value is 1: red and blue fall just short of 1 and 254.
-            EXPECT_EQ(Pixels(dest)[0], (ARGB{Pixels(src)[size_t(bh - 1) * W + bw - 1].a, 0, 1, 253}));
+    const int blocks[][2] = {{1, 1},   {2, 1},     {1, 3},     {2, 2},   {3, 5},   {7, 4},
+                             {8, 8},   {19, 10},   {3, 85},    {16, 16}, {128, 2}, {257, 1},
+                             {1, 256}, {258, 1},   {41, 1},    {16, 17}, {31, 33}, {64, 64},
+                             {1, 257}, {300, 256}, {299, 257}, {W, H}};
+    for (const bool bright : {false, true}) {
+        for (const auto& b : blocks) {
+            const int bw = b[0], bh = b[1];
+            // Each block's value comes from its position (or is 255); the block's first pixel
+            // is one darker in red and blue, and green is the same everywhere in the block.
+            src.fill([&](int x, int y) {
+                const int bx = x / bw, by = y / bh;
+                const std::uint8_t v = bright ? 255 : std::uint8_t(1 + (bx * 37 + by * 11) % 254);
+                const bool first = x % bw == 0 && y % bh == 0;
+                return ARGB{
+                    std::uint8_t(x + y), std::uint8_t(first ? v - 1 : v), v,
+                    std::uint8_t(bright ? (first ? 254 : 255) : (first ? 254 - v : 255 - v))};
+            });
+            dest.fill([&](int x, int y) { return Noise(x, y, 21); });
+            std::vector<ARGB> want = Pixels(dest);
+            ReferenceBlockPass(src, want, W, H, R(0, 0, H, W), bw, bh);
+            TesseraGWorld(src.get(), dest.get(), R(0, 0, H, W), SInt16(bw), SInt16(bh));
+            SCOPED_TRACE(testing::Message()
+                         << (bright ? "bright " : "") << "blocks " << bw << "x" << bh);
+            ExpectPixels(dest, want, "averages at whole numbers");
+            if (bw * bh > 1) {
+                // The first block's value is 1 (or 255): red and blue fall just short.
+                const std::uint8_t alpha = Pixels(src)[size_t(bh - 1) * W + bw - 1].a;
+                EXPECT_EQ(Pixels(dest)[0],
+                          bright ? (ARGB{alpha, 254, 255, 254}) : (ARGB{alpha, 0, 1, 253}));
+            }
         }
     }
 }
