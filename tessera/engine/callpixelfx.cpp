@@ -5,6 +5,7 @@
 #include "commonprocs.h"
 #include "gworldprocs.h"
 #include "pixeleffect.h"
+#include "rectprocs.h"
 #include "relrects.h"
 
 void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
@@ -13,6 +14,20 @@ void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
     const Rect theFrame = GetPortRect(dest);
     const Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
     PixelDrive(source, dest, theRect, theConfig, currentFrameIndex, maxFrames);
+}
+
+bool DoPixelEffectPaintsAll(GWorldPtr source, GWorldPtr dest, const pluginDataRec* theConfig) {
+    if (source == nullptr || dest == nullptr || theConfig == nullptr) {
+        return false;
+    }
+    // The block pass paints the region clipped to dest's frame, and only between frames of
+    // one size (see ThePixelEffect and TesseraGWorld); the opacity step then reads dest whole.
+    const Rect theFrame = GetPortRect(dest);
+    Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    ClipRectToFrame(theRect, theFrame);
+    const Rect sourceFrame = GetPortRect(source);
+    return EqualRect(&theRect, &theFrame) && EqualRect(&theFrame, &sourceFrame) &&
+           theFrame.left < theFrame.right && theFrame.top < theFrame.bottom;
 }
 
 void CallPixelEffect(GWorldPtr source, GWorldPtr dest) {

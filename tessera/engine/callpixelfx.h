@@ -13,6 +13,10 @@
 
 void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
                    SInt32 currentFrameIndex, SInt32 maxFrames);
+// Whether DoPixelEffect paints every pixel of dest: the configuration's region covers all of
+// dest's frame and source has the very same frame. Then whatever dest held before the call
+// is overwritten, and a host frame need not receive its copy of the source first.
+bool DoPixelEffectPaintsAll(GWorldPtr source, GWorldPtr dest, const pluginDataRec* theConfig);
 void CallPixelEffect(GWorldPtr source, GWorldPtr dest);
 void PixelDrive(GWorldPtr source, GWorldPtr dest, Rect theRect, pluginDataRec* theConfig,
                 SInt32 currentFrame, SInt32 numFrames);

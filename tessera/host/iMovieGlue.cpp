@@ -9,6 +9,7 @@
 #include "Globals.h"
 #include "PlugInCore.h"
 #include "TextUtils.h"
+#include "callpixelfx.h"
 #include "commonprocs.h"
 #include "gworldprocs.h"
 #if TESSERA_WITH_DIALOG
@@ -367,7 +368,11 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
     }
     const bool made = data->effectGWorld != nullptr;
     if (made) {
-        CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
+        // The effect leaves the pixels outside its region as they are, so they must be the
+        // source's; when its region is the whole frame, a copy would only be overwritten.
+        if (!DoPixelEffectPaintsAll(sourceFrame, data->effectGWorld, data->engineData)) {
+            CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
+        }
         ApplyLineArtEffect(sourceFrame, data->effectGWorld, params);
         if (!direct) {
             CopyWholeFrame(data->effectGWorld, srcRect, params->frame, params->frameRect);

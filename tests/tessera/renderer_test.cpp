@@ -203,6 +203,57 @@ TEST(MosaicBlocks, RegionPartlyOutsideTheFrameIsClippedFirst) {
     ExpectFrame(q.dst, ExpectedMosaic(q.src, q.src, Rect{0, 0, 0, 0}, 1, 1)); // nothing
 }
 
+// DoPixelEffectPaintsAll answers yes only where the mosaic overwrites every pixel of the
+// destination, whatever it held: then a destination of garbage ends as one holding the source.
+TEST(MosaicBlocks, PaintsAllOnlyWhenEveryPixelIsOverwritten) {
+    struct Case {
+        relRect region;
+        int srcW, srcH;
+        bool all;
+    };
+    const Case cases[] = {
+        {{0, 1, 0, 1}, 80, 60, true},
+        {{-0.5, 1.5, -0.25, 1.25}, 80, 60, true}, // larger than the frame, clipped to it
+        {{0, 1, 0, 0.99}, 80, 60, false},         // one row short
+        {{0.0125, 1, 0, 1}, 80, 60, false},       // one column short
+        {{0, 1, 0, 1}, 81, 60, false},            // a source of another size draws nothing
+        {{0, 1, 0, 1}, 80, 59, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "region " << c.region.left << ".." << c.region.right
+                                        << " x " << c.region.top << ".." << c.region.bottom
+                                        << ", source " << c.srcW << "x" << c.srcH);
+        Frame src(c.srcW, c.srcH), garbage(80, 60), copied(80, 60);
+        src.fill(Pattern);
+        garbage.fill([](int, int) { return ARGB{9, 8, 7, 6}; });
+        if (c.srcW == 80 && c.srcH == 60) {
+            copied.copyFrom(src);
+        } else {
+            copied.fill([](int, int) { return ARGB{9, 8, 7, 6}; });
+        }
+        pluginDataRec conf = Config(37, 52, 40, c.region);
+        EXPECT_EQ(DoPixelEffectPaintsAll(src.get(), garbage.get(), &conf), c.all);
+        DoPixelEffect(src.get(), garbage.get(), &conf, 0, 1);
+        DoPixelEffect(src.get(), copied.get(), &conf, 0, 1);
+        bool same = true;
+        for (int y = 0; y < 60 && same; ++y) {
+            for (int x = 0; x < 80 && same; ++x) {
+                same = garbage.at(x, y) == copied.at(x, y);
+            }
+        }
+        if (c.all) {
+            EXPECT_TRUE(same) << "a pixel of what the destination held survived";
+        } else if (c.srcW == 80 && c.srcH == 60) {
+            EXPECT_FALSE(same) << "the case does not show a pixel left as it was";
+        }
+    }
+    pluginDataRec conf = Config(37, 52, 0);
+    Frame f(8, 8);
+    EXPECT_FALSE(DoPixelEffectPaintsAll(nullptr, f.get(), &conf));
+    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), nullptr, &conf));
+    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), f.get(), nullptr));
+}
+
 TEST(MosaicBlocks, InPlaceWorkGivesTheSameResult) {
     Pair p(90, 70);
     Frame alone(90, 70);
