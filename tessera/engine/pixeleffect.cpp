@@ -262,13 +262,14 @@ inline void SumColumns16(const UInt16* c, SInt32 n, UInt64& red, UInt64& green, 
 #endif
 }
 
-// Division of a block's channel sums by its pixel count. Most blocks of a pass have the same
-// count, and a hardware division per channel was a third of the work on small blocks, so the
-// quotient is a multiplication by the rounded-up reciprocal m = ceil(2^64 / count), taking the
-// high 64 bits of sum * m. That is exact for every sum below 2^32 and count from 2 to 2^32 - 1:
-// sum * m / 2^64 exceeds sum / count by less than 2^-32, while sum / count falls short of the
-// next integer by at least 1 / count. Larger sums (blocks of more than 16 million pixels) and
-// count 1 divide as before.
+// Division of the channel sums of a block of more than 257 pixels (smaller ones go through
+// SmallBlockWord) by its pixel count. Most blocks of a pass have the same count, made into a
+// Divisor once per band (cut-short edge blocks make their own), and a hardware division per
+// channel showed in the profile of every block, so the quotient is a multiplication by the
+// rounded-up reciprocal m = ceil(2^64 / count), taking the high 64 bits of sum * m. That is exact
+// for every sum below 2^32 and count from 2 to 2^32 - 1: sum * m / 2^64 exceeds sum / count by less
+// than 2^-32, while sum / count falls short of the next integer by at least 1 / count. Larger sums
+// (blocks of more than 16 million pixels) and count 1 divide as before.
 class Divisor {
   public:
     explicit Divisor(UInt64 count)
