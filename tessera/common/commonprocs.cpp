@@ -1,16 +1,13 @@
 // commonprocs.cpp - failure reporting and small conversions (see commonprocs.h).
 //
-// Every alert goes through ShowAlert, the one place that decides how alerts reach the
-// user. Without the windowing toolbox it writes the texts to standard error, answers
-// with the default button, and lets Terminate end the process with a failure status.
-// With it, the alerts are the toolbox's standard alerts: windows when there is a display,
-// standard error (same texts, the default button) when there is none.
+// Every alert goes through the toolbox's alert presenter, the one place that decides how
+// alerts reach the user (the standard alerts when the windowing toolbox is loaded, standard
+// error otherwise). Fatal failures first go to the thread's own handler, if it has one.
 #include "commonprocs.h"
 
+#include "AlertPresenter.h"
+#include "PluginDefines.h"
 #include "TextUtils.h"
-#if TESSERA_WITH_DIALOG
-#include "Dialogs.h"
-#endif
 
 #include <algorithm>
 #include <cmath>
@@ -21,62 +18,7 @@
 
 namespace {
 
-enum class AlertKind { stop, caution };
-
-#if TESSERA_WITH_DIALOG
-CFStringRef MacRomanString(std::string_view text) {
-    return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-                                   CFIndex(text.size()), kCFStringEncodingMacRoman, false);
-}
-
-SInt16 ShowAlert(AlertKind kind, std::string_view headline, std::string_view description,
-                 std::string_view okText, std::string_view cancelText) {
-    CFStringRef error = MacRomanString(headline);
-    CFStringRef explanation = MacRomanString(description);
-    CFStringRef ok = nullptr;
-    CFStringRef cancel = nullptr;
-    DialogRef alert = nullptr;
-    if (kind == AlertKind::stop) {
-        CreateStandardAlert(kAlertStopAlert, error, explanation, nullptr, &alert);
-    } else {
-        ok = MacRomanString(okText);
-        cancel = cancelText.empty() ? nullptr : MacRomanString(cancelText);
-        AlertStdCFStringAlertParamRec param{};
-        param.version = kStdCFStringAlertVersionOne;
-        param.movable = true;
-        param.helpButton = false;
-        param.defaultText = ok;
-        param.cancelText = cancel;
-        param.otherText = nullptr;
-        param.defaultButton = kAlertStdAlertOKButton;
-        param.cancelButton = kAlertStdAlertCancelButton;
-        param.position = kWindowDefaultPosition;
-        param.flags = 0;
-        CreateStandardAlert(kAlertCautionAlert, error, explanation, &param, &alert);
-    }
-    DialogItemIndex item = kAlertStdAlertOKButton;
-    RunStandardAlert(alert, nullptr, &item);
-    for (CFStringRef s : {error, explanation, ok, cancel}) {
-        if (s != nullptr) {
-            CFRelease(s);
-        }
-    }
-    return item;
-}
-#else
-SInt16 ShowAlert(AlertKind kind, std::string_view headline, std::string_view description,
-                 std::string_view okText, std::string_view cancelText) {
-    const char* tag = kind == AlertKind::stop ? "Stop" : "Caution";
-    std::fprintf(stderr, "[%s] %.*s\n%.*s\n", tag, int(headline.size()), headline.data(),
-                 int(description.size()), description.data());
-    if (!okText.empty() && kind == AlertKind::caution) {
-        std::fprintf(stderr, "(answered: %.*s)\n", int(okText.size()), okText.data());
-    }
-    (void)cancelText;
-    std::fflush(stderr);
-    return 1; // nobody to ask: the default button
-}
-#endif
+thread_local FatalFailureHandler tlFatalFailureHandler = nullptr;
 
 } // namespace
 
@@ -104,8 +46,18 @@ void AppendStr255(Str255 dst, std::string_view text) {
 
 // ---- failure reporting ------------------------------------------------------------------
 
+FatalFailureHandler SetFatalFailureHandler(FatalFailureHandler handler) {
+    const FatalFailureHandler previous = tlFatalFailureHandler;
+    tlFatalFailureHandler = handler;
+    return previous;
+}
+
 void Terminate(ConstStr255Param headline, ConstStr255Param description) {
-    ShowAlert(AlertKind::stop, Str255View(headline), Str255View(description), {}, {});
+    if (tlFatalFailureHandler != nullptr) {
+        tlFatalFailureHandler(Str255View(headline), Str255View(description));
+        // A handler that returns has not kept its promise: the failure stays fatal.
+    }
+    toolbox::PresentAlert(toolbox::AlertKind::stop, Str255View(headline), Str255View(description));
     // The process that hosts the plug-in ends here; nothing is saved first.
     std::_Exit(EXIT_FAILURE);
 }
@@ -140,8 +92,9 @@ void Assert(const void* thePtr, std::string_view failLocation) {
 
 SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description,
                        ConstStr255Param okText, ConstStr255Param cancelText) {
-    return ShowAlert(AlertKind::caution, Str255View(headline), Str255View(description),
-                     Str255View(okText), Str255View(cancelText));
+    return toolbox::PresentAlert(toolbox::AlertKind::caution, Str255View(headline),
+                                 Str255View(description), Str255View(okText),
+                                 Str255View(cancelText));
 }
 
 void Notify(ConstStr255Param theMessage) {

@@ -2,21 +2,28 @@
 //
 // Owns: the fatal reports (`Assert`, `Terminate`), the non-fatal ones (`StandardWarning`,
 // `Notify`), and the conversions of numbers, texts, colours and command codes.
-// Promises: `Assert` returns only for a non-nil pointer; `Terminate` never returns and has
-// shown both of its texts before the process ends. All texts are Str255: compositions
+// Promises: `Assert` returns only for a non-nil pointer; `Terminate` never returns: with the
+// default handler it has shown both of its texts before the process ends, with a thread's
+// own handler it leaves by that handler's exception. All texts are Str255: compositions
 // longer than 255 characters are cut. Conversions never fail and keep no state.
 //
-// Where the reports go is decided in one place (commonprocs.cpp): for now every alert is
-// written to standard error; the modal alerts of the windowing toolbox replace that there.
+// The alerts go to the toolbox's alert presenter (AlertPresenter.h): the standard alerts
+// once the windowing toolbox is loaded, standard error otherwise. This module links no
+// windowing code.
 #pragma once
 
 #include "CoreFoundation.h"
 #include "MacTypes.h"
-#include "PluginDefines.h"
 
 #include <string_view>
 
 // ---- failure reporting ------------------------------------------------------------------
+
+// Fatal failures (Assert, Terminate) go to the calling thread's handler. The default shows
+// the stop alert and ends the process; a front end that must survive installs its own,
+// which must not return (it throws to its own boundary).
+using FatalFailureHandler = void (*)(std::string_view headline, std::string_view description);
+FatalFailureHandler SetFatalFailureHandler(FatalFailureHandler handler); // returns the previous; thread-local
 
 // Ends the process with "Assertion Failure" / "Assertion failed in: <failLocation>" when
 // thePtr is nil.

@@ -4,6 +4,7 @@
 #include "PluginDefines.h"
 #include "carbonmacros.h"
 #include "commonprocs.h"
+#include "controlIDs.h"
 
 #include <string>
 
@@ -24,10 +25,7 @@ OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef inEvent, void* inUserD
                           nullptr, &command) != noErr) {
         return eventNotHandledErr;
     }
-    Str255 code;
-    CommandID2Str(command.commandID, code);
-    const std::string_view text = Str255View(code);
-    if (text == "ok  " || text == "not!") {
+    if (command.commandID == cCmdOK || command.commandID == cCmdCancel) {
         QuitAppModalLoopForWindow(static_cast<WindowRef>(inUserData));
         return noErr;
     }
@@ -35,9 +33,7 @@ OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef inEvent, void* inUserD
 }
 
 void ShowAbout() {
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const GWorldSaver keepPort;
     lgAboutWindow = OpenNibWindowFromCFBundle(cMyBundleID, "about", "about");
     if (lgAboutWindow == nullptr) {
         return;
@@ -48,13 +44,12 @@ void ShowAbout() {
                         lgAboutWindow, &handler);
     Str255 text;
     CStr2Str255(cMyClearName, text);
-    SimpleSetControlText(lgAboutWindow, FOUR_CHAR_CODE("Plug"), 1, text);
+    SimpleSetControlText(lgAboutWindow, cSigPlugName, 1, text);
     CStr2Str255(AboutVersionLine(), text);
-    SimpleSetControlText(lgAboutWindow, FOUR_CHAR_CODE("Vers"), 1, text);
+    SimpleSetControlText(lgAboutWindow, cSigVersion, 1, text);
     ShowWindow(lgAboutWindow);
     BringToFront(lgAboutWindow);
     RunAppModalLoopForWindow(lgAboutWindow);
     DisposeWindow(lgAboutWindow);
     lgAboutWindow = nullptr;
-    SetGWorld(savedPort, savedDevice);
 }

@@ -68,9 +68,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
     }
     WindowRef window = GetControlOwner(control);
     OSStatus result = noErr;
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const GWorldSaver keepPort;
     switch (GetEventKind(inEvent)) {
     case kEventControlHitTest: {
         Point mouse{0, 0};
@@ -113,7 +111,6 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
         GetWindowPortBounds(window, &portRect);
         ClipRect(&portRect);
     }
-    SetGWorld(savedPort, savedDevice);
     return result;
 }
 

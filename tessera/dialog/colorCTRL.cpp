@@ -62,9 +62,7 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
     case kEventControlHitTest:
         return AnswerWholeControlHitTest(inEvent, control);
     case kEventControlDraw: {
-        CGrafPtr savedPort = nullptr;
-        GDHandle savedDevice = nullptr;
-        GetGWorld(&savedPort, &savedDevice);
+        const GWorldSaver keepPort;
         SetPortWindowPort(GetControlOwner(control));
         Rect bounds;
         GetControlBounds(control, &bounds);
@@ -74,7 +72,6 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
         } else {
             ColorBoxDraw(bounds, Unpack(GetControl32BitValue(control)));
         }
-        SetGWorld(savedPort, savedDevice);
         return noErr;
     }
     case kEventControlHit: {

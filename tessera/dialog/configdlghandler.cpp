@@ -10,6 +10,7 @@
 #include "clipCTRL.h"
 #include "colorCTRL.h"
 #include "commonprocs.h"
+#include "controlIDs.h"
 #include "dlgUtils.h"
 #include "gworldprocs.h"
 #include "pictCTRL.h"
@@ -24,10 +25,6 @@ namespace {
 WindowRef lgTheWindow = nullptr;
 SInt16 lgItemHit = -1;
 pluginDataRec lgBackup{};
-
-constexpr OSType kColr = FOUR_CHAR_CODE("Colr");
-constexpr OSType kCLgd = FOUR_CHAR_CODE("CLgd");
-constexpr OSType kLgnd = FOUR_CHAR_CODE("Lgnd");
 
 void StepFrame(int direction) {
     ControlRef clip = gConfigWorkSpace.clipSlider;
@@ -82,23 +79,130 @@ void ChoosePicture(pluginDataRec* config) {
     config->theRendered = nullptr;
     config->theOriginalImage = GetCGImageFromFSSUsingCG(file);
     SetPictureControlImage(
-        SimpleGetControlByID(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("Pict"), 1),
+        SimpleGetControlByID(gConfigWorkSpace.theWindow, cSigPicture, 1),
         config->theOriginalImage);
     CalcAndKeepImageProps();
     ReRenderAndBlit();
 }
 
+// ---- the dialog's commands ----------------------------------------------------------------
+
+SInt32 ControlValue(OSType signature) {
+    return SimpleGetControlValueByID(gConfigWorkSpace.theWindow, signature, 1);
+}
+
+void LeaveWith(SInt16 itemHit, WindowRef window) {
+    lgItemHit = itemHit;
+    QuitAppModalLoopForWindow(window);
+}
+
+void DoOK(UInt32, pluginDataRec*, WindowRef window) {
+    LeaveWith(1, window);
+}
+
+void DoCancel(UInt32, pluginDataRec*, WindowRef window) {
+    LeaveWith(2, window);
+}
+
+void DoAbout(UInt32, pluginDataRec*, WindowRef) {
+    ShowAbout();
+}
+
+void DoColor(UInt32 command, pluginDataRec* config, WindowRef) {
+    const SInt16 n = SInt16(command - cCmdColor1 + 1); // "Col1" to "Col6"
+    config->colors[n - 1] =
+        LongInt2RGBColor(SimpleGetControlValueByID(gConfigWorkSpace.theWindow, cSigColor, n));
+    ReRenderAndBlit();
+}
+
+void DoAdvance(UInt32, pluginDataRec*, WindowRef) {
+    StepFrame(+1);
+}
+
+void DoReverse(UInt32, pluginDataRec*, WindowRef) {
+    StepFrame(-1);
+}
+
+void DoReset(UInt32, pluginDataRec* config, WindowRef) {
+    const SInt16 media = config->mediaType;
+    ResetConfig(config, false);
+    config->mediaType = media;
+    Config2Dlg(config);
+    ReRenderAndBlit();
+}
+
+// Another format rebuilds the window: the modal run ends with 0 and DoConfig opens it anew.
+void DoMedia(UInt32, pluginDataRec* config, WindowRef window) {
+    const SInt16 old = config->mediaType;
+    config->mediaType = SInt16(ControlValue(cSigMedia));
+    if (config->mediaType != old) {
+        LeaveWith(0, window);
+    }
+}
+
+void DoSelectAll(UInt32, pluginDataRec*, WindowRef) {
+    relRect whole;
+    InitRelRect(whole);
+    PutCurrentRel(whole);
+    ReRenderAndBlit();
+}
+
+void DoHelp(UInt32, pluginDataRec*, WindowRef) {
+    OpenManual();
+}
+
+void DoRegion(UInt32, pluginDataRec*, WindowRef) {
+    gConfigWorkSpace.activeRel = SInt16(ControlValue(cSigRegion));
+    CalcAndKeepImageProps();
+    ReRenderAndBlit();
+}
+
+void DoKeepProps(UInt32, pluginDataRec* config, WindowRef) {
+    config->keepProps = ControlValue(cSigKeepProps) == 1;
+    CalcAndKeepImageProps();
+    ReRenderAndBlit();
+}
+
+void DoPicture(UInt32, pluginDataRec* config, WindowRef) {
+    ChoosePicture(config);
+}
+
+void DoBlend(UInt32, pluginDataRec* config, WindowRef) {
+    config->blendMode = SInt16(ControlValue(cSigBlend));
+    ReRenderAndBlit();
+}
+
+// The dialog's commands; any other goes on to the platform's handling.
+struct DialogCommand {
+    UInt32 command;
+    void (*handler)(UInt32 command, pluginDataRec* config, WindowRef window);
+};
+constexpr DialogCommand kDialogCommands[] = {
+    {cCmdOK, DoOK},
+    {cCmdCancel, DoCancel},
+    {cCmdAbout, DoAbout},
+    {cCmdColor1, DoColor},
+    {cCmdColor1 + 1, DoColor},
+    {cCmdColor1 + 2, DoColor},
+    {cCmdColor1 + 3, DoColor},
+    {cCmdColor1 + 4, DoColor},
+    {cCmdColor1 + 5, DoColor},
+    {cCmdAdvance, DoAdvance},
+    {cCmdReverse, DoReverse},
+    {cCmdReset, DoReset},
+    {cCmdMedia, DoMedia},
+    {cCmdSelectAll, DoSelectAll},
+    {cCmdHelp, DoHelp},
+    {cCmdRegion, DoRegion},
+    {cCmdKeepProps, DoKeepProps},
+    {cCmdPicture, DoPicture},
+    {cCmdBlend, DoBlend},
+};
+
 } // namespace
 
 const char* DialogWindowName(SInt16 mediaType) {
-    switch (mediaType) {
-    case 2:
-        return "configPAL";
-    case 3:
-        return "configHD";
-    default:
-        return "configNTSC";
-    }
+    return GetFrameFormat(mediaType).windowName;
 }
 
 SInt16 DialogItemHit() {
@@ -141,6 +245,8 @@ void DoConfig(pluginDataRec* theConfig) {
     CGImageRetain(lgBackup.theOriginalImage);
     CGImageRetain(lgBackup.theRendered);
 
+    // Each window of the loop becomes the current port, and dies with it.
+    const GWorldSaver keepPort;
     static const EventTypeSpec commands[] = {{kEventClassCommand, kEventCommandProcess}};
     do {
         lgItemHit = -1;
@@ -184,15 +290,15 @@ void SetupDialog(WindowRef theWindow, pluginDataRec* theConfig) {
     Assert(theWindow, "Nil Window in SetupDialog");
     Assert(theConfig, "Nil theConfig in SetupDialog");
     gConfigWorkSpace.theWindow = theWindow;
-    gConfigWorkSpace.theFrameCtrl = SimpleGetControlByID(theWindow, FOUR_CHAR_CODE("Clip"), 1);
+    gConfigWorkSpace.theFrameCtrl = SimpleGetControlByID(theWindow, cSigPreview, 1);
     Assert(gConfigWorkSpace.theFrameCtrl, "Cannot acces Clip 1 CTRL");
     SetupColors(theWindow, theConfig);
     SetupSliders(theWindow);
-    SimpleHideControl(theWindow, FOUR_CHAR_CODE("Rect"), 1);
-    SimpleHideControl(theWindow, FOUR_CHAR_CODE("Rect"), 2);
-    SimpleSetControlValueByID(theWindow, FOUR_CHAR_CODE("Medi"), 1, theConfig->mediaType);
+    SimpleHideControl(theWindow, cSigRegion, 1);
+    SimpleHideControl(theWindow, cSigRegion, 2);
+    SimpleSetControlValueByID(theWindow, cSigMedia, 1, theConfig->mediaType);
     // A window rebuilt for another format shows the picture the record still uses.
-    SetPictureControlImage(SimpleGetControlByID(theWindow, FOUR_CHAR_CODE("Pict"), 1),
+    SetPictureControlImage(SimpleGetControlByID(theWindow, cSigPicture, 1),
                            theConfig->theOriginalImage);
     Config2Dlg(gConfigWorkSpace.theConfig);
     CalcAndKeepImageProps();
@@ -201,13 +307,13 @@ void SetupDialog(WindowRef theWindow, pluginDataRec* theConfig) {
 
 void SetupColors(WindowRef theWindow, pluginDataRec* theConfig) {
     for (SInt16 n = 1; n <= cNumColors; ++n) {
-        ControlRef box = SimpleGetControlByID(theWindow, kColr, n);
+        ControlRef box = SimpleGetControlByID(theWindow, cSigColor, n);
         Assert(box, "Cannot allocate color" + std::to_string(n) + " in SetupDialog");
         SetControl32BitMinimum(box, 0);
         SetControl32BitMaximum(box, 16777215);
         SetControl32BitValue(box, RGBColor2LongInt(theConfig->colors[n - 1]));
         HideControl(box);
-        SimpleHideControl(theWindow, kCLgd, n);
+        SimpleHideControl(theWindow, cSigColorLegend, n);
         gConfigWorkSpace.colors[n - 1] = box;
     }
 }
@@ -228,10 +334,10 @@ void Config2Dlg(pluginDataRec* theConfig) {
         Str255 text;
         Num2Text(theConfig->sliders[n - 1], text);
         AppendStr255(text, "%");
-        SimpleSetControlText(w, kLgnd, n, text);
+        SimpleSetControlText(w, cSigLegend, n, text);
     }
-    SimpleSetControlValueByID(w, FOUR_CHAR_CODE("Blnd"), 1, theConfig->blendMode);
-    SimpleSetControlValueByID(w, FOUR_CHAR_CODE("Prop"), 1, theConfig->keepProps ? 1 : 0);
+    SimpleSetControlValueByID(w, cSigBlend, 1, theConfig->blendMode);
+    SimpleSetControlValueByID(w, cSigKeepProps, 1, theConfig->keepProps ? 1 : 0);
     ReRenderAndBlit();
 }
 
@@ -239,71 +345,14 @@ OSStatus TheDialogHandler(EventHandlerCallRef, EventRef theEvent, void* userData
     HICommand command{};
     GetEventParameter(theEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,
                       nullptr, &command);
-    Str255 codeText;
-    CommandID2Str(command.commandID, codeText);
-    const std::string_view code = Str255View(codeText);
     lgItemHit = -1;
-    OSStatus result = noErr;
-    WindowRef window = static_cast<WindowRef>(userData);
     pluginDataRec* config = gConfigWorkSpace.theConfig;
     Assert(config, "Nil theConfig in TheDialogHandler");
-
-    if (code == "ok  ") {
-        lgItemHit = 1;
-        QuitAppModalLoopForWindow(window);
-    } else if (code == "not!") {
-        lgItemHit = 2;
-        QuitAppModalLoopForWindow(window);
-    } else if (code == "Info") {
-        ShowAbout();
-    } else if (code.size() == 4 && code.substr(0, 3) == "Col" && code[3] >= '1' && code[3] <= '6') {
-        const SInt16 n = SInt16(code[3] - '0');
-        config->colors[n - 1] =
-            LongInt2RGBColor(SimpleGetControlValueByID(gConfigWorkSpace.theWindow, kColr, n));
-        ReRenderAndBlit();
-    } else if (code == "Adva") {
-        StepFrame(+1);
-    } else if (code == "Revi") {
-        StepFrame(-1);
-    } else if (code == "Rset") {
-        const SInt16 media = config->mediaType;
-        ResetConfig(config, false);
-        config->mediaType = media;
-        Config2Dlg(config);
-        ReRenderAndBlit();
-    } else if (code == "Medi") {
-        const SInt16 old = config->mediaType;
-        config->mediaType = SInt16(
-            SimpleGetControlValueByID(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("Medi"), 1));
-        if (config->mediaType != old) {
-            lgItemHit = 0;
-            QuitAppModalLoopForWindow(window);
+    for (const DialogCommand& entry : kDialogCommands) {
+        if (entry.command == command.commandID) {
+            entry.handler(command.commandID, config, static_cast<WindowRef>(userData));
+            return noErr;
         }
-    } else if (code == "Sall") {
-        relRect whole;
-        InitRelRect(whole);
-        PutCurrentRel(whole);
-        ReRenderAndBlit();
-    } else if (code == "Help") {
-        OpenManual();
-    } else if (code == "Rect") {
-        gConfigWorkSpace.activeRel = SInt16(
-            SimpleGetControlValueByID(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("Rect"), 1));
-        CalcAndKeepImageProps();
-        ReRenderAndBlit();
-    } else if (code == "Prop") {
-        config->keepProps =
-            SimpleGetControlValueByID(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("Prop"), 1) == 1;
-        CalcAndKeepImageProps();
-        ReRenderAndBlit();
-    } else if (code == "Pict") {
-        ChoosePicture(config);
-    } else if (code == "Blnd") {
-        config->blendMode = SInt16(
-            SimpleGetControlValueByID(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("Blnd"), 1));
-        ReRenderAndBlit();
-    } else {
-        result = eventNotHandledErr;
     }
-    return result;
+    return eventNotHandledErr;
 }

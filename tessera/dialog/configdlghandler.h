@@ -1,5 +1,7 @@
-// configdlghandler.h - the configuration dialog: the engine's entry from the host's button,
-// the modal window and its command table.
+// configdlghandler.h - the configuration dialog: its entry ConfigurePlugIn (which the
+// bundle's executable hands to the host glue's custom button), the modal window and its
+// command table. The dialog includes no host code: the frame fetch it steps the clip with
+// is the workspace's getFrameIntoGW, set by whoever opens it.
 //
 // Owns: the dialog's state for one DoConfig call (the window, how its last modal run
 // ended, the backup of the record taken when the dialog opened) and the preview buffer

@@ -45,9 +45,7 @@ OSStatus PictureControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
         if (port == nullptr) {
             return noErr;
         }
-        CGrafPtr savedPort = nullptr;
-        GDHandle savedDevice = nullptr;
-        GetGWorld(&savedPort, &savedDevice);
+        const GWorldSaver keepPort;
         SetPortWindowPort(window);
         Rect bounds;
         GetControlBounds(control, &bounds);
@@ -68,7 +66,6 @@ OSStatus PictureControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
                 InvertRect(&bounds);
             }
         }
-        SetGWorld(savedPort, savedDevice);
         return noErr;
     }
     case kEventControlHit:

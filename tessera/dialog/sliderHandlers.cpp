@@ -5,21 +5,17 @@
 #include "callpixelfx.h"
 #include "carbonmacros.h"
 #include "commonprocs.h"
-#include "iMovieGlue.h"
+#include "controlIDs.h"
 
 #include <string>
 
 namespace {
 
-constexpr OSType kSldr = FOUR_CHAR_CODE("Sldr");
-constexpr OSType kLgnd = FOUR_CHAR_CODE("Lgnd");
-constexpr OSType kLabl = FOUR_CHAR_CODE("Labl");
-
 void ShowLegend(SInt16 n, SInt32 value) {
     Str255 text;
     Num2Text(value, text);
     AppendStr255(text, "%");
-    SimpleSetControlText(gConfigWorkSpace.theWindow, kLgnd, n, text);
+    SimpleSetControlText(gConfigWorkSpace.theWindow, cSigLegend, n, text);
 }
 
 void SliderAction(SInt16 n, ControlRef theControl) {
@@ -39,7 +35,7 @@ void ShowFrameNumber(SInt32 frameIndex) {
     Num2Text(gConfigWorkSpace.maxFrameIndex, max);
     AppendStr255(text, "/");
     AppendStr255(text, Str255View(max));
-    SimpleSetControlText(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("ClpM"), 1, text);
+    SimpleSetControlText(gConfigWorkSpace.theWindow, cSigClipLegend, 1, text);
 }
 
 void ReRenderAndBlit() {
@@ -50,8 +46,10 @@ void ReRenderAndBlit() {
 }
 
 void AccessRenderAndBlit(SInt32 frameIndex) {
-    (void)GetFrameIntoGW(gConfigWorkSpace.sourceClip, gConfigWorkSpace.iMovieParams,
-                         gConfigWorkSpace.minFrameIndex + frameIndex, 1);
+    if (FrameFetchProc fetch = gConfigWorkSpace.getFrameIntoGW) {
+        (void)fetch(gConfigWorkSpace.sourceClip, gConfigWorkSpace.iMovieParams,
+                    gConfigWorkSpace.minFrameIndex + frameIndex, 1);
+    }
     ReRenderAndBlit();
 }
 
@@ -89,7 +87,7 @@ void SetupSliders(WindowRef theWindow) {
     pluginDataRec* config = gConfigWorkSpace.theConfig;
     Assert(config, "Nil theConfig in SetupSliders");
     for (SInt16 n = 1; n <= cNumSliders; ++n) {
-        ControlRef slider = SimpleGetControlByID(theWindow, kSldr, n);
+        ControlRef slider = SimpleGetControlByID(theWindow, cSigSlider, n);
         Assert(slider, "Cannot access slider " + std::to_string(n));
         gConfigWorkSpace.sliders[n - 1] = slider;
         if (offered[n - 1] != 0) {
@@ -97,12 +95,12 @@ void SetupSliders(WindowRef theWindow) {
             SetControl32BitValue(slider, config->sliders[n - 1]);
             ShowLegend(n, config->sliders[n - 1]);
         } else {
-            SimpleHideControl(theWindow, kSldr, n);
-            SimpleHideControl(theWindow, kLgnd, n);
-            SimpleHideControl(theWindow, kLabl, n);
+            SimpleHideControl(theWindow, cSigSlider, n);
+            SimpleHideControl(theWindow, cSigLegend, n);
+            SimpleHideControl(theWindow, cSigLabel, n);
         }
     }
-    ControlRef clip = SimpleGetControlByID(theWindow, FOUR_CHAR_CODE("ClpS"), 1);
+    ControlRef clip = SimpleGetControlByID(theWindow, cSigClipSlider, 1);
     Assert(clip, "Cannot access clip slider");
     gConfigWorkSpace.clipSlider = clip;
     SetControlAction(clip, ClipSliderAction);

@@ -4,7 +4,8 @@
 // workspace, their live action routines, and the two re-render routines the whole dialog
 // uses. Promises: while a slider is dragged every change is written into the record, its
 // legend shows the value followed by "%", and the preview shows the new render before the
-// action returns; a frame the host cannot deliver leaves the last frame in the preview.
+// action returns; a frame the host cannot deliver (or a workspace without a frame fetch)
+// leaves the last frame in the preview.
 #pragma once
 
 #include "HIToolbox.h"

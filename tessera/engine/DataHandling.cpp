@@ -3,7 +3,6 @@
 
 #include "Globals.h"
 #include "commonprocs.h"
-#include "prefsloader.h"
 #include "relrects.h"
 
 void ResetConfig(pluginDataRec* theConfig, Boolean fullInit) {
@@ -35,15 +34,17 @@ void ResetConfig(pluginDataRec* theConfig, Boolean fullInit) {
     theConfig->clipActive = false;
 }
 
-void InitPluginData(pluginDataRec* theConfig) {
-    Assert(theConfig, "Nil theConfig on InitPluginData");
-    ResetConfig(theConfig, true);
-    (void)ReadConfig(theConfig); // without a saved configuration the defaults stay
-    (void)SaveConfig(theConfig);
-}
-
 SInt16 GetMediaFormat(const pluginDataRec* theData) {
     return theData == nullptr ? SInt16(1) : theData->mediaType;
+}
+
+const frameFormatRec& GetFrameFormat(SInt16 mediaType) {
+    for (const frameFormatRec& format : cFrameFormats) {
+        if (format.mediaType == mediaType) {
+            return format;
+        }
+    }
+    return cFrameFormats[0];
 }
 
 relRect GetCurrentRel() {

@@ -1,17 +1,18 @@
 // DataHandling.h - the configuration's defaults and the region being edited.
 //
-// Owns: writing the defaults into a configuration record, the start-up initialisation of
-// a record (defaults, then the last saved configuration, then a save), the frame format
-// of a record, and access to the region that the dialog edits. Promises: with one region
-// in this effect the current region is always `startRel`.
+// Owns: writing the defaults into a configuration record, the frame format of a record
+// (looked up in cFrameFormats, the one table the glue and the dialog use), and access to
+// the region that the dialog edits. Promises: with one region in this effect the current
+// region is always `startRel`.
 #pragma once
 
 #include "MacTypes.h"
 #include "PluginDefines.h"
 
 void ResetConfig(pluginDataRec* theConfig, Boolean fullInit);
-void InitPluginData(pluginDataRec* theConfig);
 SInt16 GetMediaFormat(const pluginDataRec* theData);
+// The entry of cFrameFormats for mediaType; the first (NTSC) for a value it does not name.
+const frameFormatRec& GetFrameFormat(SInt16 mediaType);
 
 // Through the workspace's theConfig (gConfigWorkSpace).
 relRect GetCurrentRel();

@@ -1,11 +1,9 @@
 // PlugInCore.cpp - configuration lifecycle and the per-frame entry (see PlugInCore.h).
 #include "PlugInCore.h"
 
-#include "DataHandling.h"
 #include "MacMemory.h"
 #include "callpixelfx.h"
 #include "commonprocs.h"
-#include "prefsloader.h"
 
 #include <cstring>
 
@@ -16,12 +14,6 @@ void InitEngine() {
 
 void pGetConfigSize(UInt32& theSize) {
     theSize = sizeof(pluginDataRec);
-}
-
-void InitMyPlugIn(pluginDataRec* theData) {
-    Assert(theData, "Unable to allocate new data structure");
-    EnsurePrefsFile();
-    InitPluginData(theData);
 }
 
 void pCopyConfig(const pluginDataRec* source, pluginDataRec* dest) {
@@ -58,9 +50,6 @@ void DoEffect(pluginDataRec* myConfig, _PluginParams* params, GWorldPtr theSourc
     (void)opacity;
     Assert(myConfig,
            "uninited theData in Plugin Effect master proc. need to call init before calling me");
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
+    const GWorldSaver keepPort;
     DoPixelEffect(theSource, theTarget, myConfig, currentFrameIndex, totalFrames);
-    SetGWorld(savedPort, savedDevice);
 }

@@ -1,9 +1,9 @@
 // PlugInCore.h - the engine's entries for the host glue: the configuration record's
 // lifecycle and the per-frame effect.
 //
-// Owns: the size of the configuration record, the start-up of the master record, the
-// per-clip copies and their release, the engine's start hook and the per-frame entry
-// DoEffect. Promises: a per-clip copy is byte-identical to its source except that it
+// Owns: the size of the configuration record, the per-clip copies and their release, the
+// engine's start hook and the per-frame entry DoEffect (the master record's start-up, which
+// reads the preferences file, is InitMyPlugIn in prefsloader.h). Promises: a per-clip copy is byte-identical to its source except that it
 // never refers to the user's picture and owns its own deep copy of `theRendered`;
 // releasing a copy leaves the source's images valid. A nil record where one is required
 // ends the process through Assert; blocks of different sizes through Terminate.
@@ -17,7 +17,6 @@ struct _PluginParams;
 
 void InitEngine();
 void pGetConfigSize(UInt32& theSize);
-void InitMyPlugIn(pluginDataRec* theData);
 void pCopyConfig(const pluginDataRec* source, pluginDataRec* dest);
 void pUncopyConfig(pluginDataRec* theData);
 

@@ -5,8 +5,9 @@
 // per-column sums (16-bit lanes, emptied into 32 bits every 256 rows so they cannot
 // overflow), sixteen rows and a few cache lines of each row at a time with the sums in
 // registers, 16, 32 or 64 bytes per instruction, the widest the processor runs, chosen at run
-// time; each block's sums are then the sums of its columns, divided by its pixel count
-// through a reciprocal that gives exactly the quotient of a division. The run's blocks make
+// time (rowsums.h: one file per instruction set); each block's sums are then the sums of its
+// columns, divided by its pixel count through a reciprocal that gives exactly the quotient of
+// a division. The run's blocks make
 // one row of output, which is copied into each of the band's rows, past the caches when the
 // region is far larger than they are. Integer sums are exact whatever their order, so the
 // averages, the alpha of the last pixel read (the block's bottom-right pixel that takes part)
@@ -20,6 +21,7 @@
 #include "commonprocs.h"
 #include "gworldprocs.h"
 #include "rectprocs.h"
+#include "rowsums.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,177 +47,6 @@ struct BandScratch {
 BandScratch& Scratch() {
     static thread_local BandScratch scratch;
     return scratch;
-}
-
-// sums[i] := the sum over `rows` rows (at most 256) of byte i of each row, for n bytes from
-// `first` on, rows `rowBytes` apart; with `add`, that sum is added to what sums[i] holds. Each
-// byte of a row (a, r, g, b of every pixel) goes into its own 16-bit lane. The vector versions
-// go down a column of 64 to 256 bytes through the rows with the sums in registers, so the sums
-// are loaded and stored once per call.
-void SumRowsPortable(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n,
-                     bool add) {
-    for (size_t i = 0; i < n; ++i) {
-        UInt32 sum = add ? sums[i] : 0;
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            sum += *p;
-        }
-        sums[i] = UInt16(sum);
-    }
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-#define TESSERA_X86 1
-__attribute__((target("sse2"))) inline __m128i StartSSE2(const UInt16* sums, bool add) {
-    return add ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums)) : _mm_setzero_si128();
-}
-
-__attribute__((target("sse2"))) void SumRowsSSE2(UInt16* sums, const UInt8* first, SInt32 rowBytes,
-                                                 SInt32 rows, size_t n, bool add) {
-    const __m128i zero = _mm_setzero_si128();
-    size_t i = 0;
-    for (; i + 64 <= n; i += 64) { // one cache line of each row at a time
-        __m128i acc[8];
-        for (int k = 0; k < 8; ++k) {
-            acc[k] = StartSSE2(sums + i + 8 * k, add);
-        }
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            for (int k = 0; k < 4; ++k) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-                acc[2 * k] = _mm_add_epi16(acc[2 * k], _mm_unpacklo_epi8(v, zero));
-                acc[2 * k + 1] = _mm_add_epi16(acc[2 * k + 1], _mm_unpackhi_epi8(v, zero));
-            }
-        }
-        for (int k = 0; k < 8; ++k) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8 * k), acc[k]);
-        }
-    }
-    for (; i + 16 <= n; i += 16) {
-        __m128i lo = StartSSE2(sums + i, add), hi = StartSSE2(sums + i + 8, add);
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
-            hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i), lo);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + i + 8), hi);
-    }
-    SumRowsPortable(sums + i, first + i, rowBytes, rows, n - i, add);
-}
-
-__attribute__((target("avx2"))) inline __m256i StartAVX2(const UInt16* sums, bool add) {
-    return add ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums))
-               : _mm256_setzero_si256();
-}
-
-__attribute__((target("avx2"))) void SumRowsAVX2(UInt16* sums, const UInt8* first, SInt32 rowBytes,
-                                                 SInt32 rows, size_t n, bool add) {
-    size_t i = 0;
-    // Two cache lines of each row at a time (eight accumulators of the sixteen registers).
-    for (; i + 128 <= n; i += 128) {
-        __m256i acc[8];
-        for (int k = 0; k < 8; ++k) {
-            acc[k] = StartAVX2(sums + i + 16 * k, add);
-        }
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            for (int k = 0; k < 8; ++k) {
-                acc[k] =
-                    _mm256_add_epi16(acc[k], _mm256_cvtepu8_epi16(_mm_loadu_si128(
-                                                 reinterpret_cast<const __m128i*>(p + 16 * k))));
-            }
-        }
-        for (int k = 0; k < 8; ++k) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i + 16 * k), acc[k]);
-        }
-    }
-    for (; i + 32 <= n; i += 32) {
-        __m256i lo = StartAVX2(sums + i, add), hi = StartAVX2(sums + i + 16, add);
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            lo = _mm256_add_epi16(
-                lo, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
-            hi = _mm256_add_epi16(hi, _mm256_cvtepu8_epi16(_mm_loadu_si128(
-                                          reinterpret_cast<const __m128i*>(p + 16))));
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i), lo);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + i + 16), hi);
-    }
-    // Leave the wide registers clean before narrower (legacy-encoded) code runs: the compiler
-    // does not do so before a tail call, and dirty upper halves slow every SSE instruction
-    // that follows, here and in the caller.
-    _mm256_zeroupper();
-    SumRowsSSE2(sums + i, first + i, rowBytes, rows, n - i, add);
-}
-
-__attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i StartAVX512(const UInt16* sums,
-                                                                            bool add) {
-    return add ? _mm512_loadu_si512(sums) : _mm512_setzero_si512();
-}
-
-__attribute__((target("avx2,avx512f,avx512bw"))) void
-SumRowsAVX512(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n, bool add) {
-    size_t i = 0;
-    // Four cache lines of each row at a time: each row is visited in runs of 256 bytes.
-    for (; i + 256 <= n; i += 256) {
-        __m512i acc[8];
-        for (int k = 0; k < 8; ++k) {
-            acc[k] = StartAVX512(sums + i + 32 * k, add);
-        }
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            for (int k = 0; k < 8; ++k) {
-                acc[k] =
-                    _mm512_add_epi16(acc[k], _mm512_cvtepu8_epi16(_mm256_loadu_si256(
-                                                 reinterpret_cast<const __m256i*>(p + 32 * k))));
-            }
-        }
-        for (int k = 0; k < 8; ++k) {
-            _mm512_storeu_si512(sums + i + 32 * k, acc[k]);
-        }
-    }
-    for (; i + 64 <= n; i += 64) {
-        __m512i lo = StartAVX512(sums + i, add), hi = StartAVX512(sums + i + 32, add);
-        const UInt8* p = first + i;
-        for (SInt32 r = 0; r < rows; ++r, p += rowBytes) {
-            lo = _mm512_add_epi16(
-                lo, _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
-            hi = _mm512_add_epi16(hi, _mm512_cvtepu8_epi16(_mm256_loadu_si256(
-                                          reinterpret_cast<const __m256i*>(p + 32))));
-        }
-        _mm512_storeu_si512(sums + i, lo);
-        _mm512_storeu_si512(sums + i + 32, hi);
-    }
-    _mm256_zeroupper(); // as in SumRowsAVX2
-    SumRowsAVX2(sums + i, first + i, rowBytes, rows, n - i, add);
-}
-#endif
-
-using SumRowsFn = void (*)(UInt16*, const UInt8*, SInt32, SInt32, size_t, bool);
-
-// The widest column sum this processor runs, chosen once. TESSERA_VECTOR=portable, sse2 or
-// avx2 in the environment caps the choice, so that every level can be tested on one machine.
-SumRowsFn ChooseSumRows() {
-    const char* cap = std::getenv("TESSERA_VECTOR");
-    const std::string_view limit = cap ? cap : "";
-    if (limit == "portable") {
-        return SumRowsPortable;
-    }
-#if defined(TESSERA_X86)
-    __builtin_cpu_init();
-    if (limit != "sse2" && limit != "avx2" && __builtin_cpu_supports("avx512bw")) {
-        return SumRowsAVX512;
-    }
-    if (limit != "sse2" && __builtin_cpu_supports("avx2")) {
-        return SumRowsAVX2;
-    }
-    if (__builtin_cpu_supports("sse2")) {
-        return SumRowsSSE2;
-    }
-#endif
-    return SumRowsPortable;
 }
 
 // Rows are summed at most this many at a time. Going down a column touches a page or two of
@@ -362,12 +193,28 @@ inline UInt32 SmallBlockWord(const UInt16* c, SInt32 n, UInt32 last, __m128 inve
 // written stay close together in the caches however wide the frame.
 constexpr SInt32 kRunPixels = 2048;
 
-// A band of at most 256 rows: source rows [y0, y1), columns [x0, x1) of which the blocks start
-// at firstCol, firstCol + blockWid, ... (firstCol <= x0). A run's pixels are all read before
-// any of them is written, and runs do not overlap, so the band may be worked on in place.
-void PaintShortBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase,
-                    SInt32 dstRowBytes, SInt32 firstCol, SInt32 blockWid, SInt32 x0, SInt32 x1,
-                    SInt32 y0, SInt32 y1, bool stream) {
+// One band of blocks (one block row): source rows [y0, y1), columns [x0, x1), of which the
+// blocks start at firstCol, firstCol + blockWid, ... (firstCol <= x0); the same rows and
+// columns of the destination are painted.
+struct Band {
+    Ptr srcBase;
+    SInt32 srcRowBytes;
+    Ptr dstBase;
+    SInt32 dstRowBytes;
+    SInt32 firstCol;
+    SInt32 blockWid;
+    SInt32 x0, x1, y0, y1;
+    bool stream; // rows go out past the caches (see StreamWrites)
+};
+
+// A band of at most 256 rows. A run's pixels are all read before any of them is written, and
+// runs do not overlap, so the band may be worked on in place.
+void PaintShortBand(SumRowsFn sumRows, BandScratch& s, const Band band) {
+    const Ptr srcBase = band.srcBase, dstBase = band.dstBase;
+    const SInt32 srcRowBytes = band.srcRowBytes, dstRowBytes = band.dstRowBytes;
+    const SInt32 firstCol = band.firstCol, blockWid = band.blockWid;
+    const SInt32 x0 = band.x0, x1 = band.x1, y0 = band.y0, y1 = band.y1;
+    const bool stream = band.stream;
     const SInt32 rows = y1 - y0;
     const UInt64 height = UInt64(rows);
     const Divisor wholeCount(UInt64(blockWid) * height); // of every block not cut short
@@ -421,9 +268,12 @@ void PaintShortBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRo
 
 // A band taller than 256 rows: the 16-bit sums are emptied into 32-bit lanes every 256 rows,
 // over the whole band's width, which is read whole before any row is written.
-void PaintTallBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase,
-                   SInt32 dstRowBytes, SInt32 firstCol, SInt32 blockWid, SInt32 x0, SInt32 x1,
-                   SInt32 y0, SInt32 y1, bool stream) {
+void PaintTallBand(SumRowsFn sumRows, BandScratch& s, const Band band) {
+    const Ptr srcBase = band.srcBase, dstBase = band.dstBase;
+    const SInt32 srcRowBytes = band.srcRowBytes, dstRowBytes = band.dstRowBytes;
+    const SInt32 firstCol = band.firstCol, blockWid = band.blockWid;
+    const SInt32 x0 = band.x0, x1 = band.x1, y0 = band.y0, y1 = band.y1;
+    const bool stream = band.stream;
     const size_t width = size_t(x1 - x0), lanes = 4 * width;
     std::fill_n(s.columns.begin(), lanes, 0u);
     for (SInt32 y = y0; y < y1;) {
@@ -460,24 +310,20 @@ void PaintTallBand(SumRowsFn sumRows, BandScratch& s, Ptr srcBase, SInt32 srcRow
     }
 }
 
-// One band of blocks (one block row): source rows [y0, y1), columns [x0, x1).
-void PaintBand(Ptr srcBase, SInt32 srcRowBytes, Ptr dstBase, SInt32 dstRowBytes, SInt32 firstCol,
-               SInt32 blockWid, SInt32 x0, SInt32 x1, SInt32 y0, SInt32 y1, bool stream) {
+void PaintBand(const Band& band) {
     static const SumRowsFn sumRows = ChooseSumRows();
     BandScratch& s = Scratch();
-    const size_t width = size_t(x1 - x0), lanes = 4 * width;
+    const size_t width = size_t(band.x1 - band.x0), lanes = 4 * width;
     if (s.columns.size() < lanes) {
         s.partial.resize(lanes);
         s.columns.resize(lanes);
         s.painted.resize(width);
     }
     // 16-bit lanes hold at most 257 rows of 255.
-    if (y1 - y0 <= 256) {
-        PaintShortBand(sumRows, s, srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid,
-                       x0, x1, y0, y1, stream);
+    if (band.y1 - band.y0 <= 256) {
+        PaintShortBand(sumRows, s, band);
     } else {
-        PaintTallBand(sumRows, s, srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid,
-                      x0, x1, y0, y1, stream);
+        PaintTallBand(sumRows, s, band);
     }
 }
 
@@ -514,8 +360,8 @@ void TesseraGWorld(GWorldPtr source, GWorldPtr dest, Rect activeRect, SInt16 wid
                 const SInt32 y0 = std::max<SInt32>(row, srcFrame.top);
                 const SInt32 y1 = std::min<SInt32>(row + blockHig, limitBottom);
                 if (y0 < y1) {
-                    PaintBand(srcBase, srcRowBytes, dstBase, dstRowBytes, activeRect.left, blockWid,
-                              x0, x1, y0, y1, stream);
+                    PaintBand(Band{srcBase, srcRowBytes, dstBase, dstRowBytes, activeRect.left,
+                                   blockWid, x0, x1, y0, y1, stream});
                 }
             }
 #if defined(__SSE2__)
@@ -548,10 +394,7 @@ void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean c
     (void)maxFrame;
     Assert(theConfig, "Nil theConfig on ThePixelEffect");
 
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(dest, nullptr);
+    const GWorldSaver keepPort(dest);
 
     const Rect myFrame = GetPortRect(dest);
     Rect targetRect = activeRect;
@@ -571,6 +414,4 @@ void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean c
     if (theConfig->sliders[2] > 0) {
         OpacityStep(source, dest, theConfig->sliders[2]);
     }
-
-    SetGWorld(savedPort, savedDevice);
 }

@@ -6,22 +6,22 @@
 // code; nothing is dereferenced that the host did not provide.
 #include "iMovieGlue.h"
 
+#include "DataHandling.h"
 #include "Globals.h"
 #include "PlugInCore.h"
 #include "TextUtils.h"
 #include "callpixelfx.h"
 #include "commonprocs.h"
 #include "gworldprocs.h"
-#if TESSERA_WITH_DIALOG
-#include "DataHandling.h"
-#include "configdlghandler.h"
-#endif
+#include "prefsloader.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
+
+ConfigureDialogProc lgConfigureDialog = nullptr;
 
 // The callbacks this plug-in calls; a host that leaves one of them out cannot be served.
 bool ProcsUsable(const HYProcs* procs) {
@@ -209,10 +209,7 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
     }
     HYProcs* procs = params->procs;
 
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(params->frame, nullptr);
+    const GWorldSaver keepPort(params->frame);
 
     const Rect& frameRect = params->frameRect;
     const SInt16 width = static_cast<SInt16>(frameRect.right - frameRect.left);
@@ -288,7 +285,6 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
         result = released;
     }
     DisposeGWorld(gWorldOriginal);
-    SetGWorld(savedPort, savedDevice);
     if (result == kPluginOK && fadeCopyFailed) {
         result = kPluginFailed;
     }
@@ -389,15 +385,11 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
 
 void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, _PluginParams* params) {
     auto* data = static_cast<EffectData*>(params->clientData);
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(targetFrame, nullptr);
+    const GWorldSaver keepPort(targetFrame);
     SInt16 unusedOpacity = 0;
     DoEffect(data->engineData, params, sourceFrame, targetFrame, params->renderFrame,
              data->fadeInFrames, data->fadeOutFrames, params->frameCount, data->sliderValues[0],
              data->sliderValues[1], data->sliderValues[2], unusedOpacity);
-    SetGWorld(savedPort, savedDevice);
 }
 
 HYPluginResult EffectEnds(SInt16 which, _PluginParams* params) {
@@ -420,10 +412,7 @@ HYPluginResult EffectEnds(SInt16 which, _PluginParams* params) {
 }
 
 HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params) {
-    CGrafPtr savedPort = nullptr;
-    GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(params->frame, nullptr);
+    const GWorldSaver keepPort(params->frame);
 
     _PluginParams copy;
     std::memcpy(static_cast<void*>(&copy), params, sizeof copy);
@@ -444,44 +433,38 @@ HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params) {
         copy.selector = kPlugTerminate;
         (void)EffectEnds(which, &copy);
     }
-
-    SetGWorld(savedPort, savedDevice);
     return result;
+}
+
+void SetConfigureDialog(ConfigureDialogProc proc) {
+    lgConfigureDialog = proc;
 }
 
 HYPluginResult CustomButtons(SInt16 which, _PluginParams* params) {
     (void)which;
-#if TESSERA_WITH_DIALOG
+    if (lgConfigureDialog == nullptr) {
+        return kPluginOK; // built without the windowing toolbox: there is no dialog to open
+    }
     if (params == nullptr || !ProcsUsable(params->procs)) {
         return kPluginBadParams;
     }
+    // The dialog draws in windows of its own; the host's port comes back when it closes.
+    const GWorldSaver keepPort;
     HYProcs* procs = params->procs;
     const SInt64 frameIndex = SInt64(params->renderFrame) + gMostRecentStartFrame;
-    SInt16 width = 720, height = 480;
-    switch (GetMediaFormat(gEngineData)) {
-    case 2:
-        height = 576;
-        break;
-    case 3:
-        width = 960, height = 540;
-        break;
-    default:
-        break;
-    }
+    const frameFormatRec& format = GetFrameFormat(GetMediaFormat(gEngineData));
     HYFrameCookie cookie = nullptr;
     GWorldPtr frame = nullptr;
     SInt16 volume = 0;
     if (frameIndex >= INT32_MIN && frameIndex <= INT32_MAX) {
-        (void)procs->GetFrame(params->instance, SInt32(frameIndex), &frame, width, height,
-                              kDVHighQuality, &volume, &cookie);
+        (void)procs->GetFrame(params->instance, SInt32(frameIndex), &frame, format.previewWidth,
+                              format.previewHeight, kDVHighQuality, &volume, &cookie);
     }
     if (frame != nullptr && gEngineData != nullptr) {
-        ConfigurePlugIn(gEngineData, frame, params, SInt32(frameIndex), gMostRecentFrameCount);
+        gConfigWorkSpace.getFrameIntoGW = GetFrameIntoGW;
+        lgConfigureDialog(gEngineData, frame, params, SInt32(frameIndex), gMostRecentFrameCount);
     }
     (void)procs->ReleaseFrame(params->instance, cookie);
-#else
-    (void)params; // built without the windowing toolbox: there is no dialog to open
-#endif
     return kPluginOK;
 }
 

@@ -7,7 +7,8 @@
 // Promises: every handler returns an HYPluginResult: 0 OK, 3 bad parameters, 4 out of
 // memory, 6 failed, 10 host too old, or a code passed through from a host callback.
 // Offscreen buffers made during a call are gone when it returns, and the current port and
-// device are as the call found them.
+// device are as the call found them (the button's dialog included). The glue includes
+// nothing of the dialog: the dialog is handed to it (SetConfigureDialog).
 #pragma once
 
 #include "HYPlugin.h"
@@ -42,6 +43,14 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params);
 HYPluginResult EffectEnds(SInt16 which, _PluginParams* params);
 HYPluginResult MakeEffectPlaceHolders(SInt16 which, _PluginParams* params);
 HYPluginResult CustomButtons(SInt16 which, _PluginParams* params);
+
+// The configuration dialog that the custom button opens, handed over by whoever links the
+// dialog (the bundle's executable); without one the button opens nothing. Before it runs,
+// the dialog's workspace gets GetFrameIntoGW as its frame fetch.
+using ConfigureDialogProc = void (*)(pluginDataRec* theData, GWorldPtr theGW,
+                                     _PluginParams* params, SInt32 firstFrameIndex,
+                                     SInt32 numberOfFrames);
+void SetConfigureDialog(ConfigureDialogProc proc);
 
 // Fetches frame frameIndex of the clip (relative to the block's startFrame) at theGW's
 // size into theGW; -1 for a negative index, else the host's result (0 to 255). The

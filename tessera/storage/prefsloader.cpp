@@ -1,11 +1,13 @@
 // prefsloader.cpp - the saved configuration (see prefsloader.h).
 #include "prefsloader.h"
 
+#include "DataHandling.h"
 #include "Files.h"
 #include "Folders.h"
 #include "MacMemory.h"
 #include "Resources.h"
 #include "TextUtils.h"
+#include "commonprocs.h"
 
 #include <cstring>
 #include <string>
@@ -89,20 +91,39 @@ class KeepCurrentResFile {
     ResFileRefNum saved_;
 };
 
-// Opens the existing preferences file and makes it current.
-bool OpenPrefsFile(ResFileRefNum& refNum) {
-    FSSpec spec;
-    OSErr specErr = noErr;
-    if (!LocatePrefsFile(spec, specErr) || specErr != noErr) {
-        return false;
+// The existing preferences file, open and current for the life of the object; then closed,
+// and the resource file that was current before is current again, whichever way the
+// caller leaves. isOpen() is false when the file is missing or cannot be used.
+class OpenPrefsFile {
+  public:
+    OpenPrefsFile() {
+        FSSpec spec;
+        OSErr specErr = noErr;
+        if (!LocatePrefsFile(spec, specErr) || specErr != noErr) {
+            return;
+        }
+        refNum_ = FSpOpenResFile(&spec, fsCurPerm);
+        if (refNum_ == kResFileNotOpened) {
+            return;
+        }
+        UseResFile(refNum_);
+        usable_ = ResError() == noErr;
     }
-    refNum = FSpOpenResFile(&spec, fsCurPerm);
-    if (refNum == kResFileNotOpened) {
-        return false;
+    ~OpenPrefsFile() {
+        if (refNum_ != kResFileNotOpened) {
+            CloseResFile(refNum_);
+        }
     }
-    UseResFile(refNum);
-    return ResError() == noErr;
-}
+    OpenPrefsFile(const OpenPrefsFile&) = delete;
+    OpenPrefsFile& operator=(const OpenPrefsFile&) = delete;
+    bool isOpen() const { return usable_; }
+    ResFileRefNum refNum() const { return refNum_; }
+
+  private:
+    KeepCurrentResFile keepCurrent_; // made first, so it goes after the file is closed
+    ResFileRefNum refNum_ = kResFileNotOpened;
+    bool usable_ = false;
+};
 
 } // namespace
 
@@ -170,12 +191,8 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
     if (theConfig == nullptr) {
         return false;
     }
-    KeepCurrentResFile keepCurrent;
-    ResFileRefNum refNum = kResFileNotOpened;
-    if (!OpenPrefsFile(refNum)) {
-        if (refNum != kResFileNotOpened) {
-            CloseResFile(refNum);
-        }
+    const OpenPrefsFile file;
+    if (!file.isOpen()) {
         return false;
     }
     Handle old = Get1Resource(cPrefsType, cPrefsResID);
@@ -184,7 +201,6 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
         if (ResError() != noErr) {
             // Still the file's handle (a read-only file): it must not be freed here, and
             // the record cannot be replaced.
-            CloseResFile(refNum);
             return false;
         }
         // Not written out on its own: a file without the record on the disk, even for a
@@ -195,22 +211,18 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
     Handle record = NewHandleClear(Size(cConfigSaveSize));
     if (record == nullptr || !Config2Save(theConfig, record)) {
         DisposeHandle(record);
-        CloseResFile(refNum);
         return false;
     }
     Str255 name;
     CopyCStringToPascal(cPrefsResName, name);
     AddResource(record, cPrefsType, cPrefsResID, name);
-    const bool added = ResError() == noErr;
-    if (!added) {
+    if (ResError() != noErr) {
         DisposeHandle(record); // not taken by the file: still ours
-        CloseResFile(refNum);
         return false;
     }
-    UpdateResFile(refNum);
+    UpdateResFile(file.refNum());
     const bool written = ResError() == noErr;
     ReleaseResource(record);
-    CloseResFile(refNum);
     // Only a record that reached the disk counts as saved.
     return written;
 }
@@ -219,21 +231,18 @@ Boolean ReadConfig(pluginDataRec* theConfig) {
     if (theConfig == nullptr) {
         return false;
     }
-    KeepCurrentResFile keepCurrent;
-    ResFileRefNum refNum = kResFileNotOpened;
-    if (!OpenPrefsFile(refNum)) {
-        if (refNum != kResFileNotOpened) {
-            CloseResFile(refNum);
+    Handle record = nullptr;
+    {
+        const OpenPrefsFile file;
+        if (!file.isOpen()) {
+            return false;
         }
-        return false;
+        record = Get1Resource(cPrefsType, cPrefsResID);
+        if (record == nullptr) {
+            return false;
+        }
+        DetachResource(record);
     }
-    Handle record = Get1Resource(cPrefsType, cPrefsResID);
-    if (record == nullptr) {
-        CloseResFile(refNum);
-        return false;
-    }
-    DetachResource(record);
-    CloseResFile(refNum);
     const Boolean ok = Save2Config(theConfig, record);
     DisposeHandle(record);
     return ok;
@@ -247,4 +256,17 @@ void EnsurePrefsFile() {
     }
     FSpCreateResFile(&spec, cPrefsCreator, cPrefsType, smSystemScript);
     (void)ResError(); // a file that cannot be made only means later saves fail
+}
+
+void InitMyPlugIn(pluginDataRec* theData) {
+    Assert(theData, "Unable to allocate new data structure");
+    EnsurePrefsFile();
+    InitPluginData(theData);
+}
+
+void InitPluginData(pluginDataRec* theConfig) {
+    Assert(theConfig, "Nil theConfig on InitPluginData");
+    ResetConfig(theConfig, true);
+    (void)ReadConfig(theConfig); // without a saved configuration the defaults stay
+    (void)SaveConfig(theConfig);
 }

@@ -2,7 +2,8 @@
 //
 // Owns: the flat record `configSaveRec` (resource 'Pref' 1 "Config Settings" of a resource
 // file of type 'Pref' and creator 'klmr' in the user's Preferences folder), its conversion
-// to and from the live configuration, and the file routines. Promises:
+// to and from the live configuration, the file routines, and the start-up of a record from
+// the file (defaults, then the last saved configuration, then a save). Promises:
 // - The record is written field by field at fixed offsets in the processor's byte order:
 //   396 bytes in a little-endian build, 394 in a big-endian one. A reader accepts only its
 //   own build's size and version 3, and never reads past the stored data: a record shorter
@@ -51,3 +52,8 @@ Boolean Save2Config(pluginDataRec* theConfig, Handle theSaveConfig);
 Boolean SaveConfig(const pluginDataRec* theConfig);
 Boolean ReadConfig(pluginDataRec* theConfig);
 void EnsurePrefsFile();
+
+// The master record's start-up: the file is made if missing, then InitPluginData.
+void InitMyPlugIn(pluginDataRec* theData);
+// The engine's defaults, then the last saved configuration over them, then a save.
+void InitPluginData(pluginDataRec* theConfig);

@@ -1,6 +1,7 @@
 // Damaged bundle files: Info.plists that once ended the process inside libplist (texts with
 // NUL bytes in them, found by the Info.plist fuzzer) now give a bundle without keys.
 #include "CoreFoundation.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,17 +16,9 @@ namespace fs = std::filesystem;
 class BundleDir {
   public:
     explicit BundleDir(const std::string& plistBytes) {
-        std::string pattern = (fs::temp_directory_path() / "tessera-bundle-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            ADD_FAILURE() << "mkdtemp";
-        }
-        dir_ = fs::path(pattern) / "Damaged.bundle";
+        dir_ = folder_.dir() / "Damaged.bundle";
         fs::create_directories(dir_ / "Contents" / "Resources");
         std::ofstream(dir_ / "Contents" / "Info.plist", std::ios::binary) << plistBytes;
-    }
-    ~BundleDir() {
-        std::error_code ec;
-        fs::remove_all(dir_.parent_path(), ec);
     }
     CFBundleRef open() const {
         CFURLRef url = CFURLCreateFromFileSystemRepresentation(
@@ -37,6 +30,7 @@ class BundleDir {
     }
 
   private:
+    tessera_test::TempFolder folder_{"tessera-bundle"};
     fs::path dir_;
 };
 

@@ -20,6 +20,8 @@ namespace {
 
 using tessera_test::ARGB;
 using tessera_test::Frame;
+using tessera_test::MosaicOracle;
+using tessera_test::PixelsOf;
 
 // Pseudo-random but reproducible pixels, with alpha varying so that the "last pixel read"
 // rule is visible in every block.
@@ -31,55 +33,6 @@ ARGB Noise(int x, int y, int seed) {
     h ^= h >> 15;
     return ARGB{std::uint8_t(h), std::uint8_t(h >> 8), std::uint8_t(h >> 16),
                 std::uint8_t(h >> 24)};
-}
-
-// The block pass exactly as the renderer's rules describe it, over the frames' pixels.
-void ReferenceBlockPass(const Frame& src, std::vector<ARGB>& out, int W, int H, Rect r, int bw,
-                        int bh) {
-    bw = bw < 1 ? 1 : bw;
-    bh = bh < 1 ? 1 : bh;
-    for (int row = r.top; row < r.bottom; row += bh) {
-        for (int col = r.left; col < r.right; col += bw) {
-            std::int32_t sr = 0, sg = 0, sb = 0, n = 0;
-            ARGB working{};
-            auto takesPart = [&](int x, int y) {
-                return x >= 0 && x < W && y >= 0 && y < H && x < r.right && y < r.bottom;
-            };
-            for (int v = 0; v < bh; ++v) {
-                for (int h = 0; h < bw; ++h) {
-                    const int x = col + h, y = row + v;
-                    if (takesPart(x, y)) {
-                        working = src.at(x, y);
-                        sr += working.r, sg += working.g, sb += working.b, ++n;
-                    }
-                }
-            }
-            if (n == 0) {
-                continue;
-            }
-            working.r = std::uint8_t(sr / n);
-            working.g = std::uint8_t(sg / n);
-            working.b = std::uint8_t(sb / n);
-            for (int v = 0; v < bh; ++v) {
-                for (int h = 0; h < bw; ++h) {
-                    const int x = col + h, y = row + v;
-                    if (takesPart(x, y)) {
-                        out[size_t(y) * W + x] = working;
-                    }
-                }
-            }
-        }
-    }
-}
-
-std::vector<ARGB> Pixels(const Frame& f) {
-    std::vector<ARGB> v(size_t(f.width()) * f.height());
-    for (int y = 0; y < f.height(); ++y) {
-        for (int x = 0; x < f.width(); ++x) {
-            v[size_t(y) * f.width() + x] = f.at(x, y);
-        }
-    }
-    return v;
 }
 
 // Compares the whole frame, and the bytes between the end of each row and the next row's
@@ -161,8 +114,8 @@ TEST(BlockPassExactness, MatchesTheStraightforwardPassEverywhere) {
         dest.fill([&](int x, int y) { return Noise(x, y, seed + 1000); });
         PoisonPadding(dest);
         const std::vector<std::uint8_t> pad = Padding(dest);
-        std::vector<ARGB> want = Pixels(dest);
-        ReferenceBlockPass(src, want, c.w, c.h, c.region, c.bw, c.bh);
+        std::vector<ARGB> want = PixelsOf(dest);
+        MosaicOracle(PixelsOf(src), want, c.w, c.h, c.region, c.bw, c.bh);
         TesseraGWorld(src.get(), dest.get(), c.region, SInt16(c.bw), SInt16(c.bh));
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " region (" << c.region.top << ", "
                                         << c.region.left << ", " << c.region.bottom << ", "
@@ -171,8 +124,8 @@ TEST(BlockPassExactness, MatchesTheStraightforwardPassEverywhere) {
         EXPECT_EQ(Padding(dest), pad) << "row padding written";
 
         // In place: each block is read whole before it is written.
-        std::vector<ARGB> wantInPlace = Pixels(src);
-        ReferenceBlockPass(src, wantInPlace, c.w, c.h, c.region, c.bw, c.bh);
+        std::vector<ARGB> wantInPlace = PixelsOf(src);
+        MosaicOracle(PixelsOf(src), wantInPlace, c.w, c.h, c.region, c.bw, c.bh);
         TesseraGWorld(src.get(), nullptr, c.region, SInt16(c.bw), SInt16(c.bh));
         ExpectPixels(src, wantInPlace, "in place");
     }
@@ -198,8 +151,8 @@ TEST(BlockPassExactness, ThePixelEffectWithOpacityMatchesMosaicThenBlend) {
             config.sliders[2] = opacity;
             const int bw = int(double(W) / 1000.0 * s1), bh = int(double(H) / 1000.0 * (s1 / 2));
             const Rect region = R(5, 7, H - 3, W - 2);
-            std::vector<ARGB> want = Pixels(dest);
-            ReferenceBlockPass(src, want, W, H, region, bw, bh);
+            std::vector<ARGB> want = PixelsOf(dest);
+            MosaicOracle(PixelsOf(src), want, W, H, region, bw, bh);
             if (opacity > 0) {
                 const unsigned A = unsigned(opacity * 255 / 100.0 + 0.5);
                 for (int y = 0; y < H; ++y) {
@@ -235,8 +188,8 @@ TEST(BlockPassExactness, TallAndWideBlocksOfBrightPixels) {
     });
     for (const auto& b : {std::pair{W, H}, std::pair{3, 600}, std::pair{299, 257}}) {
         dest.fill([&](int x, int y) { return Noise(x, y, 8); });
-        std::vector<ARGB> want = Pixels(dest);
-        ReferenceBlockPass(src, want, W, H, R(0, 0, H, W), b.first, b.second);
+        std::vector<ARGB> want = PixelsOf(dest);
+        MosaicOracle(PixelsOf(src), want, W, H, R(0, 0, H, W), b.first, b.second);
         TesseraGWorld(src.get(), dest.get(), R(0, 0, H, W), SInt16(b.first), SInt16(b.second));
         SCOPED_TRACE(testing::Message() << "blocks " << b.first << "x" << b.second);
         ExpectPixels(dest, want, "tall blocks");
@@ -268,16 +221,16 @@ TEST(BlockPassExactness, AveragesOnAndJustBelowAWholeNumberForManyBlockSizes) {
                     std::uint8_t(bright ? (first ? 254 : 255) : (first ? 254 - v : 255 - v))};
             });
             dest.fill([&](int x, int y) { return Noise(x, y, 21); });
-            std::vector<ARGB> want = Pixels(dest);
-            ReferenceBlockPass(src, want, W, H, R(0, 0, H, W), bw, bh);
+            std::vector<ARGB> want = PixelsOf(dest);
+            MosaicOracle(PixelsOf(src), want, W, H, R(0, 0, H, W), bw, bh);
             TesseraGWorld(src.get(), dest.get(), R(0, 0, H, W), SInt16(bw), SInt16(bh));
             SCOPED_TRACE(testing::Message()
                          << (bright ? "bright " : "") << "blocks " << bw << "x" << bh);
             ExpectPixels(dest, want, "averages at whole numbers");
             if (bw * bh > 1) {
                 // The first block's value is 1 (or 255): red and blue fall just short.
-                const std::uint8_t alpha = Pixels(src)[size_t(bh - 1) * W + bw - 1].a;
-                EXPECT_EQ(Pixels(dest)[0],
+                const std::uint8_t alpha = PixelsOf(src)[size_t(bh - 1) * W + bw - 1].a;
+                EXPECT_EQ(PixelsOf(dest)[0],
                           bright ? (ARGB{alpha, 254, 255, 254}) : (ARGB{alpha, 0, 1, 253}));
             }
         }
@@ -305,8 +258,8 @@ TEST(BlockPassExactness, WideAndLargeFramesInRunsOfColumns) {
     for (const Wide& c : cases) {
         dest.fill([&](int x, int y) { return Noise(x, y, 12); });
         const std::vector<std::uint8_t> pad = Padding(dest);
-        std::vector<ARGB> want = Pixels(dest);
-        ReferenceBlockPass(src, want, W, H, c.region, c.bw, c.bh);
+        std::vector<ARGB> want = PixelsOf(dest);
+        MosaicOracle(PixelsOf(src), want, W, H, c.region, c.bw, c.bh);
         TesseraGWorld(src.get(), dest.get(), c.region, SInt16(c.bw), SInt16(c.bh));
         SCOPED_TRACE(testing::Message() << "region (" << c.region.top << ", " << c.region.left
                                         << ", " << c.region.bottom << ", " << c.region.right
@@ -314,8 +267,8 @@ TEST(BlockPassExactness, WideAndLargeFramesInRunsOfColumns) {
         ExpectPixels(dest, want, "two buffers");
         EXPECT_EQ(Padding(dest), pad) << "row padding written";
     }
-    std::vector<ARGB> wantInPlace = Pixels(src);
-    ReferenceBlockPass(src, wantInPlace, W, H, R(0, -5, H, W), 13, 6);
+    std::vector<ARGB> wantInPlace = PixelsOf(src);
+    MosaicOracle(PixelsOf(src), wantInPlace, W, H, R(0, -5, H, W), 13, 6);
     TesseraGWorld(src.get(), nullptr, R(0, -5, H, W), 13, 6);
     ExpectPixels(src, wantInPlace, "in place");
 }

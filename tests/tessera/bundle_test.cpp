@@ -100,29 +100,8 @@ std::vector<ARGB> ExpectedFrame(std::int64_t frame, int W, int H, const SavedCon
     const int top = clip(Cut(H * c.startRel[2]), 0, H), bottom = clip(Cut(H * c.startRel[3]), 0, H);
     const int bw = std::max(1, BlockSize(W, c.sliders[0]));
     const int bh = std::max(1, BlockSize(H, c.sliders[1]));
-    for (int row = top; row < bottom; row += bh) {
-        for (int col = left; col < right; col += bw) {
-            long long sr = 0, sg = 0, sb = 0, n = 0;
-            ARGB last{};
-            const int x1 = std::min(col + bw, right), y1 = std::min(row + bh, bottom);
-            for (int y = row; y < y1; ++y) {
-                for (int x = col; x < x1; ++x) {
-                    last = out[size_t(y) * W + x];
-                    sr += last.r;
-                    sg += last.g;
-                    sb += last.b;
-                    ++n;
-                }
-            }
-            const ARGB block{last.a, std::uint8_t(sr / n), std::uint8_t(sg / n),
-                             std::uint8_t(sb / n)};
-            for (int y = row; y < y1; ++y) {
-                for (int x = col; x < x1; ++x) {
-                    out[size_t(y) * W + x] = block;
-                }
-            }
-        }
-    }
+    const Rect region{SInt16(top), SInt16(left), SInt16(bottom), SInt16(right)};
+    tessera_test::MosaicOracle(out, out, W, H, region, bw, bh);
     return out;
 }
 

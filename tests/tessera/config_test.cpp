@@ -6,6 +6,7 @@
 #include "PlugInCore.h"
 #include "TestSupport.h"
 #include "ToolboxTesting.h"
+#include "prefsloader.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,13 @@
 #include "TestSupport.h"
 #include "commonprocs.h"
 #include "pixeleffect.h"
+#include "prefsloader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <thread>
 
 namespace {
 
@@ -35,6 +38,51 @@ TEST(AssertionsDeathTest, LongLocationsAreCutAt255Characters) {
 TEST(AssertionsDeathTest, TerminateShowsItsOwnTexts) {
     EXPECT_EXIT(Terminate("Non-Matching Blocks", "The Size of Source and Dest do not match"),
                 ExitedWithCode(1), "Non-Matching Blocks\nThe Size of Source and Dest do not match");
+}
+
+// What a front end that must survive a failure installs: the texts leave by an exception.
+struct Failed {
+    std::string headline, description;
+};
+[[noreturn]] void ThrowFailure(std::string_view headline, std::string_view description) {
+    throw Failed{std::string(headline), std::string(description)};
+}
+
+TEST(FatalFailureHandler, AThreadsHandlerIsReachedByAssertAndTerminateAndShowsNothing) {
+    ASSERT_EQ(SetFatalFailureHandler(ThrowFailure), nullptr); // the default before
+    testing::internal::CaptureStderr();
+    try {
+        Assert(nullptr, "Nil theConfig on DoConfig");
+        ADD_FAILURE() << "Assert returned";
+    } catch (const Failed& f) {
+        EXPECT_EQ(f.headline, "Assertion Failure");
+        EXPECT_EQ(f.description, "Assertion failed in: Nil theConfig on DoConfig");
+    }
+    tessera_test::Frame a(8, 8), b(8, 8);
+    SInt16 opacity = 0;
+    EXPECT_THROW(DoEffect(nullptr, nullptr, a.get(), b.get(), 0, 0, 0, 1, 0, 0, 0, opacity),
+                 Failed); // an engine entry unwinds to the front end's boundary
+    try {
+        Terminate("Non-Matching Blocks", "The Size of Source and Dest do not match");
+    } catch (const Failed& f) {
+        EXPECT_EQ(f.headline, "Non-Matching Blocks");
+        EXPECT_EQ(f.description, "The Size of Source and Dest do not match");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), ""); // no stop alert shown
+    // Another thread keeps the default; setting nil brings it back here.
+    FatalFailureHandler elsewhere = ThrowFailure;
+    std::thread([&] { elsewhere = SetFatalFailureHandler(nullptr); }).join();
+    EXPECT_EQ(elsewhere, nullptr);
+    EXPECT_EQ(SetFatalFailureHandler(nullptr), &ThrowFailure);
+}
+
+TEST(FatalFailureHandlerDeathTest, AHandlerThatReturnsStillEndsTheProcess) {
+    EXPECT_EXIT(
+        {
+            SetFatalFailureHandler([](std::string_view, std::string_view) {});
+            Assert(nullptr, "Nil x on a test");
+        },
+        ExitedWithCode(1), "Assertion failed in: Nil x on a test");
 }
 
 TEST(Notices, NotifyReturnsAfterShowingItsMessage) {

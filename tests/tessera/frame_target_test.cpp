@@ -22,62 +22,14 @@ using tessera_test::Frame;
 constexpr int W = 96, H = 60;
 constexpr ARGB kUntouched{1, 2, 3, 4};
 
-// The frame the host hands over: the pattern, or (when set) a GWorld of the test's own.
-GWorldPtr gDelivered = nullptr;
-tessera_test::Frame* gPattern = nullptr;
-
-HYPluginResult GetFrame(void*, SInt32, GWorldPtr* out, SInt16, SInt16, HYRefDVQuality, SInt16*,
-                        HYFrameCookie*) {
-    *out = gDelivered != nullptr ? gDelivered : gPattern->get();
-    return kPluginOK;
-}
-HYPluginResult ReleaseFrame(void*, HYFrameCookie) {
-    return kPluginOK;
-}
-HYPluginResult Blit(PixMapHandle, PixMapHandle, const Rect*, const Rect*, SInt16) {
-    return kPluginOK;
-}
-HYPluginResult MixAudio(void*, HYFrameCookie, SInt16) {
-    return kPluginOK;
-}
-HYPluginFilterInfo gFilterInfo{{0.3f, 0.6f, 0.0f}, 0, 0};
-HYPluginResult GetFilterInfo(void*, HYPluginFilterInfo** out) {
-    *out = &gFilterInfo;
-    return kPluginOK;
-}
-HYPluginResult ReleaseFilterInfo(void*, HYPluginFilterInfo*) {
-    return kPluginOK;
-}
-Ptr HostNewPtrClear(SInt32 size) {
-    return NewPtrClear(size);
-}
-void HostDisposePtr(Ptr p) {
-    DisposePtr(p);
-}
-
 class FrameTarget : public ::testing::Test {
   protected:
     void SetUp() override {
         pattern_.fill(tessera_test::Pattern);
-        gPattern = &pattern_;
-        gDelivered = nullptr;
-        procs_.NewPtrClear = HostNewPtrClear;
-        procs_.DisposePtr = HostDisposePtr;
-        procs_.GetFrame = GetFrame;
-        procs_.ReleaseFrame = ReleaseFrame;
-        procs_.Blit = Blit;
-        procs_.MixAudio = MixAudio;
-        procs_.GetFilterInfo = GetFilterInfo;
-        procs_.ReleaseFilterInfo = ReleaseFilterInfo;
-        params_.interfaceVersion = kHYInterfaceVersion;
-        params_.procs = &procs_;
-        params_.frameCount = 30;
+        host_.deliver = pattern_.get(); // the host hands over the pattern, whatever is asked
+        host_.filterInfo = &filterInfo_;
         params_.proxyOnly = true; // no audio to mix
         reference_ = RenderReference();
-    }
-    void TearDown() override {
-        gPattern = nullptr;
-        gDelivered = nullptr;
     }
 
     // The clip's copy of the configuration as the dialog leaves it: blocks of 8% of the
@@ -120,8 +72,9 @@ class FrameTarget : public ::testing::Test {
     tessera_test::TempConfigHome home_;
     Frame pattern_{W, H};
     Frame reference_frame_{W, H};
-    HYProcs procs_{};
-    _PluginParams params_{};
+    HYPluginFilterInfo filterInfo_{{0.3f, 0.6f, 0.0f}, 0, 0};
+    tessera_test::FakeHost host_{30};
+    _PluginParams& params_ = host_.params();
     std::vector<ARGB> reference_;
 };
 
@@ -171,7 +124,7 @@ TEST_F(FrameTarget, TheHostFramesClipLimitsTheDrawing) {
 TEST_F(FrameTarget, ASourceThatIsTheHostsFrameItselfIsReadBeforeItIsOverwritten) {
     Frame host(W, H);
     host.fill(tessera_test::Pattern);
-    gDelivered = host.get();
+    host_.deliver = host.get();
     ASSERT_EQ(RenderInto(host.get(), Rect{0, 0, H, W}), kPluginOK);
     for (int y = 0; y < H; ++y) {
         for (int x = 0; x < W; ++x) {

@@ -37,53 +37,15 @@ pluginDataRec Config(SInt16 s1, SInt16 s2, SInt16 s3, relRect region = {0, 1, 0,
     return c;
 }
 
-// The block pass as the rules state it: every block of the grid anchored at the clipped
-// rectangle's top-left corner, every pixel tested on its own.
+// The block pass over the active rectangle clipped to the frame, through the tests' oracle.
 std::vector<ARGB> ExpectedMosaic(const Frame& src, const Frame& destBefore, Rect active, int bw,
                                  int bh) {
     const int W = src.width(), H = src.height();
-    std::vector<ARGB> out(size_t(W) * H);
-    for (int y = 0; y < H; ++y) {
-        for (int x = 0; x < W; ++x) {
-            out[size_t(y) * W + x] = destBefore.at(x, y);
-        }
-    }
+    std::vector<ARGB> out = tessera_test::PixelsOf(destBefore);
     auto clip = [](int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); };
-    const int left = clip(active.left, 0, W), right = clip(active.right, 0, W);
-    const int top = clip(active.top, 0, H), bottom = clip(active.bottom, 0, H);
-    bw = bw < 1 ? 1 : bw;
-    bh = bh < 1 ? 1 : bh;
-    for (long row = top; row < bottom; row += bh) {
-        for (long col = left; col < right; col += bw) {
-            long long sr = 0, sg = 0, sb = 0, n = 0;
-            ARGB last{};
-            for (long v = 0; v < bh; ++v) {
-                for (long h = 0; h < bw; ++h) {
-                    const long x = col + h, y = row + v;
-                    if (x >= 0 && x < W && y >= 0 && y < H && x < right && y < bottom) {
-                        last = src.at(int(x), int(y));
-                        sr += last.r;
-                        sg += last.g;
-                        sb += last.b;
-                        ++n;
-                    }
-                }
-            }
-            if (n == 0) {
-                continue;
-            }
-            const ARGB block{last.a, std::uint8_t(sr / n), std::uint8_t(sg / n),
-                             std::uint8_t(sb / n)};
-            for (long v = 0; v < bh; ++v) {
-                for (long h = 0; h < bw; ++h) {
-                    const long x = col + h, y = row + v;
-                    if (x >= 0 && x < W && y >= 0 && y < H && x < right && y < bottom) {
-                        out[size_t(y) * W + x] = block;
-                    }
-                }
-            }
-        }
-    }
+    const Rect clipped{SInt16(clip(active.top, 0, H)), SInt16(clip(active.left, 0, W)),
+                       SInt16(clip(active.bottom, 0, H)), SInt16(clip(active.right, 0, W))};
+    tessera_test::MosaicOracle(tessera_test::PixelsOf(src), out, W, H, clipped, bw, bh);
     return out;
 }
 

@@ -177,6 +177,24 @@ GDHandle GetMainDevice();
 GDHandle GetGDevice();
 void SetGDevice(GDHandle gdh);
 
+// Keeps the current port and device for its own life: saved when made, put back when it
+// goes, whichever way the scope is left. Made with a port, it also makes that port current
+// (with the device given, as SetGWorld does).
+class GWorldSaver {
+  public:
+    GWorldSaver() { GetGWorld(&port_, &device_); }
+    explicit GWorldSaver(CGrafPtr makeCurrent, GDHandle device = nullptr) : GWorldSaver() {
+        SetGWorld(makeCurrent, device);
+    }
+    ~GWorldSaver() { SetGWorld(port_, device_); }
+    GWorldSaver(const GWorldSaver&) = delete;
+    GWorldSaver& operator=(const GWorldSaver&) = delete;
+
+  private:
+    CGrafPtr port_ = nullptr;
+    GDHandle device_ = nullptr;
+};
+
 OSErr QDError(); // result of the last NewGWorld / UpdateGWorld / CopyBits / QDBeginCGContext
 
 // --- CopyBits ----------------------------------------------------------------------------

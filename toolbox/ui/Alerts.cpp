@@ -1,7 +1,9 @@
 // Alerts.cpp - standard alerts on QMessageBox, or on standard error without a display
 // (see Dialogs.h); ExitToShell.
 //
-// Owns: alerts between CreateStandardAlert and RunStandardAlert.
+// Owns: alerts between CreateStandardAlert and RunStandardAlert, and the alert presenter
+// that this library installs for code without windows (AlertPresenter.h) while it is loaded.
+#include "AlertPresenter.h"
 #include "Seam.h"
 #include "UIPrivate.h"
 
@@ -207,3 +209,62 @@ void ExitToShell() {
     // and a process that gives up must not look as if it succeeded.
     ::_exit(EXIT_FAILURE);
 }
+
+// ---- the presenter for code without windows ----------------------------------------------
+
+namespace {
+
+CFStringRef MacRomanString(std::string_view text) {
+    return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                   CFIndex(text.size()), kCFStringEncodingMacRoman, false);
+}
+
+// The standard alerts: a stop alert with its one button, a caution alert with the texts'
+// buttons. Without a display RunStandardAlert writes the texts to standard error.
+SInt16 PresentStandardAlert(toolbox::AlertKind kind, std::string_view headline,
+                            std::string_view description, std::string_view okText,
+                            std::string_view cancelText) {
+    CFStringRef error = MacRomanString(headline);
+    CFStringRef explanation = MacRomanString(description);
+    CFStringRef ok = nullptr;
+    CFStringRef cancel = nullptr;
+    DialogRef alert = nullptr;
+    if (kind == toolbox::AlertKind::stop) {
+        CreateStandardAlert(kAlertStopAlert, error, explanation, nullptr, &alert);
+    } else {
+        ok = MacRomanString(okText);
+        cancel = cancelText.empty() ? nullptr : MacRomanString(cancelText);
+        AlertStdCFStringAlertParamRec param{};
+        param.version = kStdCFStringAlertVersionOne;
+        param.movable = true;
+        param.helpButton = false;
+        param.defaultText = ok;
+        param.cancelText = cancel;
+        param.otherText = nullptr;
+        param.defaultButton = kAlertStdAlertOKButton;
+        param.cancelButton = kAlertStdAlertCancelButton;
+        param.position = kWindowDefaultPosition;
+        param.flags = 0;
+        CreateStandardAlert(kAlertCautionAlert, error, explanation, &param, &alert);
+    }
+    DialogItemIndex item = kAlertStdAlertOKButton;
+    RunStandardAlert(alert, nullptr, &item);
+    for (CFStringRef s : {error, explanation, ok, cancel}) {
+        if (s != nullptr) {
+            CFRelease(s);
+        }
+    }
+    return item;
+}
+
+// Installed when the library is loaded, so that a plug-in's engine reaches these alerts
+// without linking the windowing toolbox; the presenter it replaced comes back when the
+// library goes.
+struct InstallStandardAlertPresenter {
+    InstallStandardAlertPresenter() : replaced(toolbox::SetAlertPresenter(PresentStandardAlert)) {}
+    ~InstallStandardAlertPresenter() { toolbox::SetAlertPresenter(replaced); }
+    toolbox::AlertPresenter replaced;
+};
+const InstallStandardAlertPresenter gInstallStandardAlertPresenter;
+
+} // namespace

@@ -8,6 +8,7 @@
 #include "colorCTRL.h"
 #include "configdlghandler.h"
 #include "gworldprocs.h"
+#include "iMovieGlue.h"
 #include "pictCTRL.h"
 
 #include <QTimer>
@@ -15,104 +16,6 @@
 #include <memory>
 
 namespace dialog_test {
-
-namespace {
-
-void OnDisposed(GWorldPtr, void* refCon) {
-    static_cast<FrameHost::Lease*>(refCon)->gw = nullptr;
-}
-
-HYPluginResult OnGetFrame(void* instance, SInt32 index, GWorldPtr* out, SInt16 w, SInt16 h,
-                          HYRefDVQuality, SInt16* volume, HYFrameCookie* cookie) {
-    auto* host = static_cast<FrameHost*>(instance);
-    host->requested.push_back(index);
-    *out = nullptr;
-    if (index < 0 || index >= host->frameCount) {
-        return kPluginCantGetNeededFrame;
-    }
-    const Rect bounds{0, 0, h, w};
-    GWorldPtr gw = nullptr;
-    NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0);
-    FrameHost::Fill(gw, index);
-    *out = gw;
-    *volume = 256;
-    host->leases.push_back(std::make_unique<FrameHost::Lease>(FrameHost::Lease{gw}));
-    QDSetGWorldDisposeHook(gw, OnDisposed, host->leases.back().get());
-    *cookie = host->leases.back().get();
-    return kPluginOK;
-}
-
-HYPluginResult OnReleaseFrame(void*, HYFrameCookie) {
-    // The plug-in may still dispose of a released frame itself (dispose-after-use); what it
-    // leaves is freed with the host.
-    return kPluginOK;
-}
-
-Ptr OnNewPtrClear(SInt32 n) {
-    return NewPtrClear(n);
-}
-void OnDisposePtr(Ptr p) {
-    DisposePtr(p);
-}
-HYPluginResult OnBlit(PixMapHandle, PixMapHandle, const Rect*, const Rect*, SInt16) {
-    return kPluginOK;
-}
-HYPluginResult OnMix(void*, HYFrameCookie, SInt16) {
-    return kPluginOK;
-}
-HYPluginResult OnFilterInfo(void*, HYPluginFilterInfo** info) {
-    *info = nullptr;
-    return kPluginOK;
-}
-HYPluginResult OnReleaseFilterInfo(void*, HYPluginFilterInfo*) {
-    return kPluginOK;
-}
-
-} // namespace
-
-FrameHost::FrameHost(SInt32 count) : frameCount(count) {
-    procs_.NewPtr = OnNewPtrClear;
-    procs_.NewPtrClear = OnNewPtrClear;
-    procs_.DisposePtr = OnDisposePtr;
-    procs_.GetFrame = OnGetFrame;
-    procs_.ReleaseFrame = OnReleaseFrame;
-    procs_.Blit = OnBlit;
-    procs_.MixAudio = OnMix;
-    procs_.GetFilterInfo = OnFilterInfo;
-    procs_.ReleaseFilterInfo = OnReleaseFilterInfo;
-    params_.interfaceVersion = kHYInterfaceVersion;
-    params_.instance = this;
-    params_.procs = &procs_;
-    params_.frameCount = count;
-}
-
-FrameHost::~FrameHost() {
-    for (auto& lease : leases) {
-        if (lease->gw != nullptr) {
-            QDSetGWorldDisposeHook(lease->gw, nullptr, nullptr);
-            DisposeGWorld(lease->gw);
-        }
-    }
-}
-
-tessera_test::ARGB FrameHost::PixelOf(SInt32 frame, int x, int y) {
-    tessera_test::ARGB p = tessera_test::Pattern(x + 9 * frame, y);
-    p.a = 255;
-    return p;
-}
-
-void FrameHost::Fill(GWorldPtr gw, SInt32 frame) {
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const Rect r = GetPortRect(gw);
-    auto* base = reinterpret_cast<std::uint8_t*>(GetPixBaseAddr(pm));
-    for (int y = 0; y < r.bottom - r.top; ++y) {
-        for (int x = 0; x < r.right - r.left; ++x) {
-            const tessera_test::ARGB p = PixelOf(frame, x, y);
-            std::uint8_t* d = base + std::ptrdiff_t(y) * GetPixRowBytes(pm) + x * 4;
-            d[0] = p.a, d[1] = p.r, d[2] = p.g, d[3] = p.b;
-        }
-    }
-}
 
 CFBundleRef TesseraBundle() {
     static CFBundleRef bundle = [] {
@@ -139,6 +42,7 @@ OpenDialog::OpenDialog(pluginDataRec* config, FrameHost& host, int width, int he
     gConfigWorkSpace.iMovieParams = &host.params();
     gConfigWorkSpace.maxFrameIndex = host.frameCount - 1;
     gConfigWorkSpace.activeRel = 1;
+    gConfigWorkSpace.getFrameIntoGW = GetFrameIntoGW;
     RegisterColorBox();
     RegisterClipCtrl();
     RegisterPictureControl();

@@ -1,6 +1,5 @@
 // DialogFixture.h - what the dialog's tests share: the real Tessera bundle (its Info.plist
-// and nib windows) opened by identifier, a small host that serves generated frames through
-// the real callback table, the dialog workspace set up as the host's button does, and a
+// and nib windows) opened by identifier, the fake host that serves generated frames, the dialog workspace set up as the host's button does, and a
 // script of steps run inside the dialog's own modal loop.
 #pragma once
 
@@ -17,33 +16,17 @@
 
 namespace dialog_test {
 
-// Frames of a generated clip: frame i at any size is Pattern shifted by 9 * i, so that two
-// frames differ everywhere. Serves GetFrame / ReleaseFrame like a host.
-class FrameHost {
-  public:
-    explicit FrameHost(SInt32 frameCount);
-    ~FrameHost();
-    _PluginParams& params() { return params_; }
-    std::vector<SInt32> requested; // absolute indices asked for
-    SInt32 frameCount;
-    static tessera_test::ARGB PixelOf(SInt32 frame, int x, int y);
-    static void Fill(GWorldPtr gw, SInt32 frame);
-    struct Lease {
-        GWorldPtr gw; // nil once the plug-in disposed of it
-    };
-    std::vector<std::unique_ptr<Lease>> leases;
-
-  private:
-    HYProcs procs_{};
-    _PluginParams params_{};
-};
+// The plug-in tests' fake host: frames of a generated clip served through the real callback
+// table (see TestSupport.h).
+using FrameHost = tessera_test::FakeHost;
 
 // The bundle of the build, held open (so found by "com.kelmar.vidkit.tessera").
 CFBundleRef TesseraBundle();
 
 // Opens a dialog window of the format the record asks for, bound to the workspace exactly
-// as DoConfig binds it (handler installed, SetupDialog, shown), without a modal loop: the
-// test drives it with posted events and ProcessEvents. Close() disposes of it.
+// as the host glue's button and DoConfig bind it (the glue's frame fetch, the handler
+// installed, SetupDialog, shown), without a modal loop: the test drives it with posted
+// events and ProcessEvents. Close() disposes of it.
 struct OpenDialog {
     OpenDialog(pluginDataRec* config, FrameHost& host, int width, int height);
     ~OpenDialog();

@@ -4,6 +4,7 @@
 #include "DialogFixture.h"
 
 #include "EasyFile.h"
+#include "MacMemory.h"
 #include "callpixelfx.h"
 #include "carbonmacros.h"
 #include "commonprocs.h"
@@ -387,17 +388,31 @@ TEST_F(DialogTest, APictureIsDrawnToFitCentredInItsBox) {
 
 class ModalDialogTest : public DialogTest {
   protected:
-    // Presses the host's button as a host would (begin, frame, end, then the button).
+    void SetUp() override {
+        DialogTest::SetUp();
+        SetConfigureDialog(ConfigurePlugIn); // as the bundle's executable does
+    }
+    void TearDown() override {
+        SetConfigureDialog(nullptr);
+        DialogTest::TearDown();
+    }
+    // Presses the host's button as a host does, through the plug-in's entry, on frame 0 of
+    // the clip; the host's current port is the same afterwards, however the dialog ended.
     void Press(std::vector<std::function<void()>> steps) {
         RunScript(std::move(steps));
-        tessera_test::Frame frame(720, 480);
         gEngineData = &config;
-        GWorldPtr shown = nullptr;
-        const Rect bounds{0, 0, 480, 720};
-        NewGWorld(&shown, 32, &bounds, nullptr, nullptr, 0);
-        FrameHost::Fill(shown, 0);
-        ConfigurePlugIn(&config, shown, &host.params(), 0, host.frameCount);
-        DisposeGWorld(shown);
+        gMostRecentStartFrame = 0;
+        gMostRecentFrameCount = host.frameCount;
+        tessera_test::Frame hostPort(8, 8);
+        SetGWorld(hostPort.get(), nullptr);
+        host.params().selector = kPlugCustomButtonClick;
+        host.params().renderFrame = 0;
+        EXPECT_EQ(TesseraMain(0, &host.params()), kPluginOK);
+        CGrafPtr port = nullptr;
+        GDHandle device = nullptr;
+        GetGWorld(&port, &device);
+        EXPECT_EQ(port, hostPort.get());
+        SetGWorld(nullptr, nullptr);
         gEngineData = nullptr;
     }
     static WindowRef W() { return gConfigWorkSpace.theWindow; }
@@ -512,6 +527,34 @@ TEST_F(ModalDialogTest, OKSavesTheDraggedRegionAndSlidersToThePreferencesFile) {
     ASSERT_TRUE(ReadConfig(&saved));
     EXPECT_TRUE(SameRect(Rel2Rect(saved.startRel, R(0, 0, 720, 480)), R(200, 110, 380, 230)));
     EXPECT_EQ(saved.sliders[2], 55);
+}
+
+TEST_F(ModalDialogTest, TheHostsPortSurvivesEverySelectorTheButtonsOKAndCancelIncluded) {
+    tessera_test::Frame target(720, 480);
+    tessera_test::Frame hostPort(8, 8);
+    _PluginParams& params = host.params();
+    params.frame = target.get();
+    params.frameRect = Rect{0, 0, 480, 720};
+    params.frameCount = host.frameCount;
+    gEngineData = nullptr; // made by the first call, through the host, as at a real start
+    for (SInt16 selector :
+         {kPlugGetInfo, kPlugInitialize, kPlugDrawIcon, kPlugDrawThumbNail, kPlugFilePlaceHolder,
+          kPlugDoFrame, kPlugCallOnceWithInitAndTerminate, kPlugTerminate}) {
+        SetGWorld(hostPort.get(), nullptr);
+        params.selector = selector;
+        params.renderFrame = 2;
+        (void)TesseraMain(0, &params);
+        CGrafPtr port = nullptr;
+        GDHandle device = nullptr;
+        GetGWorld(&port, &device);
+        EXPECT_EQ(port, hostPort.get()) << "selector " << selector;
+    }
+    EXPECT_FALSE(host.requested.empty()); // the frame calls did render
+    pluginDataRec* made = gEngineData;
+    Press({[] { Post("ok  "); }});
+    Press({[] { Post("not!"); }});
+    SetGWorld(nullptr, nullptr);
+    DisposePtr(reinterpret_cast<Ptr>(made));
 }
 
 TEST_F(ModalDialogTest, AFrameCountBelowOneCountsAsOne) {

@@ -5,7 +5,8 @@
 // effect is built (names, bundle identifier, which sliders and colour boxes it offers,
 // the number of regions). Promises: the records keep their field order; in a 32-bit build
 // `pluginDataRec` is the 144-byte record the host allocates (checked below). Nothing here
-// has behaviour or state.
+// has behaviour or state. Every module of the plug-in may include this header and
+// Globals.h; they include nothing of the plug-in's own.
 #pragma once
 
 #include "CoreGraphics.h"
@@ -47,6 +48,23 @@ constexpr int cUseDisposeGWinSlider = 1; // frames fetched while stepping are di
 
 constexpr int cNumSliders = 6;
 constexpr int cNumColors = 6;
+
+// ---- frame formats ----------------------------------------------------------------------
+
+// The formats a record's mediaType names: the dialog's window for each, and the size of the
+// frame that the host glue asks the host for, to preview in that window. Any other value is
+// shown as the first (GetFrameFormat).
+struct frameFormatRec {
+    SInt16 mediaType;
+    const char* windowName; // in the nib cMyPluginName
+    SInt16 previewWidth;
+    SInt16 previewHeight;
+};
+constexpr frameFormatRec cFrameFormats[] = {
+    {1, "configNTSC", 720, 480},
+    {2, "configPAL", 720, 576},
+    {3, "configHD", 960, 540},
+};
 
 // ---- geometry relative to a frame ------------------------------------------------------
 
@@ -111,6 +129,12 @@ using WindowRef = OpaqueWindowPtr*;
 
 struct _PluginParams;
 
+// Fetches frame frameIndex of the clip (relative to the clip's first frame) at theGW's size
+// into theGW: -1 for an index before the clip, else the host's result. The host glue that
+// opens the dialog hands over its own (GetFrameIntoGW), so the dialog needs no host code.
+using FrameFetchProc = SInt16 (*)(GWorldPtr theGW, _PluginParams* params, SInt32 frameIndex,
+                                  int disposeAfterUse);
+
 struct pluginWorkSpace {
     pluginDataRec* theConfig;
     _PluginParams* iMovieParams;
@@ -125,4 +149,5 @@ struct pluginWorkSpace {
     ControlRef clipSlider;
     ControlRef colors[cNumColors];
     WindowRef theWindow;
+    FrameFetchProc getFrameIntoGW; // nil: the clip slider keeps the frame shown
 };

@@ -1,0 +1,2 @@
+// A dialog header, for the layering check's own test.
+#pragma once

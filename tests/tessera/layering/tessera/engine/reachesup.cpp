@@ -1,0 +1,2 @@
+// An engine file that reaches up into storage: the layering check must refuse it.
+#include "savedthing.h"

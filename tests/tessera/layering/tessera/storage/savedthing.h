@@ -1,0 +1,2 @@
+// A storage header, for the layering check's own test.
+#pragma once
