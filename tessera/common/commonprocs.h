@@ -23,7 +23,8 @@
 // the stop alert and ends the process; a front end that must survive installs its own,
 // which must not return (it throws to its own boundary).
 using FatalFailureHandler = void (*)(std::string_view headline, std::string_view description);
-FatalFailureHandler SetFatalFailureHandler(FatalFailureHandler handler); // returns the previous; thread-local
+FatalFailureHandler
+SetFatalFailureHandler(FatalFailureHandler handler); // returns the previous; thread-local
 
 // Ends the process with "Assertion Failure" / "Assertion failed in: <failLocation>" when
 // thePtr is nil.

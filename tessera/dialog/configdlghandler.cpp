@@ -78,9 +78,8 @@ void ChoosePicture(pluginDataRec* config) {
     config->theOriginalImage = nullptr;
     config->theRendered = nullptr;
     config->theOriginalImage = GetCGImageFromFSSUsingCG(file);
-    SetPictureControlImage(
-        SimpleGetControlByID(gConfigWorkSpace.theWindow, cSigPicture, 1),
-        config->theOriginalImage);
+    SetPictureControlImage(SimpleGetControlByID(gConfigWorkSpace.theWindow, cSigPicture, 1),
+                           config->theOriginalImage);
     CalcAndKeepImageProps();
     ReRenderAndBlit();
 }

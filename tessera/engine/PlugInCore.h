@@ -3,10 +3,10 @@
 //
 // Owns: the size of the configuration record, the per-clip copies and their release, the
 // engine's start hook and the per-frame entry DoEffect (the master record's start-up, which
-// reads the preferences file, is InitMyPlugIn in prefsloader.h). Promises: a per-clip copy is byte-identical to its source except that it
-// never refers to the user's picture and owns its own deep copy of `theRendered`;
-// releasing a copy leaves the source's images valid. A nil record where one is required
-// ends the process through Assert; blocks of different sizes through Terminate.
+// reads the preferences file, is InitMyPlugIn in prefsloader.h). Promises: a per-clip copy is
+// byte-identical to its source except that it never refers to the user's picture and owns its own
+// deep copy of `theRendered`; releasing a copy leaves the source's images valid. A nil record where
+// one is required ends the process through Assert; blocks of different sizes through Terminate.
 #pragma once
 
 #include "MacTypes.h"

@@ -17,8 +17,8 @@
 // byte of a row (a, r, g, b of every pixel) goes into its own 16-bit lane. The vector versions
 // go down a column of 64 to 256 bytes through the rows with the sums in registers, so the sums
 // are loaded and stored once per call.
-using SumRowsFn = void (*)(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows,
-                           size_t n, bool add);
+using SumRowsFn = void (*)(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n,
+                           bool add);
 
 SumRowsFn ChooseSumRows();
 

@@ -47,9 +47,8 @@ HYPluginResult CustomButtons(SInt16 which, _PluginParams* params);
 // The configuration dialog that the custom button opens, handed over by whoever links the
 // dialog (the bundle's executable); without one the button opens nothing. Before it runs,
 // the dialog's workspace gets GetFrameIntoGW as its frame fetch.
-using ConfigureDialogProc = void (*)(pluginDataRec* theData, GWorldPtr theGW,
-                                     _PluginParams* params, SInt32 firstFrameIndex,
-                                     SInt32 numberOfFrames);
+using ConfigureDialogProc = void (*)(pluginDataRec* theData, GWorldPtr theGW, _PluginParams* params,
+                                     SInt32 firstFrameIndex, SInt32 numberOfFrames);
 void SetConfigureDialog(ConfigureDialogProc proc);
 
 // Fetches frame frameIndex of the clip (relative to the block's startFrame) at theGW's

@@ -1,6 +1,7 @@
 // DialogFixture.h - what the dialog's tests share: the real Tessera bundle (its Info.plist
-// and nib windows) opened by identifier, the fake host that serves generated frames, the dialog workspace set up as the host's button does, and a
-// script of steps run inside the dialog's own modal loop.
+// and nib windows) opened by identifier, the fake host that serves generated frames, the dialog
+// workspace set up as the host's button does, and a script of steps run inside the dialog's own
+// modal loop.
 #pragma once
 
 #include "DataHandling.h"

@@ -23,8 +23,8 @@ TEST(AlertPresenter, StandardErrorUntilOneIsInstalledThenThatOneUntilItIsReplace
     EXPECT_EQ(toolbox::PresentAlert(toolbox::AlertKind::stop, "Assertion Failure",
                                     "Assertion failed in: here"),
               1);
-    EXPECT_EQ(toolbox::PresentAlert(toolbox::AlertKind::caution, "Internal Notification:",
-                                    "caf\x8E", "ok", ""),
+    EXPECT_EQ(toolbox::PresentAlert(toolbox::AlertKind::caution,
+                                    "Internal Notification:", "caf\x8E", "ok", ""),
               1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "[Stop] Assertion Failure\nAssertion failed in: here\n"
