@@ -4,13 +4,15 @@
 // fade blend), never by calling the plug-in.
 #include "audiosource.h"
 #include "hosterror.h"
-#include "hostsession.h"
+#include "recordingsession.h"
 #include "pluginbundle.h"
 #include "videosource.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -440,26 +443,71 @@ TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
     EXPECT_TRUE(Leftovers(out).empty());
 }
 
-TEST_F(Cli, TruncatedMatroskaRendersWhatIsThereOrFailsCleanly) {
+TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
     const std::string whole = Slurp(TheClips().rgb);
     const fs::path cut = out / "cut.mkv";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
     const fs::path o = out / "cut-out.mkv";
-    const Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
-                            Quote(kInvert));
-    EXPECT_TRUE(r.status == 0 || r.status == 3) << r.status << ": " << r.err;
-    if (r.status == 0) {
-        const auto v = DecodeVideo(o, kW, kH);
-        const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
-        EXPECT_GT(frames, 0);
-        EXPECT_LT(frames, kFrames);
-        for (int k = 0; k < frames; ++k) {
-            EXPECT_EQ(Mismatches(v, k, 0, frames, 0, 0, Inverted), 0) << "frame " << k;
-        }
-    } else {
-        EXPECT_FALSE(fs::exists(o));
+    Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
+                      Quote(kInvert));
+    EXPECT_EQ(r.status, 8) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const auto v = DecodeVideo(o, kW, kH);
+    const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, kFrames);
+    EXPECT_NE(r.err.find("rendered " + std::to_string(frames) + " of " + std::to_string(kFrames) +
+                         " frames"),
+              std::string::npos)
+        << r.err;
+    for (int k = 0; k < frames; ++k) {
+        EXPECT_EQ(Mismatches(v, k, 0, frames, 0, 0, Inverted), 0) << "frame " << k;
     }
+    // The sound goes as far as the frames.
+    EXPECT_EQ(DecodeAudio(o).size(), std::size_t(frames) * kSamplesPerFrame * kChannels);
+
+    // An MP4 with its index in front, cut: its index announces every frame.
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v "
+                    "libx264 -g 10 -movflags +faststart " +
+                    Quote(out / "fs.mp4")),
+              0);
+    const std::string mp4 = Slurp(out / "fs.mp4");
+    std::ofstream(out / "fscut.mp4", std::ios::binary) << mp4.substr(0, mp4.size() * 6 / 10);
+    r = Fxhost("render " + Quote(out / "fscut.mp4") + " -o " + Quote(out / "fscut-out.mkv") +
+               " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 8) << r.err;
+    EXPECT_NE(r.err.find(" of 50 frames"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of "
+                    "csv=p=0 " +
+                    Quote(out / "fscut-out.mkv") + " | grep -qx '[1-4][0-9]'"),
+              0);
     EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, PipesStandardInputAndUrlsAreRefusedAtOnce) {
+    const fs::path fifo = out / "fifo.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto t0 = std::chrono::steady_clock::now();
+    Result r = Fxhost("render " + Quote(fifo) + " -o " + Quote(out / "o.mkv") + " --plugin " +
+                      Quote(kInvert));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("named pipe"), std::string::npos) << r.err;
+    r = Fxhost("render - -o " + Quote(out / "o.mkv") + " --plugin " + Quote(kInvert) + " <" +
+               Quote(TheClips().rgb));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("standard input"), std::string::npos) << r.err;
+    r = Fxhost("render http://127.0.0.1:9/clip.mp4 -o " + Quote(out / "o.mkv") + " --plugin " +
+               Quote(kInvert));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("--network"), std::string::npos) << r.err;
+    // A local playlist cannot reach the network either.
+    std::ofstream(out / "list.m3u8") << "#EXTM3U\n#EXTINF:1,\nhttp://127.0.0.1:9/a.ts\n";
+    r = Fxhost("render " + Quote(out / "list.m3u8") + " -o " + Quote(out / "o.mkv") +
+               " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_FALSE(fs::exists(out / "o.mkv"));
 }
 
 TEST_F(Cli, BundleFailuresExitFour) {
@@ -521,27 +569,134 @@ TEST_F(Cli, OutputFailuresExitSix) {
     EXPECT_TRUE(fs::is_empty(out));
 }
 
-TEST_F(Cli, InterruptLeavesNoOutput) {
-    const fs::path o = out / "long.mp4";
+// Starts `fxhost render` of the built-in clip into `o` and waits until its temporary is
+// there, so that whatever the test does next lands mid-render.
+pid_t StartLongRender(const fs::path& o, const std::vector<std::string>& extra = {}) {
     const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
-        execl(kProgram.c_str(), "fxhost", "render", "-o", o.c_str(), "--plugin", kInvert.c_str(),
-              nullptr);
+        std::vector<std::string> args = {"fxhost", "render", "-o", o.string(), "--plugin",
+                                         kInvert.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        execv(kProgram.c_str(), argv.data());
         _exit(127);
     }
-    // Wait until the temporary file exists, so the interrupt lands mid-render.
-    for (int i = 0; i < 200 && Leftovers(out).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 500 && Leftovers(o.parent_path()).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(pid, SIGINT);
+    EXPECT_FALSE(Leftovers(o.parent_path()).empty()) << "the render never started writing";
+    return pid;
+}
+
+TEST_F(Cli, EverySignalThatEndsARenderRemovesTheTemporaryWithinASecond) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+        const fs::path o = out / "long.mp4";
+        const pid_t pid = StartLongRender(o);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto sent = std::chrono::steady_clock::now();
+        kill(pid, sig);
+        int st = 0;
+        waitpid(pid, &st, 0);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        ASSERT_TRUE(WIFEXITED(st)) << strsignal(sig);
+        EXPECT_EQ(WEXITSTATUS(st), 128 + sig) << strsignal(sig);
+        EXPECT_LT(took, 1.5) << strsignal(sig);
+        EXPECT_FALSE(fs::exists(o)) << strsignal(sig);
+        EXPECT_TRUE(Leftovers(out).empty()) << strsignal(sig);
+    }
+}
+
+TEST_F(Cli, NothingAtTheOutputIsReplacedWithoutYes) {
+    // A file that appears while the render runs is kept, and the render says so.
+    const fs::path o = out / "late.mp4";
+    const pid_t pid = StartLongRender(o, {"--frames", "0:60"});
+    std::ofstream(o) << "arrived meanwhile";
     int st = 0;
     waitpid(pid, &st, 0);
     ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 130);
-    EXPECT_FALSE(fs::exists(o));
+    EXPECT_EQ(WEXITSTATUS(st), 6);
+    EXPECT_EQ(Slurp(o), "arrived meanwhile");
+    EXPECT_TRUE(Leftovers(out).empty());
+
+    // A dangling link is something at the name too: kept, and nothing made where it points.
+    const fs::path link = out / "link.mkv";
+    fs::create_symlink(out / "nowhere.mkv", link);
+    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
+                      " --frames 0:3 --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
+               " -y --frames 0:3 --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::is_symlink(link)) << "-y replaces the link, not what it points at";
+    EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
+}
+
+TEST_F(Cli, OutputThatIsTheInputIsRefusedUnlessInsisted) {
+    const fs::path clip = out / "clip.mkv";
+    fs::copy(TheClips().rgb, clip);
+    fs::create_hard_link(clip, out / "alias.mkv");
+    const std::string before = Slurp(clip);
+    for (const fs::path& o : {clip, out / "." / ".." / out.filename() / "clip.mkv", out / "alias.mkv"}) {
+        const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) +
+                                " -y --frames 0:3 --plugin " + Quote(kInvert));
+        EXPECT_EQ(r.status, 6) << o << ": " << r.err;
+        EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(Slurp(clip), before);
+    const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(clip) +
+                            " -y --replace-input --lossless --frames 0:3 --plugin " +
+                            Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(clip, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(3) * kW * kH * 4);
+    EXPECT_EQ(Mismatches(v, 1, 0, 3, 0, 0, Inverted), 0);
+}
+
+TEST_F(Cli, TemporariesOfDeadRunsAreRemovedAndOthersKept) {
+    const pid_t gone = fork();
+    if (gone == 0) {
+        _exit(0);
+    }
+    waitpid(gone, nullptr, 0);
+    const fs::path dead = out / (".x.mkv.part-" + std::to_string(gone) + "-aB3dE9");
+    const fs::path older = out / (".y.mp4.part-" + std::to_string(gone));
+    const fs::path live = out / (".z.mkv.part-" + std::to_string(getpid()) + "-aB3dE9");
+    const fs::path other = out / ".notes.part-draft";
+    for (const fs::path& p : {dead, older, live, other}) {
+        std::ofstream(p) << "x";
+    }
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
+                            " --frames 0:2 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(older));
+    EXPECT_TRUE(fs::exists(live)) << "its run is alive";
+    EXPECT_TRUE(fs::exists(other)) << "not a temporary of fxhost";
+}
+
+TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
+    fs::copy(TheClips().rgb, out / "in:put.mkv");
+    const std::string longName = std::string(246, 'n') + ".mkv"; // 250 bytes, NAME_MAX 255
+    for (const std::string& name : {std::string("a:b.mkv"), std::string("file:c.mkv"), longName}) {
+        const int st = Shell("cd " + Quote(out) + " && " + Quote(kProgram) +
+                             " render in:put.mkv -o " + Quote(name) +
+                             " --lossless --frames 0:2 --plugin " + Quote(kInvert) +
+                             " 2>" + Quote(out / "err.txt"));
+        EXPECT_EQ(st, 0) << name << ": " << Slurp(out / "err.txt");
+        const auto v = DecodeVideo(out / name, kW, kH);
+        ASSERT_EQ(v.size(), std::size_t(2) * kW * kH * 4) << name;
+        EXPECT_EQ(Mismatches(v, 1, 0, 2, 0, 0, Inverted), 0) << name;
+    }
     EXPECT_TRUE(Leftovers(out).empty());
 }
 
@@ -751,7 +906,7 @@ TEST(FFmpegFrameSource, SharedFramesSurviveThePluginDisposingThem) {
     fxhost::media::FFmpegFrameSource src(TheClips().rgb);
     const fxhost::PluginBundle bundle(kInvert);
     {
-        fxhost::HostSession s(bundle, src);
+        fxhost::RecordingSession s(bundle, src);
         // InvertTest's button fetches a frame at 720x480, gives it back and disposes of it
         // itself, then fetches one at 320x240 that the host frees.
         EXPECT_EQ(s.customButton(9), 0);
