@@ -10,6 +10,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 #include <optional>
 
@@ -19,6 +23,37 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr std::size_t kQueueFrames = 2;
+
+// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted.
+class QuietStderr {
+  public:
+    QuietStderr() {
+        if (std::getenv("FXHOST_FFMPEG_LOG")) {
+            return;
+        }
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            ::dup2(null, 2);
+        }
+        if (null >= 0) {
+            ::close(null);
+        }
+    }
+    ~QuietStderr() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+  private:
+    int saved_ = -1;
+};
 
 [[noreturn]] void OutputFail(const std::string& text) {
     throw HostError(ErrorKind::Output, text);
@@ -322,6 +357,8 @@ struct MediaWriter::Impl {
         }
     }
 
+    bool TinyFrame() const { return settings.width < 4 || settings.height < 4; }
+
     // The encoder's pixel format: the one asked for; for lossless output BGRA; else the
     // input's depth where the encoder has it, in 4:2:0 when the size allows it, else the
     // format that loses least.
@@ -419,7 +456,9 @@ struct MediaWriter::Impl {
     void openVideo(const AVOutputFormat* of) {
         const AVCodec* codec = nullptr;
         if (settings.lossless) {
-            codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+            // FFV1 loses frames two pixels wide or high or less; FFVHUFF, lossless too but
+            // larger, keeps them.
+            codec = avcodec_find_encoder(TinyFrame() ? AV_CODEC_ID_FFVHUFF : AV_CODEC_ID_FFV1);
         } else if (!settings.videoCodec.empty()) {
             codec = avcodec_find_encoder_by_name(settings.videoCodec.c_str());
             if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
@@ -437,7 +476,8 @@ struct MediaWriter::Impl {
             OutputFail("cannot encode video for '" + settings.path.string() +
                        "': no encoder for its container");
         }
-        if (avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
+        // (Matroska takes FFVHUFF through its compatibility tags, which the query omits.)
+        if (!settings.lossless && avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
             OutputFail("cannot encode video for '" + settings.path.string() +
                        "': the container does not take " + codec->name);
         }
@@ -459,7 +499,7 @@ struct MediaWriter::Impl {
         const AVPixelFormat pf = PixelFormat(codec);
         const AVPixFmtDescriptor* pd = av_pix_fmt_desc_get(pf);
         const bool rgb = pd && (pd->flags & AV_PIX_FMT_FLAG_RGB);
-        if (settings.lossless) {
+        if (settings.lossless && !TinyFrame()) {
             av_opt_set_int(c->priv_data, "level", 3, 0);
             av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
         }
@@ -479,7 +519,14 @@ struct MediaWriter::Impl {
         if (of->flags & AVFMT_GLOBALHEADER) {
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        if (int r = avcodec_open2(c, codec, nullptr); r < 0) {
+        int r;
+        {
+            // Some encoders (libx264) print their complaints themselves; the one line
+            // below says what failed.
+            QuietStderr quiet;
+            r = avcodec_open2(c, codec, nullptr);
+        }
+        if (r < 0) {
             OutputFail("cannot encode video with " + codecName + ": " + AvError(r));
         }
         vst = avformat_new_stream(oc, nullptr);

@@ -4,7 +4,8 @@
 // encoders and the encoding thread. Promises:
 // - The container follows the output's file name; the video codec is H.264 for .mp4,
 //   .mov and .mkv unless one is named, else the container's default. Lossless output is
-//   FFV1 in Matroska, in the BGRA pixel format, so the rendered bytes come back exactly.
+//   FFV1 in Matroska (FFVHUFF for frames under 4 pixels wide or high, which FFV1 does not
+//   bring back), in the BGRA pixel format, so the rendered bytes come back exactly.
 //   Audio is AAC, or PCM at the input's own depth for lossless output.
 // - The output carries the input's colour description (matrix, range, primaries,
 //   transfer), sample aspect ratio and field order, and the conversion from ARGB uses

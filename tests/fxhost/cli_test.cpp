@@ -700,6 +700,236 @@ TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
     EXPECT_TRUE(Leftovers(out).empty());
 }
 
+// --- footage as it comes: colours, depth, timing, display ---------------------------------
+
+namespace {
+
+// One ffprobe answer about the first stream of a kind ("v", "a"), as its csv line(s).
+std::string Probe(const fs::path& file, const std::string& stream, const std::string& entries,
+                  const std::string& extra = "") {
+    const fs::path o = file.string() + ".probe";
+    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " +
+          entries + " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
+    std::string s = Slurp(o);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
+        s.pop_back();
+    }
+    return s;
+}
+
+// The first frame of a file in its own pixel format, as ffmpeg decodes it.
+std::string FirstFrameRaw(const fs::path& file, const std::string& format) {
+    const fs::path o = file.string() + ".raw1";
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
+                    " -frames:v 1 -f rawvideo -pix_fmt " + format + " " + Quote(o)),
+              0);
+    return Slurp(o);
+}
+
+int MaxDifference(const std::string& a, const std::string& b) {
+    EXPECT_EQ(a.size(), b.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        worst = std::max(worst, std::abs(int(std::uint8_t(a[i])) - int(std::uint8_t(b[i]))));
+    }
+    return worst;
+}
+
+} // namespace
+
+TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
+    const struct {
+        const char *space, *primaries, *transfer, *matrix, *range;
+    } cases[] = {{"smpte170m", "smpte170m", "smpte170m", "bt601", "tv"},
+                 {"bt470bg", "bt470bg", "gamma28", "bt601", "pc"},
+                 {"bt709", "bt709", "bt709", "bt709", "tv"},
+                 {"bt709", "bt709", "bt709", "bt709", "pc"},
+                 {"bt2020nc", "bt2020", "bt2020-10", "bt2020", "tv"},
+                 {"bt2020nc", "bt2020", "bt2020-10", "bt2020", "pc"}};
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.space) + "-" + c.range;
+        const fs::path in = out / (name + ".mkv"), o = out / (name + "-out.mkv");
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                        "-vf format=rgb24,scale=out_color_matrix=" +
+                        std::string(c.matrix) + ":out_range=" + c.range +
+                        ",format=yuv444p -colorspace " + c.space + " -color_primaries " +
+                        c.primaries + " -color_trc " + c.transfer + " -color_range " + c.range +
+                        " -c:v libx264 -crf 0 " + Quote(in)),
+                  0);
+        // Frame 0 of a fade-in is the untouched input; lossless H.264 leaves only the
+        // conversions to ARGB and back (of colours an RGB picture can have).
+        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
+                                " --fade-in 100 --crf 0 --pix-fmt yuv444p --plugin " +
+                                Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::string tags = "stream=color_space,color_range,color_primaries,color_transfer";
+        EXPECT_EQ(Probe(o, "v", tags), Probe(in, "v", tags)) << name;
+        EXPECT_LE(MaxDifference(FirstFrameRaw(in, "yuv444p"), FirstFrameRaw(o, "yuv444p")), 3)
+            << name;
+    }
+}
+
+TEST_F(Cli, DeepInputKeepsItsDepthOrSaysItDoesNot) {
+    const fs::path in = out / "ten.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                    "-pix_fmt yuv420p10le -c:v ffv1 " +
+                    Quote(in)),
+              0);
+    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-out.mkv") +
+                      " --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Probe(out / "ten-out.mkv", "v", "stream=pix_fmt"), "yuv420p10le");
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-mpeg4.mkv") +
+               " --codec mpeg4 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("10-bit"), std::string::npos) << r.err;
+    EXPECT_EQ(Probe(out / "ten-mpeg4.mkv", "v", "stream=pix_fmt"), "yuv420p");
+}
+
+TEST_F(Cli, EncoderQualityPresetAndPixelFormatCanBeChosen) {
+    const fs::path small = out / "small.mp4", big = out / "big.mp4", full = out / "444.mp4";
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(small) +
+                     " --crf 45 --preset ultrafast --plugin " + Quote(kInvert))
+                  .status,
+              0);
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(big) + " --crf 5 --plugin " +
+                     Quote(kInvert))
+                  .status,
+              0);
+    EXPECT_LT(fs::file_size(small) * 2, fs::file_size(big));
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(full) +
+                     " --pix-fmt yuv444p --plugin " + Quote(kInvert))
+                  .status,
+              0);
+    EXPECT_EQ(Probe(full, "v", "stream=pix_fmt"), "yuv444p");
+    const struct {
+        const char* options;
+        int status;
+    } refused[] = {{"--preset nonsense", 6},
+                   {"--codec ffv1 --crf 10", 6},
+                   {"--pix-fmt no-such-format", 6},
+                   {"--pix-fmt yuv420p", 6}, // the clip is 97x61: no 4:2:0
+                   {"--lossless --crf 3", 2}};
+    for (const auto& c : refused) {
+        const fs::path o = out / "refused.mkv";
+        const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " " +
+                                c.options + " --plugin " + Quote(kInvert));
+        EXPECT_EQ(r.status, c.status) << c.options << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(o));
+    }
+}
+
+TEST_F(Cli, VariableRateClipKeepsEveryFrameItsTimeAndItsSound) {
+    // 25 frames at 25 fps, a gap of 5 s, 25 more; 7 s of sound throughout.
+    const fs::path in = out / "gap.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi "
+                    "-i sine=f=300:r=48000:d=7 -vf \"setpts='(N+if(gte(N,25),125,0))/25/TB'\" "
+                    "-fps_mode passthrough -c:v ffv1 -c:a pcm_s16le " +
+                    Quote(in)),
+              0);
+    const fs::path o = out / "gap-out.mkv";
+    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) + " --lossless --plugin " +
+                      Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string times = "frame=pts_time";
+    const std::string inTimes = Probe(in, "v", times);
+    EXPECT_EQ(std::count(inTimes.begin(), inTimes.end(), '\n'), 49) << inTimes;
+    EXPECT_EQ(Probe(o, "v", times), inTimes);
+    // The sound is all there, through the gap, sample for sample.
+    const auto inSound = DecodeAudio(in), outSound = DecodeAudio(o);
+    ASSERT_EQ(outSound.size(), std::size_t(7 * 48000 * 2));
+    EXPECT_TRUE(std::equal(outSound.begin(), outSound.end(), inSound.begin()));
+
+    // Frames chosen by index or by time start the output at their own time.
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "part.mkv") +
+               " --lossless --frames 24:3 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "part.mkv", "v", times), "0.000000\n5.040000\n5.080000");
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "time.mkv") +
+               " --lossless -ss 6 -t 0.5 -an --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "time.mkv", "v", "stream=nb_read_frames", "-count_frames"), "13");
+    EXPECT_EQ(Probe(out / "time.mkv", "a", "stream=codec_type"), "") << "-an: no sound";
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "to.mkv") +
+               " --lossless -ss 0.5 -to 6.1 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "to.mkv", "v", "stream=nb_read_frames", "-count_frames"), "15");
+}
+
+TEST_F(Cli, RotatedAnamorphicAndInterlacedClipsComeOutAsShown) {
+    for (int degrees : {90, 180, 270}) {
+        const fs::path in = out / ("rot" + std::to_string(degrees) + ".mp4");
+        const fs::path o = out / ("rot" + std::to_string(degrees) + "-out.mkv");
+        // The display matrix, as a phone writes it (ffmpeg sets it when copying).
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                        "-c:v libx264 -crf 0 -pix_fmt yuv444p " +
+                        Quote(out / "upright.mp4") + " && ffmpeg -nostdin -v error -y -i " +
+                        Quote(out / "upright.mp4") + " -c copy -metadata:s:v:0 rotate=" +
+                        std::to_string(degrees) + " " + Quote(in)),
+                  0);
+        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
+                                " --lossless --fade-in 100 --plugin " + Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << r.err;
+        // Upright, as ffmpeg shows it (it turns the picture by the same matrix).
+        EXPECT_EQ(Probe(o, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
+        EXPECT_LE(MaxDifference(FirstFrameRaw(in, "rgb24"), FirstFrameRaw(o, "rgb24")), 6)
+            << degrees;
+        const fs::path png = out / ("rot" + std::to_string(degrees) + ".png");
+        ASSERT_EQ(Fxhost("thumbnail " + Quote(in) + " -o " + Quote(png) + " --plugin " +
+                         Quote(kInvert))
+                      .status,
+                  0);
+        EXPECT_EQ(Probe(png, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
+    }
+    const fs::path wide = out / "sar.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                    "-vf setsar=2/1 -c:v ffv1 -field_order tt " +
+                    Quote(wide)),
+              0);
+    Result r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mkv") +
+                      " --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-out.mkv", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
+    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-half.mkv") +
+               " --size 32x48 --lossless --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-half.mkv", "v", "stream=sample_aspect_ratio,field_order"),
+              "4:1,tt")
+        << "the picture keeps its shape";
+}
+
+TEST_F(Cli, LosslessRoundTripsTinyFrames) {
+    std::mt19937 rng(3);
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {1, 1}, {1, 5}, {2, 2}, {3, 1}, {2, 7}, {5, 3}, {9, 2}}) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        std::string pixels;
+        for (int i = 0; i < w * h * 3; ++i) {
+            pixels += {char(rng()), char(rng()), char(rng()), char(255)};
+        }
+        const fs::path raw = out / (size + ".bgra"), o = out / (size + ".mkv");
+        std::ofstream(raw, std::ios::binary) << pixels;
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s " + size +
+                        " -r 25 -i " + Quote(raw) + " -c:v ffvhuff " + Quote(out / "in.mkv")),
+                  0);
+        const Result r = Fxhost("render " + Quote(out / "in.mkv") + " -o " + Quote(o) +
+                                " --lossless -y --plugin " + Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << size << ": " << r.err;
+        const auto v = DecodeVideo(o, w, h);
+        ASSERT_EQ(v.size(), pixels.size()) << size;
+        int wrong = 0;
+        for (std::size_t i = 0; i < v.size(); i += 4) { // ARGB out, BGRA in, inverted
+            wrong += v[i] != 255 || v[i + 1] != 255 - std::uint8_t(pixels[i + 2]) ||
+                     v[i + 2] != 255 - std::uint8_t(pixels[i + 1]) ||
+                     v[i + 3] != 255 - std::uint8_t(pixels[i]);
+        }
+        EXPECT_EQ(wrong, 0) << size;
+    }
+}
+
 // --- the media layer on its own ----------------------------------------------------------
 
 TEST(FFmpegFrameSource, RandomAccessGivesTheRightFrames) {
