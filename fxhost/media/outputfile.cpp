@@ -140,10 +140,12 @@ void CheckNotInput(const fs::path& output, const fs::path& input, bool replaceIn
         return;
     }
     struct stat in, out;
-    std::error_code ec;
+    std::error_code inError, outError;
+    const fs::path inPath = fs::weakly_canonical(input, inError);
+    const fs::path outPath = fs::weakly_canonical(output, outError);
     const bool same =
         (::stat(input.c_str(), &in) == 0 && ::stat(output.c_str(), &out) == 0 && SameFile(in, out)) ||
-        fs::weakly_canonical(input, ec) == fs::weakly_canonical(output, ec);
+        (!inError && !outError && inPath == outPath);
     if (same) {
         OutputFail("output '" + output.string() +
                    "' is the input: it would be replaced by its own rendering (write elsewhere, "

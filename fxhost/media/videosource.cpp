@@ -382,7 +382,7 @@ void FFmpegFrameSource::scan(const fs::path& path) {
     InputPtr counter = OpenInput(path);
     PacketPtr p = NewPacket();
     double lastEnd = 0; // seconds, over every stream: how far the file goes
-    std::int64_t lastDuration = 0, maxPts = INT64_MIN;
+    std::int64_t lastDuration = 0, maxPts = INT64_MIN, discarded = 0;
     int r;
     while ((r = av_read_frame(counter.get(), p.get())) >= 0) {
         const AVStream* ps = counter->streams[p->stream_index];
@@ -392,6 +392,7 @@ void FFmpegFrameSource::scan(const fs::path& path) {
             lastEnd = std::max(lastEnd, double(t - start + p->duration) * av_q2d(ps->time_base));
         }
         // Packets an edit list cuts off are decoded but never shown.
+        discarded += p->stream_index == d.stream && (p->flags & AV_PKT_FLAG_DISCARD);
         if (p->stream_index == d.stream && !(p->flags & AV_PKT_FLAG_DISCARD)) {
             d.pts.push_back(t != AV_NOPTS_VALUE ? t
                             : d.pts.empty()     ? 0
@@ -418,8 +419,8 @@ void FFmpegFrameSource::scan(const fs::path& path) {
 
     // What the file announces: its index's frame count, else its duration.
     announced_ = frameCount_;
-    if (st->nb_frames > frameCount_) {
-        announced_ = st->nb_frames;
+    if (st->nb_frames > frameCount_ + discarded) {
+        announced_ = st->nb_frames - discarded;
     } else if (st->nb_frames <= 0 && d.fmt->duration > 0) {
         const double announcedSeconds = double(d.fmt->duration) / AV_TIME_BASE;
         const double slack = std::max(0.25, 2.0 * rateDen_ / rateNum_);
@@ -484,6 +485,17 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
                   "': " + (why.empty() ? std::string("no frame could be decoded") : why));
     }
     scan(path);
+    // Frames before the first one that decodes (a stream cut in the middle of a group of
+    // pictures) are never delivered: the clip starts at the first that is.
+    if (const std::int64_t t = first->best_effort_timestamp; t != AV_NOPTS_VALUE) {
+        const auto at = std::lower_bound(d.pts.begin(), d.pts.end(), t);
+        if (at != d.pts.begin() && at != d.pts.end()) {
+            const std::int64_t skipped = at - d.pts.begin();
+            d.pts.erase(d.pts.begin(), at);
+            frameCount_ -= skipped;
+            announced_ -= skipped;
+        }
+    }
     firstTime_ = double(d.pts.front()) * av_q2d(d.tb);
 
     VideoDescription& v = description_;
@@ -585,7 +597,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
             continue;
         }
         if (d.atEnd) {
-            inputEnded_ = d.failure.empty() || d.failure != "interrupted";
+            inputEnded_ = d.failure != "interrupted";
             error_ = "frame " + std::to_string(index) + " of '" + d.path.string() +
                      "' could not be decoded" +
                      (d.failure.empty() ? " (the input ends before it)" : ": " + d.failure);

@@ -211,6 +211,37 @@ std::vector<fs::path> Leftovers(const fs::path& dir) {
     return found;
 }
 
+// One ffprobe answer about the first stream of a kind ("v", "a"), as its csv line(s).
+std::string Probe(const fs::path& file, const std::string& stream, const std::string& entries,
+                  const std::string& extra = "") {
+    const fs::path o = file.string() + ".probe";
+    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " +
+          entries + " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
+    std::string s = Slurp(o);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
+        s.pop_back();
+    }
+    return s;
+}
+
+// The first frame of a file in its own pixel format, as ffmpeg decodes it.
+std::string FirstFrameRaw(const fs::path& file, const std::string& format) {
+    const fs::path o = file.string() + ".raw1";
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
+                    " -frames:v 1 -f rawvideo -pix_fmt " + format + " " + Quote(o)),
+              0);
+    return Slurp(o);
+}
+
+int MaxDifference(const std::string& a, const std::string& b) {
+    EXPECT_EQ(a.size(), b.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        worst = std::max(worst, std::abs(int(std::uint8_t(a[i])) - int(std::uint8_t(b[i]))));
+    }
+    return worst;
+}
+
 class Cli : public ::testing::Test {
   protected:
     fs::path out;
@@ -485,6 +516,25 @@ TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
     EXPECT_TRUE(Leftovers(out).empty());
 }
 
+TEST_F(Cli, StreamJoinedMidGroupStartsAtItsFirstWholeFrameAndIsComplete) {
+    // A transport stream picked up in the middle, as a capture starts: the frames before
+    // the first key frame cannot be decoded, and the rest is the whole clip.
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=4 "
+                    "-c:v libx264 -g 25 -bf 2 " +
+                    Quote(out / "whole.ts")),
+              0);
+    const std::string ts = Slurp(out / "whole.ts");
+    const std::size_t from = ts.size() / 188 / 3 * 188;
+    std::ofstream(out / "joined.ts", std::ios::binary) << ts.substr(from);
+    const Result r = Fxhost("render " + Quote(out / "joined.ts") + " -o " +
+                            Quote(out / "joined.mkv") + " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string count = "stream=nb_read_frames";
+    const std::string decodable = Probe(out / "joined.ts", "v", count, "-count_frames");
+    EXPECT_EQ(Probe(out / "joined.mkv", "v", count, "-count_frames"),
+              decodable.substr(0, decodable.find('\n'))); // (listed per program too)
+}
+
 TEST_F(Cli, PipesStandardInputAndUrlsAreRefusedAtOnce) {
     const fs::path fifo = out / "fifo.mkv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -702,40 +752,6 @@ TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
 
 // --- footage as it comes: colours, depth, timing, display ---------------------------------
 
-namespace {
-
-// One ffprobe answer about the first stream of a kind ("v", "a"), as its csv line(s).
-std::string Probe(const fs::path& file, const std::string& stream, const std::string& entries,
-                  const std::string& extra = "") {
-    const fs::path o = file.string() + ".probe";
-    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " +
-          entries + " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
-    std::string s = Slurp(o);
-    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
-        s.pop_back();
-    }
-    return s;
-}
-
-// The first frame of a file in its own pixel format, as ffmpeg decodes it.
-std::string FirstFrameRaw(const fs::path& file, const std::string& format) {
-    const fs::path o = file.string() + ".raw1";
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
-                    " -frames:v 1 -f rawvideo -pix_fmt " + format + " " + Quote(o)),
-              0);
-    return Slurp(o);
-}
-
-int MaxDifference(const std::string& a, const std::string& b) {
-    EXPECT_EQ(a.size(), b.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-        worst = std::max(worst, std::abs(int(std::uint8_t(a[i])) - int(std::uint8_t(b[i]))));
-    }
-    return worst;
-}
-
-} // namespace
 
 TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
     const struct {
@@ -893,6 +909,11 @@ TEST_F(Cli, RotatedAnamorphicAndInterlacedClipsComeOutAsShown) {
                       " --plugin " + Quote(kInvert));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "sar-out.mkv", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
+    // H.264 codes the fields as such.
+    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mp4") + " --plugin " +
+               Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-out.mp4", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
     r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-half.mkv") +
                " --size 32x48 --lossless --plugin " + Quote(kInvert));
     ASSERT_EQ(r.status, 0) << r.err;

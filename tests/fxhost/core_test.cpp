@@ -193,6 +193,27 @@ TEST(HostSession, RendersClipAndRecordsWhatCallbacksSaw) {
     EXPECT_EQ(s.framesOutstanding(), 0);
 }
 
+TEST(HostSession, TellsTheHostWhatTheLastCallMixedAndFetched) {
+    // The plain session, as fxhost renders with it: no log, only what the host needs.
+    GeneratedFrameSource src(32, 24, 6);
+    HostSession s(Invert(), src);
+    ASSERT_EQ(s.begin(1, 4), 0);
+    ASSERT_EQ(s.frame(1), 0);
+    EXPECT_EQ(s.mixedLevel(2), 256);
+    EXPECT_EQ(s.mixedLevel(1), std::nullopt) << "another frame's sound was not mixed";
+    EXPECT_EQ(s.lastGetFrameResult(), kPluginOK);
+    s.settings().proxyOnly = true;
+    ASSERT_EQ(s.frame(2), 0);
+    EXPECT_EQ(s.mixedLevel(3), std::nullopt) << "proxies mix no sound; each call starts afresh";
+    s.settings().proxyOnly = false;
+    EXPECT_NE(s.frame(9), 0) << "frame 10 is outside the clip";
+    EXPECT_EQ(s.lastGetFrameResult(), kPluginCantGetNeededFrame);
+    EXPECT_NE(s.lastFrameError().find("outside"), std::string::npos) << s.lastFrameError();
+    ASSERT_EQ(s.frame(0), 0);
+    EXPECT_EQ(s.lastFrameError(), "");
+    s.end();
+}
+
 TEST(HostSession, FadesBlendTheUntouchedFrameBack) {
     GeneratedFrameSource src(40, 30, 100);
     RecordingSession s(Invert(), src);
