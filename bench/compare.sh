@@ -16,7 +16,9 @@
 # the machine, the date and the load.
 #
 # Usage: bench/compare.sh [BUILD_DIR]   (default: build-perf, a Release build; FRAMES=150,
-#        REPS=3, BENCH_ARGS to pass more options to tessera_bench, NO_DOC=1 to only print)
+#        REPS=3, BENCH_ARGS to pass more options to tessera_bench, NO_DOC=1 to only print,
+#        E2E_ONLY=1 to run only part 2 (implies NO_DOC), BEFORE=OTHER_BUILD_DIR to time that
+#        build's fxhost too, interleaved in the same runs, for a before/after comparison)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${BUILD_DIR:-$root/build-perf}}
@@ -51,13 +53,24 @@ vector_level() {
   else echo SSE2; fi
 }
 
-echo "== tessera_bench (this takes a few minutes)"
 header=$(machine)
-# shellcheck disable=SC2086
-TESSERA_BENCH_MARKDOWN=$work/table.md "$bench" --benchmark_repetitions=5 \
-  --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
-  --benchmark_report_aggregates_only=true ${BENCH_ARGS:-} \
-  | tee "$work/bench.txt" | sed -n '/^Median CPU time/,$p'
+if [ -n "${E2E_ONLY:-}" ]; then
+  NO_DOC=1
+  echo "$header"
+else
+  echo "== tessera_bench (this takes a few minutes)"
+  # shellcheck disable=SC2086
+  TESSERA_BENCH_MARKDOWN=$work/table.md "$bench" --benchmark_repetitions=5 \
+    --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true ${BENCH_ARGS:-} \
+    | tee "$work/bench.txt" | sed -n '/^Median CPU time/,$p'
+fi
+before=${BEFORE:-}
+if [ -n "$before" ]; then
+  for f in "$before/out/bin/fxhost" "$before/out/bin/Tessera.bundle/Contents/Info.plist"; do
+    [ -e "$f" ] || { echo "missing $f (BEFORE)" >&2; exit 1; }
+  done
+fi
 
 echo "== end to end, $frames frames of 1920x1080, $reps runs each"
 secs=$(awk -v f="$frames" 'BEGIN { printf "%.3f", f / 30 }')
@@ -83,10 +96,18 @@ crop="crop=960:540:480:270,pixelize=w=19:h=10"
 for ((i = 1; i <= reps; i++)); do
   XDG_CONFIG_HOME=$work/config-full wall fx_full \
     "$fxhost" render "$work/in.mp4" -o "$work/fx.mp4" -y --quiet --plugin "$bundle"
+  if [ -n "$before" ]; then
+    XDG_CONFIG_HOME=$work/config-full wall before_full "$before/out/bin/fxhost" render \
+      "$work/in.mp4" -o "$work/fxb.mp4" -y --quiet --plugin "$before/out/bin/Tessera.bundle"
+  fi
   wall ff_full ffmpeg -nostdin -v error -y -i "$work/in.mp4" -vf pixelize=w=19:h=10 \
     -c:v libx264 -pix_fmt yuv420p -c:a aac "$work/ff.mp4"
   XDG_CONFIG_HOME=$work/config-quarter wall fx_quarter \
     "$fxhost" render "$work/in.mp4" -o "$work/fxq.mp4" -y --quiet --plugin "$bundle"
+  if [ -n "$before" ]; then
+    XDG_CONFIG_HOME=$work/config-quarter wall before_quarter "$before/out/bin/fxhost" render \
+      "$work/in.mp4" -o "$work/fxbq.mp4" -y --quiet --plugin "$before/out/bin/Tessera.bundle"
+  fi
   wall ff_quarter ffmpeg -nostdin -v error -y -i "$work/in.mp4" -filter_complex \
     "[0:v]format=gbrp,split[a][b];[b]$crop[p];[a][p]overlay=480:270:format=gbrp,format=yuv420p[v]" \
     -map "[v]" -map 0:a -c:v libx264 -c:a aac "$work/ffq.mp4"
@@ -102,6 +123,12 @@ e2e=$(cat <<EOF
 | ffmpeg crop + pixelize + overlay (gbrp) | $ffq | |
 EOF
 )
+if [ -n "$before" ]; then
+  bf=$(median before_full) bq=$(median before_quarter)
+  e2e="$e2e
+| fxhost before ($before), whole frame | $bf | $(ratio "$bf" "$fff") |
+| fxhost before ($before), quarter-frame region | $bq | $(ratio "$bq" "$ffq") |"
+fi
 echo "$e2e"
 
 [ -n "${NO_DOC:-}" ] && exit 0

@@ -210,7 +210,6 @@ void DoFrame(benchmark::State& state, Size s, int block, Region region, bool fad
             state.SkipWithError("the frame call failed");
             break;
         }
-        host.clearLog();
     }
     host.end();
 }

@@ -7,7 +7,7 @@
 #include "pngwriter.h"
 #include "resultnames.h"
 #include "videosource.h"
-#include "writer.h"
+#include "outputfile.h"
 
 #if FXHOST_WITH_WINDOWS
 #include "ToolboxUITesting.h"
@@ -140,6 +140,7 @@ void RunInfo(const std::filesystem::path& pluginPath, bool json) {
 
 void RunThumbnail(const ThumbnailRequest& rq) {
     media::CheckOutputFree(rq.output, rq.overwrite);
+    media::CheckNotInput(rq.output, rq.input, false);
     media::FFmpegFrameSource source(rq.input);
     const PluginBundle bundle(rq.plugin);
     HostSession session(bundle, source);
@@ -159,7 +160,6 @@ void RunThumbnail(const ThumbnailRequest& rq) {
                                                      " when asked for its description");
     }
     session.params().getInfo.bestThumbOffset = rq.frame;
-    session.clearLog();
     if (SInt32 r = session.placeholder(0, count); r != kPluginOK) {
         throw HostError(ErrorKind::PluginResult, "plug-in " + name + " returned " +
                                                      DescribeResult(r) +
@@ -167,8 +167,7 @@ void RunThumbnail(const ThumbnailRequest& rq) {
     }
     // The placeholder's own frame call may fail without changing its result: a frame
     // nobody rendered must not be passed off as the thumbnail.
-    const auto& requests = session.log().frameRequests;
-    if (requests.empty() || requests.back().result != kPluginOK) {
+    if (session.lastGetFrameResult() != kPluginOK) {
         if (!session.lastFrameError().empty()) {
             throw HostError(ErrorKind::Input, session.lastFrameError());
         }

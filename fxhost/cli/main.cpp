@@ -5,16 +5,20 @@
 // fxhost/README.md). Promises: --help for every command and --version; nothing on
 // standard output but what a command is asked to print.
 #include "commands.h"
+#include "mediainput.h"
 #include "hosterror.h"
+#include "outputfile.h"
 #include "pluginbundle.h"
 #include "render.h"
 #include "videosource.h"
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/parseutils.h>
 }
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +27,7 @@ extern "C" {
 #include <malloc.h>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -33,9 +38,36 @@ namespace fs = std::filesystem;
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::atomic<int> gSignal{0};
 
-void OnSignal(int) {
+// The first signal asks the render to stop at the next frame, which unwinds normally and
+// removes the temporary; a second one, or the watchdog when unwinding takes more than a
+// second, removes the temporaries and ends the process at once.
+void OnSignal(int sig) {
+    int none = 0;
+    if (!gSignal.compare_exchange_strong(none, sig)) {
+        fxhost::media::RemoveLiveTemporaries();
+        _exit(128 + gSignal.load());
+    }
     gInterrupted = true;
+}
+
+void StartSignalHandling() {
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    // A closed terminal (HUP), `fxhost ... 2>&1 | head` (PIPE), kill (TERM), Ctrl-\ (QUIT).
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+        sigaction(sig, &sa, nullptr);
+    }
+    std::thread([] {
+        while (!gInterrupted.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        fxhost::media::RemoveLiveTemporaries();
+        _exit(128 + gSignal.load());
+    }).detach();
 }
 
 const char* const kMainHelp =
@@ -61,6 +93,7 @@ const char* const kRenderHelp =
     "\n"
     "  -o, --output FILE     the file to write (kept if it exists, unless -y)\n"
     "  -y                    replace an existing OUTPUT\n"
+    "  --replace-input       allow OUTPUT to be INPUT itself (with -y)\n"
     "  --plugin BUNDLE       the plug-in bundle to use\n"
     "  --fade-in N           fade the effect in over N frames (default 0)\n"
     "  --fade-out N          fade the effect out over N frames (default 0)\n"
@@ -69,8 +102,16 @@ const char* const kRenderHelp =
     "  --size WxH            render at this size instead of the input's\n"
     "  --frames FIRST:COUNT  render COUNT frames from frame FIRST (COUNT may be empty: to the "
     "end)\n"
+    "  -ss TIME              start at the first frame at or after TIME (seconds, or [HH:]MM:SS)\n"
+    "  -t DURATION           render the frames that start within DURATION after -ss\n"
+    "  -to TIME              render the frames that start before TIME\n"
+    "  -an                   no sound in the output\n"
     "  --codec NAME          the video encoder (an FFmpeg encoder name, e.g. libx264, mpeg4)\n"
+    "  --crf N               the encoder's quality setting (libx264: 0-51, default 23)\n"
+    "  --preset NAME         the encoder's speed preset (libx264: ultrafast .. veryslow)\n"
+    "  --pix-fmt NAME        the encoder's pixel format (e.g. yuv420p, yuv444p, yuv420p10le)\n"
     "  --lossless            FFV1 video in RGB and PCM sound, in .mkv: frames come back exactly\n"
+    "  --network             allow INPUT to be a URL (http://, rtmp://...); else only local files\n"
     "  --progress            show progress even when standard error is not a terminal\n"
     "  --quiet               show no progress\n";
 
@@ -186,6 +227,7 @@ int Render(Args& a) {
     fxhost::media::RenderRequest rq;
     auto out = a.value("--output", "-o");
     rq.overwrite = a.flag("-y");
+    rq.replaceInput = a.flag("--replace-input");
     rq.plugin = Plugin(a);
     if (auto v = a.value("--fade-in")) {
         rq.clip.fadeInFrames = SInt32(ParseInt("--fade-in", *v, 0, INT32_MAX));
@@ -215,10 +257,46 @@ int Render(Args& a) {
             rq.count = ParseInt("--frames", v->substr(colon + 1), 1, INT32_MAX);
         }
     }
+    auto time = [&](const char* opt, const std::string& v) {
+        std::int64_t us = 0;
+        if (av_parse_time(&us, v.c_str(), 1) < 0 || us < 0) {
+            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v + "'");
+        }
+        return double(us) / 1e6;
+    };
+    if (auto v = a.value("-ss")) {
+        rq.startTime = time("-ss", *v);
+    }
+    if (auto v = a.value("-t")) {
+        rq.duration = time("-t", *v);
+    }
+    if (auto v = a.value("-to")) {
+        rq.endTime = time("-to", *v);
+    }
+    if (rq.duration && rq.endTime) {
+        Usage("-t and -to cannot be combined");
+    }
+    if ((rq.startTime || rq.duration || rq.endTime) && (rq.first != 0 || rq.count)) {
+        Usage("--frames and -ss/-t/-to cannot be combined");
+    }
+    if (rq.endTime && *rq.endTime <= rq.startTime.value_or(0.0)) {
+        Usage("-to must come after -ss");
+    }
+    rq.noAudio = a.flag("-an");
     if (auto v = a.value("--codec")) {
         rq.codec = *v;
     }
+    if (auto v = a.value("--crf")) {
+        rq.crf = *v;
+    }
+    if (auto v = a.value("--preset")) {
+        rq.preset = *v;
+    }
+    if (auto v = a.value("--pix-fmt")) {
+        rq.pixelFormat = *v;
+    }
     rq.lossless = a.flag("--lossless");
+    const bool network = a.flag("--network");
     const bool progress = a.flag("--progress"), quiet = a.flag("--quiet");
     rq.progress = quiet      ? fxhost::media::ProgressMode::Never
                   : progress ? fxhost::media::ProgressMode::Always
@@ -231,19 +309,31 @@ int Render(Args& a) {
     if (!ops.empty()) {
         rq.input = ops[0];
     }
-    if (rq.lossless && !rq.codec.empty()) {
-        Usage("--lossless and --codec cannot be combined");
+    if (rq.lossless && (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() ||
+                        !rq.pixelFormat.empty())) {
+        Usage("--lossless takes no --codec, --crf, --preset or --pix-fmt");
     }
     rq.interrupted = &gInterrupted;
-    fxhost::media::Render(rq);
-    // The render went on through damage in the input; say so, or the output would pass for
-    // a clean copy.
-    if (const std::int64_t errors = fxhost::media::DecoderErrorCount(); errors > 0) {
+    fxhost::media::SetInputPolicy(network, &gInterrupted);
+    const fxhost::media::RenderStats stats = fxhost::media::Render(rq);
+    const std::string in = rq.input ? rq.input->string() : "the input";
+    const std::int64_t errors = fxhost::media::DecoderErrorCount();
+    const std::string damage =
+        errors > 0 ? "; the decoder reported " + std::to_string(errors) + " error(s)" : "";
+    // One line either way: the output is not a clean copy of the input.
+    if (stats.incomplete()) {
+        std::fprintf(stderr,
+                     "fxhost: warning: %s ends early: rendered %lld of %lld frames%s; the output "
+                     "is incomplete\n",
+                     in.c_str(), static_cast<long long>(stats.frames),
+                     static_cast<long long>(stats.expected), damage.c_str());
+        return int(ErrorKind::Incomplete);
+    }
+    if (errors > 0) {
         std::fprintf(stderr,
                      "fxhost: warning: the decoder reported %lld error(s) in %s; the damaged "
                      "frames were rendered as far as they could be decoded\n",
-                     static_cast<long long>(errors),
-                     rq.input ? rq.input->string().c_str() : "the input");
+                     static_cast<long long>(errors), in.c_str());
     }
     return 0;
 }
@@ -257,6 +347,7 @@ int Info(Args& a) {
 }
 
 int Thumbnail(Args& a) {
+    fxhost::media::SetInputPolicy(false, &gInterrupted);
     fxhost::cli::ThumbnailRequest rq;
     auto out = a.value("--output", "-o");
     rq.overwrite = a.flag("-y");
@@ -281,6 +372,7 @@ int Thumbnail(Args& a) {
 }
 
 int Configure(Args& a) {
+    fxhost::media::SetInputPolicy(false, &gInterrupted);
     fxhost::cli::ConfigureRequest rq;
     rq.plugin = Plugin(a);
     if (auto v = a.value("--frame")) {
@@ -298,10 +390,7 @@ int Configure(Args& a) {
 } // namespace
 
 int main(int argc, char** argv) {
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    StartSignalHandling();
     // Every frame passes through several frame-sized buffers (decoded, the plug-in's
     // GWorlds, the encoder's queue). Keeping freed buffers in the heap instead of handing
     // them back to the kernel saves re-faulting and zeroing 8 MB per buffer per 1080p frame;
@@ -342,6 +431,13 @@ int main(int argc, char** argv) {
         }
         Usage("unknown command '" + command + "' (see fxhost --help)");
     } catch (const HostError& e) {
+        if (e.kind() == ErrorKind::Interrupted) {
+            const int sig = gSignal.load() ? gSignal.load() : SIGINT;
+            if (sig != SIGPIPE) { // standard error may be the pipe that closed
+                std::fprintf(stderr, "fxhost: interrupted by SIG%s\n", sigabbrev_np(sig));
+            }
+            return 128 + sig;
+        }
         std::fprintf(stderr, "fxhost: %s\n", e.what());
         return e.exitStatus();
     } catch (const std::exception& e) {

@@ -35,9 +35,17 @@ class FrameSource {
     virtual int width() const = 0;
     virtual int height() const = 0;
     virtual std::int64_t frameCount() const = 0;
-    // Frame rate as a fraction (30/1, 30000/1001).
+    // Frame rate as a fraction (30/1, 30000/1001): the nominal rate, for encoders.
     virtual int rateNum() const = 0;
     virtual int rateDen() const = 0;
+    // When each frame is shown: timestamp(i) is frame i's time in units of timeBase()
+    // (a fraction of a second), counted from frame 0; timestamp(frameCount()) is the end of
+    // the last frame. A clip at a fixed rate needs neither: frame i is at i / rate.
+    struct TimeBase {
+        int num, den;
+    };
+    virtual TimeBase timeBase() const { return {rateDen(), rateNum()}; }
+    virtual std::int64_t timestamp(std::int64_t index) const { return index; }
 
     // Fills target with frame `index` scaled to target's size. False, with a reason in
     // lastError(), when the frame cannot be delivered (out of range, decoding failed).

@@ -20,7 +20,8 @@ enum class ErrorKind {
     PluginResult = 5, // the plug-in returned a result code other than OK
     Output = 6,       // the output cannot be encoded or written, or exists without -y
     Unsupported = 7,  // a feature that is not available yet
-    Interrupted = 130 // Ctrl-C
+    Incomplete = 8,   // the input ended early: the output holds the frames it had
+    Interrupted = 130 // Ctrl-C (128 + the signal for the others that end a render)
 };
 
 class HostError : public std::runtime_error {

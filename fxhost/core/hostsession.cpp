@@ -165,6 +165,11 @@ void HostSession::attachDestination(std::uint8_t* base, std::ptrdiff_t rowBytes)
 }
 
 SInt32 HostSession::invoke(_PluginParams* block, SInt32 which) {
+    if (depth_ == 0) {
+        mixes_.clear();
+        lastGetFrame_.reset();
+        frameError_.clear();
+    }
     HostSession* outer = tCurrent;
     tCurrent = this;
     ++depth_;
@@ -256,6 +261,24 @@ void HostSession::copyDestination(std::uint8_t* out, std::ptrdiff_t outRowBytes)
     }
 }
 
+std::optional<SInt16> HostSession::mixedLevel(SInt32 frameIndex) const {
+    std::optional<SInt16> level;
+    for (const auto& [index, l] : mixes_) {
+        if (index == frameIndex) {
+            level = l;
+        }
+    }
+    return level;
+}
+
+std::optional<SInt32> HostSession::leaseIndex(HYFrameCookie cookie) const {
+    const auto it = std::find(leases_.begin(), leases_.end(), static_cast<Lease*>(cookie));
+    if (!cookie || it == leases_.end()) {
+        return std::nullopt;
+    }
+    return (*it)->index;
+}
+
 int HostSession::framesOutstanding() const {
     return int(
         std::count_if(leases_.begin(), leases_.end(), [](const Lease* l) { return !l->released; }));
@@ -267,7 +290,7 @@ HYPluginResult HostSession::onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16
                                        SInt16 height, HYRefDVQuality quality, SInt16* outVolume,
                                        HYFrameCookie* outCookie) {
     auto finish = [&](HYPluginResult r) {
-        log_.frameRequests.push_back({index, width, height, quality, r});
+        lastGetFrame_ = r;
         return r;
     };
     if (outFrame) {
@@ -278,12 +301,6 @@ HYPluginResult HostSession::onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16
     }
     if (!outFrame || !outCookie || width < 1 || height < 1) {
         return finish(kPluginBadParams);
-    }
-    if (failures_.getFrame != kPluginOK) {
-        return finish(failures_.getFrame);
-    }
-    if (failures_.getFrameFailIndex.count(index)) {
-        return finish(kPluginCantGetNeededFrame);
     }
     const ScaleQuality q = quality == kDVLowQuality ? ScaleQuality::Low : ScaleQuality::High;
     Rect r{0, 0, height, width};
@@ -329,28 +346,25 @@ HYPluginResult HostSession::onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16
 
 HYPluginResult HostSession::onReleaseFrame(HYFrameCookie cookie) {
     if (!cookie) {
-        log_.releasedFrames.push_back(-1);
-        return failures_.releaseFrame;
+        return kPluginOK; // nothing was handed out: nothing to give back
     }
     auto it = std::find(leases_.begin(), leases_.end(), static_cast<Lease*>(cookie));
     if (it == leases_.end() || (*it)->released) {
-        ++log_.badReleases;
         return kPluginBadParams;
     }
     Lease* lease = *it;
     lease->released = true;
-    log_.releasedFrames.push_back(lease->index);
     if (!lease->world) { // the plug-in disposed of it before giving it back
         leases_.erase(it);
         delete lease;
     }
-    return failures_.releaseFrame;
+    return kPluginOK;
 }
 
 void HostSession::onFrameDisposed(GWorldPtr world) {
     for (auto it = leases_.begin(); it != leases_.end(); ++it) {
         if ((*it)->world == world) {
-            ++log_.framesDisposedByPlugin;
+            frameDisposedByPlugin();
             (*it)->world = nullptr;
             (*it)->pixels.reset();
             if ((*it)->released) {
@@ -372,7 +386,7 @@ void HostSession::reclaimReleasedFrames() {
         if (lease->world) {
             QDSetGWorldDisposeHook(lease->world, nullptr, nullptr);
             DisposeGWorld(lease->world);
-            ++log_.framesFreedByHost;
+            frameFreedByHost();
         }
         delete lease;
         it = leases_.erase(it);
@@ -382,24 +396,15 @@ void HostSession::reclaimReleasedFrames() {
 HYPluginResult HostSession::onMixAudio(HYFrameCookie cookie, SInt16 level) {
     auto it = std::find(leases_.begin(), leases_.end(), static_cast<Lease*>(cookie));
     if (!cookie || it == leases_.end()) {
-        log_.mixes.push_back({-1, level, kPluginBadParams});
         return kPluginBadParams;
     }
-    log_.mixes.push_back({(*it)->index, level, failures_.mixAudio});
-    return failures_.mixAudio;
+    mixes_.emplace_back((*it)->index, level);
+    return kPluginOK;
 }
 
 HYPluginResult HostSession::onGetFilterInfo(HYPluginFilterInfo** outInfo) {
-    ++log_.filterInfoRequests;
     if (!outInfo) {
         return kPluginBadParams;
-    }
-    *outInfo = nullptr;
-    if (failures_.getFilterInfo != kPluginOK) {
-        return failures_.getFilterInfo;
-    }
-    if (failures_.filterInfoNull) {
-        return kPluginOK;
     }
     std::copy(std::begin(settings_.sliders), std::end(settings_.sliders), filterInfo_.sliderValues);
     filterInfo_.fadeInFrames = settings_.fadeInFrames;
@@ -411,23 +416,16 @@ HYPluginResult HostSession::onGetFilterInfo(HYPluginFilterInfo** outInfo) {
 
 HYPluginResult HostSession::onReleaseFilterInfo(HYPluginFilterInfo* info) {
     if (info != &filterInfo_ || !filterInfoOut_) {
-        ++log_.badReleases;
         return kPluginBadParams;
     }
     filterInfoOut_ = false;
-    ++log_.filterInfoReleases;
     return kPluginOK;
 }
 
 HYPluginResult HostSession::onBlit(PixMapHandle source, PixMapHandle dest, const Rect* srcRect,
                                    const Rect* dstRect, SInt16 opacity) {
     if (!source || !dest || !srcRect || !dstRect) {
-        log_.blits.push_back({{}, {}, opacity, kPluginBadParams});
         return kPluginBadParams;
-    }
-    log_.blits.push_back({*srcRect, *dstRect, opacity, failures_.blit});
-    if (failures_.blit != kPluginOK) {
-        return failures_.blit;
     }
     Rect sb{}, db{};
     const PixelImage src = ImageOf(source, &sb);
@@ -442,23 +440,13 @@ HYPluginResult HostSession::onBlit(PixMapHandle source, PixMapHandle dest, const
 }
 
 Ptr HostSession::onNewPtr(SInt32 size, bool clear) {
-    ++log_.allocations;
-    log_.allocationSizes.push_back(size);
-    if (size < 0 || failures_.newPtrFailSizes.count(size)) {
-        ++log_.failedAllocations;
+    if (size < 0) {
         return nullptr;
     }
-    Ptr p = clear ? ::NewPtrClear(size) : ::NewPtr(size);
-    if (!p) {
-        ++log_.failedAllocations;
-    }
-    return p;
+    return clear ? ::NewPtrClear(size) : ::NewPtr(size);
 }
 
 void HostSession::onDisposePtr(Ptr block) {
-    if (block) {
-        ++log_.disposals;
-    }
     ::DisposePtr(block);
 }
 

@@ -16,9 +16,10 @@
 //   the call, and learns of the plug-in's own disposal through the toolbox's dispose hook,
 //   so no GWorld is ever freed twice.
 // - Blit draws the source over the destination with opacity 0..255 (formula in blend.h).
-// - MixAudio records the frame's level; GetFilterInfo gives the session's slider values
-//   and fade lengths.
-// Every callback can be made to fail with a chosen result code, for tests.
+// - MixAudio records the frame's level (mixedLevel); GetFilterInfo gives the session's
+//   slider values and fade lengths.
+// The callbacks are virtual, so that a wrapper can watch them or make them fail: the
+// tests' RecordingSession (recordingsession.h) does both; the host itself needs neither.
 //
 // Promises to its user: the lifecycle methods call `main` with the selectors in the order
 // a clip is rendered and return the plug-in's result; the block, the destination pixels
@@ -32,7 +33,6 @@
 #include <cstdint>
 #include <list>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -48,67 +48,13 @@ struct ClipSettings {
     bool proxyOnly = false;
 };
 
-// Result codes forced on callbacks; kPluginOK means "behave normally".
-struct ForcedFailures {
-    HYPluginResult getFrame = kPluginOK;
-    HYPluginResult releaseFrame = kPluginOK;
-    HYPluginResult blit = kPluginOK;
-    HYPluginResult mixAudio = kPluginOK;
-    HYPluginResult getFilterInfo = kPluginOK;
-    bool filterInfoNull = false;        // GetFilterInfo succeeds but hands out no record
-    std::set<SInt32> newPtrFailSizes;   // NewPtrClear/NewPtr of these sizes give null
-    std::set<SInt32> getFrameFailIndex; // GetFrame of these absolute indices fails
-};
-
-struct FrameRequestRecord {
-    SInt32 index;
-    SInt16 width, height;
-    HYRefDVQuality quality;
-    HYPluginResult result;
-};
-
-struct MixRecord {
-    SInt32 frameIndex; // absolute index of the frame whose cookie was passed
-    SInt16 level;
-    HYPluginResult result;
-};
-
-struct BlitRecord {
-    Rect srcRect, dstRect;
-    SInt16 opacity;
-    HYPluginResult result;
-};
-
-// What the callbacks saw since the log was last cleared.
-struct CallbackLog {
-    std::vector<FrameRequestRecord> frameRequests;
-    std::vector<SInt32> releasedFrames; // absolute indices; -1 for a null cookie
-    std::vector<MixRecord> mixes;
-    std::vector<BlitRecord> blits;
-    int filterInfoRequests = 0;
-    int filterInfoReleases = 0;
-    int badReleases = 0; // unknown or already released cookies, wrong filter records
-    int allocations = 0; // blocks handed out by NewPtr / NewPtrClear
-    int disposals = 0;   // blocks given back through DisposePtr
-    int failedAllocations = 0;
-    std::vector<SInt32> allocationSizes;
-    int framesDisposedByPlugin = 0;
-    int framesFreedByHost = 0;
-};
-
 class HostSession {
   public:
     HostSession(const PluginBundle& plugin, FrameSource& source);
     HostSession(HostSession&&) = delete;
-    ~HostSession();
+    virtual ~HostSession();
 
     ClipSettings& settings() { return settings_; }
-    ForcedFailures& failures() { return failures_; }
-    const CallbackLog& log() const { return log_; }
-    void clearLog() {
-        log_ = CallbackLog{};
-        frameError_.clear();
-    }
     FrameSource& source() { return source_; }
 
     // The size of the destination frame and of the frames the plug-in is asked to render.
@@ -144,22 +90,39 @@ class HostSession {
 
     // Frames handed out by GetFrame that the plug-in has not released.
     int framesOutstanding() const;
-    // Why the last failing GetFrame failed (the source's reason), or empty.
+
+    // What the last call into the plug-in did (each call starts afresh):
+    // - the level (256: full) at which it mixed the sound of the frame at absolute index
+    //   `frameIndex` through MixAudio, if it did;
+    std::optional<SInt16> mixedLevel(SInt32 frameIndex) const;
+    // - the result of its last GetFrame, if it asked for one;
+    std::optional<HYPluginResult> lastGetFrameResult() const { return lastGetFrame_; }
+    // - why its last failing GetFrame failed (the source's reason), or empty.
     const std::string& lastFrameError() const { return frameError_; }
 
     // The callbacks, public so that the static table can reach them.
     struct Lease;
-    HYPluginResult onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16 width, SInt16 height,
-                              HYRefDVQuality quality, SInt16* outVolume, HYFrameCookie* outCookie);
-    HYPluginResult onReleaseFrame(HYFrameCookie cookie);
-    HYPluginResult onMixAudio(HYFrameCookie cookie, SInt16 level);
-    HYPluginResult onGetFilterInfo(HYPluginFilterInfo** outInfo);
-    HYPluginResult onReleaseFilterInfo(HYPluginFilterInfo* info);
-    HYPluginResult onBlit(PixMapHandle source, PixMapHandle dest, const Rect* srcRect,
-                          const Rect* dstRect, SInt16 opacity);
-    Ptr onNewPtr(SInt32 size, bool clear);
-    void onDisposePtr(Ptr block);
+    virtual HYPluginResult onGetFrame(SInt32 index, GWorldPtr* outFrame, SInt16 width,
+                                      SInt16 height, HYRefDVQuality quality, SInt16* outVolume,
+                                      HYFrameCookie* outCookie);
+    virtual HYPluginResult onReleaseFrame(HYFrameCookie cookie);
+    virtual HYPluginResult onMixAudio(HYFrameCookie cookie, SInt16 level);
+    virtual HYPluginResult onGetFilterInfo(HYPluginFilterInfo** outInfo);
+    virtual HYPluginResult onReleaseFilterInfo(HYPluginFilterInfo* info);
+    virtual HYPluginResult onBlit(PixMapHandle source, PixMapHandle dest, const Rect* srcRect,
+                                  const Rect* dstRect, SInt16 opacity);
+    virtual Ptr onNewPtr(SInt32 size, bool clear);
+    virtual void onDisposePtr(Ptr block);
     void onFrameDisposed(GWorldPtr world);
+
+  protected:
+    // For wrappers: the absolute index of the frame a cookie stands for, if it is one the
+    // host handed out (released or not).
+    std::optional<SInt32> leaseIndex(HYFrameCookie cookie) const;
+    // Told when a frame's GWorld is freed: by the plug-in itself, or by the host after the
+    // call in which the plug-in released it.
+    virtual void frameDisposedByPlugin() {}
+    virtual void frameFreedByHost() {}
 
   private:
     SInt32 invoke(_PluginParams* block, SInt32 which);
@@ -169,8 +132,8 @@ class HostSession {
     HYPluginMainProc main_;
     FrameSource& source_;
     ClipSettings settings_;
-    ForcedFailures failures_;
-    CallbackLog log_;
+    std::vector<std::pair<SInt32, SInt16>> mixes_; // of the current call: frame, level
+    std::optional<HYPluginResult> lastGetFrame_;
     HYProcs procs_{};
     _PluginParams params_{};
     HYPluginFilterInfo filterInfo_{};

@@ -2,6 +2,7 @@
 #include "audiosource.h"
 
 #include "hosterror.h"
+#include "mediainput.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,17 +33,9 @@ void ToneSource::read(std::int64_t start, int count, float* const* planes) {
 std::unique_ptr<FFmpegAudioSource> FFmpegAudioSource::Open(const std::filesystem::path& path,
                                                            double clipStart, int outputRate) {
     const std::string name = path.string();
-    AVFormatContext* raw = nullptr;
-    if (int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr); r < 0) {
-        throw HostError(ErrorKind::Input,
-                        "input '" + name + "' is not a readable media file: " + AvError(r));
-    }
     std::unique_ptr<FFmpegAudioSource> s(new FFmpegAudioSource);
-    s->fmt_.reset(raw);
-    if (int r = avformat_find_stream_info(raw, nullptr); r < 0) {
-        throw HostError(ErrorKind::Input,
-                        "input '" + name + "' is not a readable media file: " + AvError(r));
-    }
+    s->fmt_ = OpenInput(path);
+    AVFormatContext* raw = s->fmt_.get();
     const int video = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     s->stream_ =
         av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, video >= 0 ? video : -1, nullptr, 0);

@@ -1,6 +1,7 @@
 // ffutil.h - small helpers around FFmpeg's C API for fxhost's media code.
 //
-// Owns: RAII holders for FFmpeg's objects and the text of FFmpeg's error codes.
+// Owns: RAII holders for FFmpeg's objects, the text of FFmpeg's error codes and the
+// swscale matrix of a colour description.
 // Promises: every holder frees its object exactly once with the matching FFmpeg call.
 #pragma once
 
@@ -56,6 +57,24 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
+
+// The swscale matrix of a colour description. Unspecified is BT.601, as swscale (and so
+// the ffmpeg command) takes it.
+inline int SwsMatrixOf(AVColorSpace cs) {
+    switch (cs) {
+    case AVCOL_SPC_BT709:
+        return SWS_CS_ITU709;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return SWS_CS_BT2020;
+    case AVCOL_SPC_FCC:
+        return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+        return SWS_CS_SMPTE240M;
+    default:
+        return SWS_CS_DEFAULT;
+    }
+}
 
 inline FramePtr NewFrame() {
     return FramePtr(av_frame_alloc());

@@ -3,11 +3,10 @@
 
 #include "ffutil.h"
 #include "hosterror.h"
-#include "writer.h"
+#include "outputfile.h"
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace fxhost::media {
 
@@ -51,25 +50,18 @@ void WritePng(const fs::path& path, const std::uint8_t* argb, std::ptrdiff_t row
         avcodec_receive_packet(enc.get(), pkt.get()) < 0) {
         fail("PNG encoding failed");
     }
-    const fs::path temp =
-        path.parent_path() / ("." + path.filename().string() + ".part-" + std::to_string(getpid()));
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    OutputFile file(path, overwrite);
+    FILE* f = std::fopen(file.temporary().c_str(), "wb");
     if (!f) {
         fail(std::strerror(errno));
     }
     const bool written =
         std::fwrite(pkt->data, 1, std::size_t(pkt->size), f) == std::size_t(pkt->size);
     const bool closed = std::fclose(f) == 0;
-    std::error_code ec;
     if (!written || !closed) {
-        fs::remove(temp, ec);
         fail("write error");
     }
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        fail(ec.message());
-    }
+    file.commit();
 }
 
 } // namespace fxhost::media

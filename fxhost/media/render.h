@@ -7,8 +7,10 @@
 // span is mixed into the output at the level the plug-in passed to MixAudio (level/256),
 // and is silence when it did not mix it (proxy renderings, failed frames). A result code
 // other than OK stops the render with a HostError naming the code and the frame; a frame
-// the input cannot deliver is reported as an input failure. The output appears under its
-// name only when everything succeeded.
+// the input cannot deliver is reported as an input failure, except when the input simply
+// ends early (a cut file): then the frames before are written and the stats say how many
+// were expected. The output appears under its name only when everything succeeded. Each
+// frame keeps its own timestamp, counted from the first frame rendered.
 #pragma once
 
 #include "framesource.h"
@@ -31,18 +33,26 @@ struct RenderRequest {
     std::filesystem::path plugin;
     ClipSettings clip;
     std::optional<std::pair<int, int>> size;
+    // The frames: by index (FIRST:COUNT), or by time in seconds from the first frame
+    // (-ss, -t or -to): the frames that start in [start, start + duration) or [start, end).
     std::int64_t first = 0;
     std::optional<std::int64_t> count;
+    std::optional<double> startTime, duration, endTime;
+    bool noAudio = false;
     bool overwrite = false;
+    bool replaceInput = false; // OUTPUT may be INPUT itself
     std::string codec;
+    std::string crf, preset, pixelFormat;
     bool lossless = false;
     ProgressMode progress = ProgressMode::Auto;
     const std::atomic<bool>* interrupted = nullptr;
 };
 
 struct RenderStats {
-    std::int64_t frames = 0;
+    std::int64_t frames = 0;   // rendered
+    std::int64_t expected = 0; // that would have been rendered from a whole input
     double seconds = 0;
+    bool incomplete() const { return frames < expected; }
 };
 
 RenderStats Render(const RenderRequest& request);

@@ -8,8 +8,16 @@
 
 #include "ffutil.h"
 #include "hosterror.h"
+#include "mediainput.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
@@ -17,6 +25,7 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavutil/display.h>
 #include <libavutil/log.h>
 }
 
@@ -94,27 +103,108 @@ int SwsFlags(ScaleQuality q) {
     return q == ScaleQuality::Low ? SWS_FAST_BILINEAR : SWS_BICUBIC;
 }
 
-// Converts one decoded frame to ARGB into target; forces alpha to 255 when the input
-// carries its own (the host's frames are opaque).
-bool Convert(SwsContext*& sws, const AVFrame* f, const PixelTarget& t, ScaleQuality q) {
-    sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), t.width,
-                               t.height, AV_PIX_FMT_ARGB, SwsFlags(q), nullptr, nullptr, nullptr);
-    if (!sws) {
-        return false;
+bool FullRange(AVColorRange range, AVPixelFormat format) {
+    switch (format) { // the JPEG formats are full range whatever the frame says
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ444P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ411P:
+        return true;
+    default:
+        return range == AVCOL_RANGE_JPEG;
     }
-    std::uint8_t* dst[4] = {t.base, nullptr, nullptr, nullptr};
-    int stride[4] = {int(t.rowBytes), 0, 0, 0};
-    sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-    if (d && (d->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+}
+
+// The decoded picture to ARGB: scaled, with the frame's matrix and range, and turned by
+// `rotation` degrees clockwise. One per thread.
+struct Converter {
+    SwsContext* sws = nullptr;
+    int matrix = -1, fullRange = -1;
+    std::vector<std::uint32_t> unturned;
+    ~Converter() { sws_freeContext(sws); }
+
+    // Forces alpha to 255 when the input carries its own (the host's frames are opaque).
+    bool operator()(const AVFrame* f, const PixelTarget& t, ScaleQuality q, int rotation) {
+        const bool sideways = rotation == 90 || rotation == 270;
+        const int sw = sideways ? t.height : t.width, sh = sideways ? t.width : t.height;
+        SwsContext* before = sws;
+        sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), sw, sh,
+                                   AV_PIX_FMT_ARGB, SwsFlags(q), nullptr, nullptr, nullptr);
+        if (!sws) {
+            return false;
+        }
+        const int m = SwsMatrixOf(f->colorspace);
+        const int full = FullRange(f->color_range, AVPixelFormat(f->format)) ? 1 : 0;
+        if (sws != before || m != matrix || full != fullRange) {
+            // Only YUV input has a matrix and a range; RGB input ignores both.
+            sws_setColorspaceDetails(sws, sws_getCoefficients(m), full,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            matrix = m;
+            fullRange = full;
+        }
+        std::uint8_t* dst[4] = {t.base, nullptr, nullptr, nullptr};
+        int stride[4] = {int(t.rowBytes), 0, 0, 0};
+        if (rotation != 0) {
+            unturned.resize(std::size_t(sw) * sh);
+            dst[0] = reinterpret_cast<std::uint8_t*>(unturned.data());
+            stride[0] = sw * 4;
+        }
+        sws_scale(sws, f->data, f->linesize, 0, f->height, dst, stride);
+        if (rotation != 0) {
+            Turn(t, sw, sh, rotation);
+        }
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+        if (d && (d->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+            for (int y = 0; y < t.height; ++y) {
+                std::uint8_t* row = t.base + y * t.rowBytes;
+                for (int x = 0; x < t.width; ++x) {
+                    row[4 * x] = 255;
+                }
+            }
+        }
+        return true;
+    }
+
+    // unturned (sw x sh) into t, turned clockwise.
+    void Turn(const PixelTarget& t, int sw, int sh, int rotation) {
+        const std::uint32_t* s = unturned.data();
         for (int y = 0; y < t.height; ++y) {
-            std::uint8_t* row = t.base + y * t.rowBytes;
+            auto* row = reinterpret_cast<std::uint32_t*>(t.base + y * t.rowBytes);
             for (int x = 0; x < t.width; ++x) {
-                row[4 * x] = 255;
+                int sx, sy;
+                if (rotation == 90) {
+                    sx = y;
+                    sy = sh - 1 - x;
+                } else if (rotation == 270) {
+                    sx = sw - 1 - y;
+                    sy = x;
+                } else {
+                    sx = sw - 1 - x;
+                    sy = sh - 1 - y;
+                }
+                row[x] = s[std::size_t(sy) * sw + sx];
             }
         }
     }
-    return true;
+};
+
+// Degrees clockwise that turn the stream's picture upright, from its display matrix.
+int RotationOf(const AVStream* st) {
+    const std::uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!m) {
+        return 0;
+    }
+    const double ccw = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(m));
+    if (std::isnan(ccw)) {
+        return 0;
+    }
+    int cw = int(std::lround(-ccw)) % 360;
+    if (cw < 0) {
+        cw += 360;
+    }
+    // Only quarter turns are meaningful for video; others are taken as the nearest.
+    return ((cw + 45) / 90) % 4 * 90;
 }
 
 } // namespace
@@ -136,9 +226,11 @@ struct FFmpegFrameSource::Impl {
     InputPtr fmt;
     CodecPtr dec;
     int stream = -1;
+    int rotation = 0;
     AVRational tb{1, 1};
-    double frameDur = 1; // in stream time base units
-    std::int64_t firstPts = 0;
+    // Presentation timestamps of every frame, in order (from the packets, without decoding).
+    std::vector<std::int64_t> pts;
+    std::int64_t endPts = 0; // end of the last frame
     PacketPtr pkt = NewPacket();
     bool drained = false; // the demuxer is at its end and the decoder was flushed
 
@@ -151,29 +243,17 @@ struct FFmpegFrameSource::Impl {
     bool stop = false;
     bool atEnd = false;
     std::string failure;
-    std::int64_t startAt = 0;
+    std::int64_t startAt = 0;    // the frame decoding was positioned at
+    std::int64_t nextIndex = 0;  // the number of the next frame the decoder delivers
     std::int64_t lastIndex = -1; // last frame the worker decoded
     std::int64_t lastTaken = -1; // last frame delivered (caller only)
     std::thread worker;
-    SwsContext* workerSws = nullptr;
-    SwsContext* callerSws = nullptr;
+    Converter workerConvert, callerConvert;
 
-    ~Impl() {
-        stopWorker();
-        sws_freeContext(workerSws);
-        sws_freeContext(callerSws);
-    }
-
-    std::int64_t indexOf(const AVFrame* f) {
-        const std::int64_t pts = f->best_effort_timestamp;
-        if (pts == AV_NOPTS_VALUE) {
-            return lastIndex + 1;
-        }
-        return std::llround(double(pts - firstPts) / frameDur);
-    }
+    ~Impl() { stopWorker(); }
 
     // Next frame in presentation order; false at the end or on a decoding error (then
-    // `failure` says why).
+    // `why` says why).
     bool decodeNext(FramePtr& out, std::string& why) {
         out = NewFrame();
         for (;;) {
@@ -193,6 +273,10 @@ struct FFmpegFrameSource::Impl {
             }
             r = av_read_frame(fmt.get(), pkt.get());
             if (r < 0) {
+                if (r == AVERROR_EXIT) {
+                    why = "interrupted";
+                    return false;
+                }
                 if (r != AVERROR_EOF) {
                     // A read error past the first frame ends the clip like a truncation.
                     why = AvError(r);
@@ -231,20 +315,24 @@ struct FFmpegFrameSource::Impl {
                 cv.notify_all();
                 return;
             }
-            const std::int64_t idx = indexOf(f.get());
-            if (idx < startAt) {
+            // After a seek the decoder starts at the key frame before the one asked for.
+            const std::int64_t t = f->best_effort_timestamp;
+            if (t != AV_NOPTS_VALUE && startAt < std::int64_t(pts.size()) && t < pts[startAt]) {
                 continue;
             }
             Shape shape;
+            std::int64_t idx;
             {
                 std::lock_guard lock(m);
                 shape = expected;
+                idx = nextIndex++;
                 lastIndex = idx;
             }
             Item item{idx, std::move(f), pool->get(), shape};
             item.argb.resize(shape.bytes());
-            const PixelTarget t{item.argb.data(), shape.rowBytes(), shape.width, shape.height};
-            if (!Convert(workerSws, item.frame.get(), t, shape.quality)) {
+            const PixelTarget target{item.argb.data(), shape.rowBytes(), shape.width,
+                                     shape.height};
+            if (!workerConvert(item.frame.get(), target, shape.quality, rotation)) {
                 item.argb.clear();
                 item.shape = Shape{};
             }
@@ -270,52 +358,87 @@ struct FFmpegFrameSource::Impl {
         }
     }
 
-    // Repositions decoding so that the next frame delivered is `index` (or the first one
-    // after it). Called with the worker stopped.
+    // Repositions decoding so that the next frame delivered is `index`. Called with the
+    // worker stopped.
     void reposition(std::int64_t index) {
         queue.clear();
-        const std::int64_t ts = firstPts + std::int64_t(std::floor(double(index) * frameDur));
-        if (av_seek_frame(fmt.get(), stream, ts, AVSEEK_FLAG_BACKWARD) < 0) {
-            av_seek_frame(fmt.get(), stream, firstPts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+        if (av_seek_frame(fmt.get(), stream, pts[index], AVSEEK_FLAG_BACKWARD) < 0) {
+            av_seek_frame(fmt.get(), stream, pts[0], AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
         }
         avcodec_flush_buffers(dec.get());
         drained = false;
         atEnd = false;
         failure.clear();
         startAt = index;
+        nextIndex = index;
         lastIndex = index - 1;
     }
 };
+
+void FFmpegFrameSource::scan(const fs::path& path) {
+    Impl& d = *impl_;
+    const AVStream* st = d.fmt->streams[d.stream];
+    // The frames, from a demuxer of its own: packets only, nothing is decoded.
+    InputPtr counter = OpenInput(path);
+    PacketPtr p = NewPacket();
+    double lastEnd = 0; // seconds, over every stream: how far the file goes
+    std::int64_t lastDuration = 0, maxPts = INT64_MIN, discarded = 0;
+    int r;
+    while ((r = av_read_frame(counter.get(), p.get())) >= 0) {
+        const AVStream* ps = counter->streams[p->stream_index];
+        const std::int64_t t = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        if (t != AV_NOPTS_VALUE) {
+            const std::int64_t start = ps->start_time != AV_NOPTS_VALUE ? ps->start_time : 0;
+            lastEnd = std::max(lastEnd, double(t - start + p->duration) * av_q2d(ps->time_base));
+        }
+        // Packets an edit list cuts off are decoded but never shown.
+        discarded += p->stream_index == d.stream && (p->flags & AV_PKT_FLAG_DISCARD);
+        if (p->stream_index == d.stream && !(p->flags & AV_PKT_FLAG_DISCARD)) {
+            d.pts.push_back(t != AV_NOPTS_VALUE ? t
+                            : d.pts.empty()     ? 0
+                                                : d.pts.back() + std::max<std::int64_t>(1, p->duration));
+            if (d.pts.back() >= maxPts) {
+                maxPts = d.pts.back();
+                lastDuration = p->duration;
+            }
+        }
+        av_packet_unref(p.get());
+    }
+    if (r == AVERROR_EXIT) {
+        throw HostError(ErrorKind::Interrupted, "interrupted");
+    }
+    std::sort(d.pts.begin(), d.pts.end());
+    d.pts.erase(std::unique(d.pts.begin(), d.pts.end()), d.pts.end());
+    const std::int64_t nominal =
+        std::max<std::int64_t>(1, av_rescale_q(1, AVRational{rateDen_, rateNum_}, d.tb));
+    if (d.pts.empty()) {
+        d.pts.push_back(0);
+    }
+    d.endPts = d.pts.back() + (lastDuration > 0 ? lastDuration : nominal);
+    frameCount_ = std::int64_t(d.pts.size());
+
+    // What the file announces: its index's frame count, else its duration.
+    announced_ = frameCount_;
+    if (st->nb_frames > frameCount_ + discarded) {
+        announced_ = st->nb_frames - discarded;
+    } else if (st->nb_frames <= 0 && d.fmt->duration > 0) {
+        const double announcedSeconds = double(d.fmt->duration) / AV_TIME_BASE;
+        const double slack = std::max(0.25, 2.0 * rateDen_ / rateNum_);
+        if (lastEnd + slack < announcedSeconds && lastEnd > 0) {
+            announced_ = std::max(
+                frameCount_ + 1, std::int64_t(std::llround(double(frameCount_) * announcedSeconds / lastEnd)));
+        }
+    }
+}
 
 FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_unique<Impl>()) {
     InstallDecoderErrorCounter();
     Impl& d = *impl_;
     d.path = path;
     const std::string name = path.string();
-    std::error_code ec;
-    // A URL is FFmpeg's to open; a path is checked first, so that a missing or unreadable
-    // file is named as such rather than as "not a media file".
-    if (name.find("://") == std::string::npos) {
-        if (!fs::exists(path, ec)) {
-            InputFail("input '" + name + "' does not exist");
-        }
-        if (fs::is_directory(path, ec)) {
-            InputFail("input '" + name + "' is a directory");
-        }
-        if (access(path.c_str(), R_OK) != 0) {
-            InputFail("input '" + name + "' cannot be read: " + std::strerror(errno));
-        }
-    }
-    AVFormatContext* raw = nullptr;
-    int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (r < 0) {
-        InputFail("input '" + name + "' is not a readable media file: " + AvError(r));
-    }
-    d.fmt.reset(raw);
-    r = avformat_find_stream_info(raw, nullptr);
-    if (r < 0) {
-        InputFail("input '" + name + "' is not a readable media file: " + AvError(r));
-    }
+    CheckInput(path);
+    d.fmt = OpenInput(path);
+    AVFormatContext* raw = d.fmt.get();
     d.stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (d.stream < 0) {
         InputFail("input '" + name + "' has no video stream");
@@ -330,6 +453,7 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     avcodec_parameters_to_context(d.dec.get(), st->codecpar);
     d.dec->thread_count = 0;
     d.dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    int r;
     if ((r = avcodec_open2(d.dec.get(), codec, nullptr)) < 0) {
         InputFail("cannot decode the video of '" + name + "': " + AvError(r));
     }
@@ -348,44 +472,63 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     rateNum_ = rate.num;
     rateDen_ = rate.den;
     d.tb = st->time_base;
-    d.frameDur = double(d.tb.den) * rate.den / (double(d.tb.num) * rate.num);
+    d.rotation = RotationOf(st);
 
-    // The first frame fixes frame 0's timestamp and proves that the stream decodes.
+    // The first frame proves that the stream decodes and describes the picture.
     FramePtr first;
     std::string why;
     if (!d.decodeNext(first, why)) {
+        if (why == "interrupted") {
+            throw HostError(ErrorKind::Interrupted, why);
+        }
         InputFail("cannot decode the video of '" + name +
                   "': " + (why.empty() ? std::string("no frame could be decoded") : why));
     }
-    d.firstPts = first->best_effort_timestamp != AV_NOPTS_VALUE ? first->best_effort_timestamp : 0;
-    firstTime_ = double(d.firstPts) * av_q2d(d.tb);
-    d.expected = Shape{first->width, first->height, ScaleQuality::High};
-
-    // Length: from the container when it says, else by counting the stream's packets.
-    frameCount_ = st->nb_frames;
-    if (frameCount_ <= 0) {
-        AVFormatContext* counter = nullptr;
-        if (avformat_open_input(&counter, path.c_str(), nullptr, nullptr) == 0) {
-            InputPtr hold(counter);
-            if (avformat_find_stream_info(counter, nullptr) >= 0) {
-                PacketPtr p = NewPacket();
-                while (av_read_frame(counter, p.get()) >= 0) {
-                    frameCount_ += p->stream_index == d.stream;
-                    av_packet_unref(p.get());
-                }
-            }
+    scan(path);
+    // Frames before the first one that decodes (a stream cut in the middle of a group of
+    // pictures) are never delivered: the clip starts at the first that is.
+    if (const std::int64_t t = first->best_effort_timestamp; t != AV_NOPTS_VALUE) {
+        const auto at = std::lower_bound(d.pts.begin(), d.pts.end(), t);
+        if (at != d.pts.begin() && at != d.pts.end()) {
+            const std::int64_t skipped = at - d.pts.begin();
+            d.pts.erase(d.pts.begin(), at);
+            frameCount_ -= skipped;
+            announced_ -= skipped;
         }
     }
-    if (frameCount_ <= 0 && raw->duration > 0) {
-        frameCount_ = std::llround(double(raw->duration) / AV_TIME_BASE * av_q2d(rate));
+    firstTime_ = double(d.pts.front()) * av_q2d(d.tb);
+
+    VideoDescription& v = description_;
+    v.matrix = first->colorspace;
+    v.range = first->color_range;
+    v.primaries = first->color_primaries;
+    v.transfer = first->color_trc;
+    v.format = AVPixelFormat(first->format);
+    if (FullRange(v.range, v.format)) {
+        v.range = AVCOL_RANGE_JPEG;
     }
-    if (frameCount_ <= 0) {
-        frameCount_ = 1;
+    if (const AVPixFmtDescriptor* pd = av_pix_fmt_desc_get(v.format)) {
+        v.bitDepth = pd->comp[0].depth;
     }
+    v.sampleAspect = av_guess_sample_aspect_ratio(raw, st, first.get());
+    v.fieldOrder = st->codecpar->field_order;
+    if (v.fieldOrder == AV_FIELD_UNKNOWN || v.fieldOrder == AV_FIELD_PROGRESSIVE) {
+        if (first->interlaced_frame) {
+            v.fieldOrder = first->top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+        }
+    }
+    v.rotation = d.rotation;
+    if ((v.rotation == 90 || v.rotation == 270) && v.sampleAspect.num > 0) {
+        std::swap(v.sampleAspect.num, v.sampleAspect.den);
+    }
+    const bool sideways = v.rotation == 90 || v.rotation == 270;
+    d.expected = Shape{sideways ? first->height : first->width,
+                       sideways ? first->width : first->height, ScaleQuality::High};
 
     // Hand the first frame to the queue and let the worker carry on from there.
     Impl::Item item{0, std::move(first), {}, {}};
     d.lastIndex = 0;
+    d.nextIndex = 1;
     d.queue.push_back(std::move(item));
     d.startWorker();
 }
@@ -393,10 +536,25 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
 FFmpegFrameSource::~FFmpegFrameSource() = default;
 
 int FFmpegFrameSource::width() const {
-    return impl_->dec->width;
+    return impl_->rotation % 180 ? impl_->dec->height : impl_->dec->width;
 }
 int FFmpegFrameSource::height() const {
-    return impl_->dec->height;
+    return impl_->rotation % 180 ? impl_->dec->width : impl_->dec->height;
+}
+
+FrameSource::TimeBase FFmpegFrameSource::timeBase() const {
+    return {impl_->tb.num, impl_->tb.den};
+}
+
+std::int64_t FFmpegFrameSource::timestamp(std::int64_t index) const {
+    const Impl& d = *impl_;
+    if (index < 0) {
+        return 0;
+    }
+    if (index >= std::int64_t(d.pts.size())) {
+        return d.endPts - d.pts.front();
+    }
+    return d.pts[std::size_t(index)] - d.pts.front();
 }
 
 bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQuality quality,
@@ -439,6 +597,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
             continue;
         }
         if (d.atEnd) {
+            inputEnded_ = d.failure != "interrupted";
             error_ = "frame " + std::to_string(index) + " of '" + d.path.string() +
                      "' could not be decoded" +
                      (d.failure.empty() ? " (the input ends before it)" : ": " + d.failure);
@@ -457,7 +616,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
         item.argb = d.pool->get();
         item.argb.resize(want.bytes());
         const PixelTarget t{item.argb.data(), want.rowBytes(), want.width, want.height};
-        if (!Convert(d.callerSws, item.frame.get(), t, quality)) {
+        if (!d.callerConvert(item.frame.get(), t, quality, d.rotation)) {
             error_ = "cannot convert frame " + std::to_string(index) + " to " +
                      std::to_string(want.width) + "x" + std::to_string(want.height);
             return false;

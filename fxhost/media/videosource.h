@@ -4,26 +4,44 @@
 // converted with libswscale to 32-bit ARGB (bytes A, R, G, B, alpha 255) at whatever size
 // each request asks for; High quality scales bicubically, Low with the fast bilinear
 // scaler. Promises:
-// - Frame i is the i-th frame of the stream in presentation order (numbered from the
-//   first frame's timestamp at the stream's frame rate).
+// - Frame i is the i-th frame the decoder delivers, in presentation order: every frame of
+//   the stream once, whatever its timestamps (variable frame rates, gaps). timestamp(i) is
+//   its own presentation time; frames are counted once, without decoding, when the source
+//   opens (memory: one timestamp per frame).
+// - The conversion to ARGB uses the frame's own colour matrix (BT.601, BT.709, BT.2020...)
+//   and range (limited or full); a frame with a display rotation (a portrait phone clip)
+//   is turned upright first, so width() and height() are the picture as it is shown.
 // - Sequential requests decode straight through: a worker thread decodes and converts a
 //   few frames ahead (bounded, so memory does not grow with the clip's length) while the
 //   plug-in works. A request that is not the next frame seeks.
 // - Opening decodes the first frame, so a file that cannot be read, has no video stream or
 //   cannot be decoded is refused at once with a HostError of kind Input naming the file.
+//   A file that ends before the frames it announces is rendered as far as it goes:
+//   announcedFrames() tells how many it announced, inputEnded() whether a request failed
+//   only because the input ended.
 #pragma once
 
+#include "ffutil.h"
 #include "framesource.h"
 
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <string>
 
 namespace fxhost::media {
+
+// What the output needs to know of the input's picture to describe its own the same way.
+struct VideoDescription {
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVPixelFormat format = AV_PIX_FMT_NONE; // as decoded
+    int bitDepth = 8;
+    AVRational sampleAspect{0, 1}; // of the upright picture; 0/1 when unknown
+    AVFieldOrder fieldOrder = AV_FIELD_UNKNOWN;
+    int rotation = 0; // degrees clockwise that turned the picture upright: 0, 90, 180, 270
+};
 
 class FFmpegFrameSource final : public FrameSource {
   public:
@@ -35,8 +53,16 @@ class FFmpegFrameSource final : public FrameSource {
     std::int64_t frameCount() const override { return frameCount_; }
     int rateNum() const override { return rateNum_; }
     int rateDen() const override { return rateDen_; }
+    TimeBase timeBase() const override;
+    std::int64_t timestamp(std::int64_t index) const override;
     // Seconds from the start of the file's timeline to frame 0.
     double firstFrameTime() const { return firstTime_; }
+    // The number of frames the file announces (its index or its duration); more than
+    // frameCount() when the file was cut short.
+    std::int64_t announcedFrames() const { return announced_; }
+    // True when the last failed request failed because the input has no more frames.
+    bool inputEnded() const { return inputEnded_; }
+    const VideoDescription& description() const { return description_; }
 
     bool fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) override;
     const std::string& lastError() const override { return error_; }
@@ -47,12 +73,15 @@ class FFmpegFrameSource final : public FrameSource {
   private:
     struct Taken;
     bool take(std::int64_t index, int width, int height, ScaleQuality quality, Taken& out);
+    void scan(const std::filesystem::path& path);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    std::int64_t frameCount_ = 0;
+    std::int64_t frameCount_ = 0, announced_ = 0;
     int rateNum_ = 25, rateDen_ = 1;
     double firstTime_ = 0;
+    bool inputEnded_ = false;
+    VideoDescription description_;
     std::string error_;
 };
 

@@ -6,10 +6,16 @@
 
 #include "ffutil.h"
 #include "hosterror.h"
+#include "outputfile.h"
 
 #include <algorithm>
-#include <cstring>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
+#include <cstring>
+#include <optional>
 
 namespace fxhost::media {
 
@@ -17,6 +23,37 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr std::size_t kQueueFrames = 2;
+
+// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted.
+class QuietStderr {
+  public:
+    QuietStderr() {
+        if (std::getenv("FXHOST_FFMPEG_LOG")) {
+            return;
+        }
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            ::dup2(null, 2);
+        }
+        if (null >= 0) {
+            ::close(null);
+        }
+    }
+    ~QuietStderr() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            ::dup2(saved_, 2);
+            ::close(saved_);
+        }
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+  private:
+    int saved_ = -1;
+};
 
 [[noreturn]] void OutputFail(const std::string& text) {
     throw HostError(ErrorKind::Output, text);
@@ -50,12 +87,12 @@ struct MediaWriter::Impl {
     struct Job {
         enum Kind { Video, Audio, End } kind;
         FramePtr picture; // the frame converted for the encoder
-        std::int64_t index = 0;
+        std::int64_t pts = 0; // in the encoder's time base
         std::vector<std::vector<float>> planes;
     };
 
     OutputSettings settings;
-    fs::path temp;
+    std::optional<OutputFile> file;
     AVFormatContext* oc = nullptr;
     CodecPtr venc, aenc;
     AVStream* vst = nullptr;
@@ -67,8 +104,10 @@ struct MediaWriter::Impl {
     FramePtr aframe, afloat;
     PacketPtr pkt = NewPacket();
     std::int64_t audioPts = 0;
+    std::int64_t lastVideoPts = INT64_MIN;
+    std::string depthWarning;
     int audioChunk = 1024;
-    bool headerWritten = false, finished = false;
+    bool headerWritten = false;
     std::string codecName;
 
     std::mutex m;
@@ -139,6 +178,11 @@ struct MediaWriter::Impl {
         if (av_frame_make_writable(f.get()) < 0) {
             return FramePtr();
         }
+        const AVFieldOrder fo = settings.fieldOrder;
+        f->interlaced_frame = fo == AV_FIELD_TT || fo == AV_FIELD_BB || fo == AV_FIELD_TB ||
+                              fo == AV_FIELD_BT;
+        f->top_field_first = fo == AV_FIELD_TT || fo == AV_FIELD_TB;
+        f->sample_aspect_ratio = settings.sampleAspect;
         return f;
     }
 
@@ -188,7 +232,7 @@ struct MediaWriter::Impl {
     }
 
     void encodeVideo(Job& job) {
-        job.picture->pts = job.index;
+        job.picture->pts = job.pts;
         int r = avcodec_send_frame(venc.get(), job.picture.get());
         if (r < 0) {
             fail("encoding failed", r);
@@ -313,10 +357,108 @@ struct MediaWriter::Impl {
         }
     }
 
+    bool TinyFrame() const { return settings.width < 4 || settings.height < 4; }
+
+    // The encoder's pixel format: the one asked for; for lossless output BGRA; else the
+    // input's depth where the encoder has it, in 4:2:0 when the size allows it, else the
+    // format that loses least.
+    AVPixelFormat PixelFormat(const AVCodec* codec) {
+        const int w = settings.width, h = settings.height;
+        const bool even = w % 2 == 0 && h % 2 == 0;
+        auto fits = [&](AVPixelFormat p) {
+            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
+            return d && w % (1 << d->log2_chroma_w) == 0 && h % (1 << d->log2_chroma_h) == 0;
+        };
+        std::vector<AVPixelFormat> offered;
+        if (codec->pix_fmts) {
+            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+                offered.push_back(*p);
+            }
+        }
+        if (!settings.pixelFormat.empty()) {
+            const AVPixelFormat want = av_get_pix_fmt(settings.pixelFormat.c_str());
+            if (want == AV_PIX_FMT_NONE) {
+                OutputFail("--pix-fmt: there is no pixel format named '" + settings.pixelFormat + "'");
+            }
+            if (!offered.empty() && std::find(offered.begin(), offered.end(), want) == offered.end()) {
+                OutputFail("--pix-fmt: " + codecName + " does not encode " + settings.pixelFormat);
+            }
+            if (!fits(want)) {
+                OutputFail("--pix-fmt: " + settings.pixelFormat + " cannot hold frames of " +
+                           std::to_string(w) + "x" + std::to_string(h) + " (odd size)");
+            }
+            return want;
+        }
+        if (settings.lossless) {
+            return AV_PIX_FMT_BGRA;
+        }
+        if (offered.empty()) {
+            return AV_PIX_FMT_YUV420P;
+        }
+        if (settings.bitDepth > 8) {
+            AVPixelFormat best = AV_PIX_FMT_NONE;
+            int bestLoss = INT_MAX;
+            for (AVPixelFormat p : offered) {
+                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
+                if (!fits(p) || d->comp[0].depth != settings.bitDepth ||
+                    (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || d->nb_components < 3) {
+                    continue;
+                }
+                // 4:2:0 as the 8-bit default has, else the least subsampled.
+                const int loss = (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
+                                     ? 0
+                                     : 1 + d->log2_chroma_w + d->log2_chroma_h;
+                if (loss < bestLoss) {
+                    best = p;
+                    bestLoss = loss;
+                }
+            }
+            if (best != AV_PIX_FMT_NONE) {
+                return best;
+            }
+            depthWarning = "the input has " + std::to_string(settings.bitDepth) +
+                           "-bit samples but " + codecName + " writes 8 bits here: the output is 8-bit";
+        }
+        if (even && std::find(offered.begin(), offered.end(), AV_PIX_FMT_YUV420P) != offered.end()) {
+            return AV_PIX_FMT_YUV420P;
+        }
+        // Odd sizes cannot be subsampled by two: take the format that loses least.
+        std::vector<AVPixelFormat> usable;
+        for (AVPixelFormat p : offered) {
+            if (fits(p)) {
+                usable.push_back(p);
+            }
+        }
+        usable.push_back(AV_PIX_FMT_NONE);
+        return avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
+    }
+
+    // An encoder option named by the user (--crf, --preset); refused in one line when the
+    // encoder has no such option or does not take the value.
+    void SetOption(AVCodecContext* c, const char* name, const std::string& value, const char* flag) {
+        if (value.empty()) {
+            return;
+        }
+        int r = c->priv_data ? av_opt_set(c->priv_data, name, value.c_str(), 0)
+                             : AVERROR_OPTION_NOT_FOUND;
+        if (r == AVERROR_OPTION_NOT_FOUND) {
+            r = av_opt_set(c, name, value.c_str(), 0);
+        }
+        if (r == AVERROR_OPTION_NOT_FOUND) {
+            OutputFail(std::string(flag) + ": " + codecName + " has no '" + name + "' setting");
+        }
+        if (r < 0) {
+            OutputFail(std::string(flag) + " " + value + " is not a value " + codecName +
+                       " takes: " + AvError(r));
+        }
+    }
+
     void openVideo(const AVOutputFormat* of) {
         const AVCodec* codec = nullptr;
         if (settings.lossless) {
-            codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+            // FFV1 loses frames two pixels wide or high or less; FFVHUFF, lossless too but
+            // larger, keeps them.
+            codec = avcodec_find_encoder(TinyFrame() ? AV_CODEC_ID_FFVHUFF : AV_CODEC_ID_FFV1);
         } else if (!settings.videoCodec.empty()) {
             codec = avcodec_find_encoder_by_name(settings.videoCodec.c_str());
             if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
@@ -334,7 +476,8 @@ struct MediaWriter::Impl {
             OutputFail("cannot encode video for '" + settings.path.string() +
                        "': no encoder for its container");
         }
-        if (avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
+        // (Matroska takes FFVHUFF through its compatibility tags, which the query omits.)
+        if (!settings.lossless && avformat_query_codec(of, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
             OutputFail("cannot encode video for '" + settings.path.string() +
                        "': the container does not take " + codec->name);
         }
@@ -343,51 +486,54 @@ struct MediaWriter::Impl {
         AVCodecContext* c = venc.get();
         c->width = settings.width;
         c->height = settings.height;
-        c->time_base = AVRational{settings.rateDen, settings.rateNum};
+        // Codecs that take any time base get the input's, so that every frame keeps its own
+        // timestamp; the others get the nominal rate's.
+        const AVCodecID id = codec->id;
+        const bool anyTimeBase = id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC ||
+                                 id == AV_CODEC_ID_FFV1 || id == AV_CODEC_ID_VP8 ||
+                                 id == AV_CODEC_ID_VP9 || id == AV_CODEC_ID_AV1;
+        c->time_base = anyTimeBase ? AVRational{settings.timeNum, settings.timeDen}
+                                   : AVRational{settings.rateDen, settings.rateNum};
         c->framerate = AVRational{settings.rateNum, settings.rateDen};
         c->thread_count = 0;
-        AVPixelFormat pf = AV_PIX_FMT_NONE;
-        if (settings.lossless) {
-            pf = AV_PIX_FMT_BGRA;
+        const AVPixelFormat pf = PixelFormat(codec);
+        const AVPixFmtDescriptor* pd = av_pix_fmt_desc_get(pf);
+        const bool rgb = pd && (pd->flags & AV_PIX_FMT_FLAG_RGB);
+        if (settings.lossless && !TinyFrame()) {
             av_opt_set_int(c->priv_data, "level", 3, 0);
             av_opt_set_int(c->priv_data, "slicecrc", 1, 0);
-        } else if (codec->pix_fmts) {
-            const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
-            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
-                if (*p == AV_PIX_FMT_YUV420P && even) {
-                    pf = *p;
-                }
-            }
-            if (pf == AV_PIX_FMT_NONE) {
-                // Odd sizes cannot be subsampled by two: take the format that loses least.
-                std::vector<AVPixelFormat> usable;
-                for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
-                    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*p);
-                    if (even || (d->log2_chroma_w == 0 && d->log2_chroma_h == 0)) {
-                        usable.push_back(*p);
-                    }
-                }
-                usable.push_back(AV_PIX_FMT_NONE);
-                pf = avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
-            }
-        } else {
-            pf = AV_PIX_FMT_YUV420P;
         }
-        if (pf == AV_PIX_FMT_NONE) {
-            OutputFail("cannot encode " + std::to_string(settings.width) + "x" +
-                       std::to_string(settings.height) + " video with " + codecName);
+        SetOption(c, "crf", settings.crf, "--crf");
+        SetOption(c, "preset", settings.preset, "--preset");
+        // The output is described as the input was; RGB output has no matrix and no range.
+        c->colorspace = rgb ? AVCOL_SPC_RGB : settings.matrix;
+        c->color_range = rgb ? AVCOL_RANGE_JPEG : settings.range;
+        c->color_primaries = settings.primaries;
+        c->color_trc = settings.transfer;
+        c->sample_aspect_ratio = settings.sampleAspect;
+        c->field_order = settings.fieldOrder;
+        if (settings.fieldOrder != AV_FIELD_UNKNOWN && settings.fieldOrder != AV_FIELD_PROGRESSIVE) {
+            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
         }
         c->pix_fmt = pf;
         if (of->flags & AVFMT_GLOBALHEADER) {
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
-        if (int r = avcodec_open2(c, codec, nullptr); r < 0) {
+        int r;
+        {
+            // Some encoders (libx264) print their complaints themselves; the one line
+            // below says what failed.
+            QuietStderr quiet;
+            r = avcodec_open2(c, codec, nullptr);
+        }
+        if (r < 0) {
             OutputFail("cannot encode video with " + codecName + ": " + AvError(r));
         }
         vst = avformat_new_stream(oc, nullptr);
         avcodec_parameters_from_context(vst->codecpar, c);
         vst->time_base = c->time_base;
         vst->avg_frame_rate = c->framerate;
+        vst->sample_aspect_ratio = settings.sampleAspect;
         pictureFormat = pf;
         if (!settings.lossless) {
             // Slices of the frame are converted on as many threads as there are cores; each
@@ -404,6 +550,13 @@ struct MediaWriter::Impl {
                 av_opt_set_int(ctx, "threads", 0, 0) < 0 ||
                 sws_init_context(ctx, nullptr, nullptr) < 0) {
                 sws.reset();
+            }
+            if (sws && !rgb) {
+                // The input's matrix and range, as the frames were converted with on the way in.
+                const bool full = settings.range == AVCOL_RANGE_JPEG;
+                sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                         sws_getCoefficients(SwsMatrixOf(settings.matrix)),
+                                         full ? 1 : 0, 0, 1 << 16, 1 << 16);
             }
             if (!sws) {
                 OutputFail("cannot convert frames for " + codecName);
@@ -473,13 +626,6 @@ struct MediaWriter::Impl {
     }
 };
 
-void CheckOutputFree(const fs::path& path, bool overwrite) {
-    std::error_code ec;
-    if (!overwrite && fs::exists(path, ec)) {
-        OutputFail("output '" + path.string() + "' exists (use -y to replace it)");
-    }
-}
-
 MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     d.settings = settings;
@@ -501,10 +647,8 @@ MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_uniqu
         if (settings.audio) {
             d.openAudio(of);
         }
-        fs::path dir = settings.path.parent_path();
-        d.temp =
-            dir / ("." + settings.path.filename().string() + ".part-" + std::to_string(getpid()));
-        if (int r = avio_open(&d.oc->pb, d.temp.c_str(), AVIO_FLAG_WRITE); r < 0) {
+        d.file.emplace(settings.path, settings.overwrite);
+        if (int r = avio_open(&d.oc->pb, d.file->url().c_str(), AVIO_FLAG_WRITE); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
         if (int r = avformat_write_header(d.oc, nullptr); r < 0) {
@@ -513,10 +657,7 @@ MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_uniqu
         d.headerWritten = true;
     } catch (...) {
         d.closeFile();
-        if (!d.temp.empty()) {
-            std::error_code ec;
-            fs::remove(d.temp, ec);
-        }
+        d.file.reset();
         throw;
     }
     d.thread = std::thread([&d] { d.run(); });
@@ -533,10 +674,7 @@ MediaWriter::~MediaWriter() {
         d.thread.join();
     }
     d.closeFile();
-    if (!d.finished) {
-        std::error_code ec;
-        fs::remove(d.temp, ec);
-    }
+    d.file.reset(); // removes the temporary unless it was committed
 }
 
 int MediaWriter::sampleRate() const {
@@ -544,6 +682,9 @@ int MediaWriter::sampleRate() const {
 }
 const std::string& MediaWriter::videoCodecName() const {
     return impl_->codecName;
+}
+const std::string& MediaWriter::depthWarning() const {
+    return impl_->depthWarning;
 }
 
 std::vector<std::uint8_t> MediaWriter::takeBuffer() {
@@ -559,7 +700,7 @@ std::vector<std::uint8_t> MediaWriter::takeBuffer() {
     return std::vector<std::uint8_t>(std::size_t(d.settings.width) * d.settings.height * 4);
 }
 
-void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index) {
+void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp) {
     Impl& d = *impl_;
     FramePtr picture = d.convert(argb);
     {
@@ -569,7 +710,13 @@ void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index
     if (!picture) {
         d.fail("out of memory", 0); // reported by the push below, as every failure is
     }
-    d.push(Impl::Job{Impl::Job::Video, std::move(picture), index, {}});
+    std::int64_t pts = av_rescale_q(timestamp, AVRational{d.settings.timeNum, d.settings.timeDen},
+                                    d.venc->time_base);
+    if (d.lastVideoPts != INT64_MIN && pts <= d.lastVideoPts) {
+        pts = d.lastVideoPts + 1;
+    }
+    d.lastVideoPts = pts;
+    d.push(Impl::Job{Impl::Job::Video, std::move(picture), pts, {}});
 }
 
 void MediaWriter::pushAudio(std::vector<std::vector<float>>&& planes) {
@@ -590,13 +737,7 @@ void MediaWriter::finish() {
     if (int r = avio_closep(&d.oc->pb); r < 0) {
         OutputFail("cannot write '" + d.settings.path.string() + "': " + AvError(r));
     }
-    CheckOutputFree(d.settings.path, d.settings.overwrite);
-    std::error_code ec;
-    fs::rename(d.temp, d.settings.path, ec);
-    if (ec) {
-        OutputFail("cannot write '" + d.settings.path.string() + "': " + ec.message());
-    }
-    d.finished = true;
+    d.file->commit();
 }
 
 } // namespace fxhost::media

@@ -4,14 +4,19 @@
 // encoders and the encoding thread. Promises:
 // - The container follows the output's file name; the video codec is H.264 for .mp4,
 //   .mov and .mkv unless one is named, else the container's default. Lossless output is
-//   FFV1 in Matroska, in the BGRA pixel format, so the rendered bytes come back exactly.
+//   FFV1 in Matroska (FFVHUFF for frames under 4 pixels wide or high, which FFV1 does not
+//   bring back), in the BGRA pixel format, so the rendered bytes come back exactly.
 //   Audio is AAC, or PCM at the input's own depth for lossless output.
+// - The output carries the input's colour description (matrix, range, primaries,
+//   transfer), sample aspect ratio and field order, and the conversion from ARGB uses
+//   that matrix and range. Inputs deeper than 8 bits get an output format of the same
+//   depth when the encoder has one (else depthWarning() says so).
 // - Frames are converted and encoded on a thread of their own, behind a bounded queue,
 //   while the caller renders the next frame; pixel buffers are recycled, so memory does
 //   not grow with the clip's length.
-// - Everything is written to a temporary file beside the output, renamed over it only by
-//   finish(). A writer destroyed without finish() (a failure, Ctrl-C) removes the
-//   temporary file: no half-written file ever carries the output's name.
+// - Everything is written to an OutputFile (outputfile.h) renamed to the output's name
+//   only by finish(). A writer destroyed without finish() (a failure, a signal) removes
+//   the temporary file: no half-written file ever carries the output's name.
 // - Any failure is a HostError of kind Output naming the output file.
 #pragma once
 
@@ -26,7 +31,10 @@
 #include <vector>
 
 extern "C" {
+#include <libavcodec/codec_par.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -37,8 +45,19 @@ struct OutputSettings {
     bool overwrite = false;
     std::string videoCodec; // empty: by file name
     bool lossless = false;
+    std::string crf, preset; // the encoder's own options; empty: its defaults
+    std::string pixelFormat; // empty: chosen by the encoder's list (see writer.cpp)
     int width = 0, height = 0;
-    int rateNum = 30, rateDen = 1;
+    int rateNum = 30, rateDen = 1; // nominal, for the container
+    int timeNum = 1, timeDen = 30; // the unit of pushVideo's timestamps, in seconds
+    // The input's picture, described the same way in the output.
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    AVRational sampleAspect{0, 1};
+    AVFieldOrder fieldOrder = AV_FIELD_UNKNOWN;
+    int bitDepth = 8; // the input's; kept where the encoder allows it
     bool audio = false;
     int sampleRate = 48000;
     int channels = 2;
@@ -56,23 +75,23 @@ class MediaWriter {
     int sampleRate() const;
     // A buffer for one frame, 4 * width * height bytes of ARGB, tightly packed.
     std::vector<std::uint8_t> takeBuffer();
-    // Converts frame number `index` for the encoder on the calling thread and queues it (its
-    // timestamp is index / frame rate); the buffer is kept for takeBuffer. Blocks while the
-    // queue is full; throws if encoding has failed.
-    void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t index);
+    // Converts a frame for the encoder on the calling thread and queues it at `timestamp`
+    // (in timeNum/timeDen seconds; timestamps that do not increase are moved up to the
+    // next free one); the buffer is kept for takeBuffer. Blocks while the queue is full;
+    // throws if encoding has failed.
+    void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp);
     // Queues planar float samples, channels() planes of `count` samples each.
     void pushAudio(std::vector<std::vector<float>>&& planes);
     // Flushes the encoders, writes the trailer and renames the file to its final name.
     void finish();
     const std::string& videoCodecName() const;
+    // One line when the output cannot keep the input's bit depth, else empty.
+    const std::string& depthWarning() const;
 
     struct Impl;
 
   private:
     std::unique_ptr<Impl> impl_;
 };
-
-// Refuses (HostError, Output) an output that exists when `overwrite` is false.
-void CheckOutputFree(const std::filesystem::path& path, bool overwrite);
 
 } // namespace fxhost::media

@@ -4,13 +4,15 @@
 // fade blend), never by calling the plug-in.
 #include "audiosource.h"
 #include "hosterror.h"
-#include "hostsession.h"
+#include "recordingsession.h"
 #include "pluginbundle.h"
 #include "videosource.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -206,6 +209,37 @@ std::vector<fs::path> Leftovers(const fs::path& dir) {
         }
     }
     return found;
+}
+
+// One ffprobe answer about the first stream of a kind ("v", "a"), as its csv line(s).
+std::string Probe(const fs::path& file, const std::string& stream, const std::string& entries,
+                  const std::string& extra = "") {
+    const fs::path o = file.string() + ".probe";
+    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " +
+          entries + " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
+    std::string s = Slurp(o);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
+        s.pop_back();
+    }
+    return s;
+}
+
+// The first frame of a file in its own pixel format, as ffmpeg decodes it.
+std::string FirstFrameRaw(const fs::path& file, const std::string& format) {
+    const fs::path o = file.string() + ".raw1";
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
+                    " -frames:v 1 -f rawvideo -pix_fmt " + format + " " + Quote(o)),
+              0);
+    return Slurp(o);
+}
+
+int MaxDifference(const std::string& a, const std::string& b) {
+    EXPECT_EQ(a.size(), b.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        worst = std::max(worst, std::abs(int(std::uint8_t(a[i])) - int(std::uint8_t(b[i]))));
+    }
+    return worst;
 }
 
 class Cli : public ::testing::Test {
@@ -440,26 +474,91 @@ TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
     EXPECT_TRUE(Leftovers(out).empty());
 }
 
-TEST_F(Cli, TruncatedMatroskaRendersWhatIsThereOrFailsCleanly) {
+TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
     const std::string whole = Slurp(TheClips().rgb);
     const fs::path cut = out / "cut.mkv";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
     const fs::path o = out / "cut-out.mkv";
-    const Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
-                            Quote(kInvert));
-    EXPECT_TRUE(r.status == 0 || r.status == 3) << r.status << ": " << r.err;
-    if (r.status == 0) {
-        const auto v = DecodeVideo(o, kW, kH);
-        const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
-        EXPECT_GT(frames, 0);
-        EXPECT_LT(frames, kFrames);
-        for (int k = 0; k < frames; ++k) {
-            EXPECT_EQ(Mismatches(v, k, 0, frames, 0, 0, Inverted), 0) << "frame " << k;
-        }
-    } else {
-        EXPECT_FALSE(fs::exists(o));
+    Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
+                      Quote(kInvert));
+    EXPECT_EQ(r.status, 8) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    const auto v = DecodeVideo(o, kW, kH);
+    const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, kFrames);
+    EXPECT_NE(r.err.find("rendered " + std::to_string(frames) + " of " + std::to_string(kFrames) +
+                         " frames"),
+              std::string::npos)
+        << r.err;
+    for (int k = 0; k < frames; ++k) {
+        EXPECT_EQ(Mismatches(v, k, 0, frames, 0, 0, Inverted), 0) << "frame " << k;
     }
+    // The sound goes as far as the frames.
+    EXPECT_EQ(DecodeAudio(o).size(), std::size_t(frames) * kSamplesPerFrame * kChannels);
+
+    // An MP4 with its index in front, cut: its index announces every frame.
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v "
+                    "libx264 -g 10 -movflags +faststart " +
+                    Quote(out / "fs.mp4")),
+              0);
+    const std::string mp4 = Slurp(out / "fs.mp4");
+    std::ofstream(out / "fscut.mp4", std::ios::binary) << mp4.substr(0, mp4.size() * 6 / 10);
+    r = Fxhost("render " + Quote(out / "fscut.mp4") + " -o " + Quote(out / "fscut-out.mkv") +
+               " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 8) << r.err;
+    EXPECT_NE(r.err.find(" of 50 frames"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of "
+                    "csv=p=0 " +
+                    Quote(out / "fscut-out.mkv") + " | grep -qx '[1-4][0-9]'"),
+              0);
     EXPECT_TRUE(Leftovers(out).empty());
+}
+
+TEST_F(Cli, StreamJoinedMidGroupStartsAtItsFirstWholeFrameAndIsComplete) {
+    // A transport stream picked up in the middle, as a capture starts: the frames before
+    // the first key frame cannot be decoded, and the rest is the whole clip.
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=4 "
+                    "-c:v libx264 -g 25 -bf 2 " +
+                    Quote(out / "whole.ts")),
+              0);
+    const std::string ts = Slurp(out / "whole.ts");
+    const std::size_t from = ts.size() / 188 / 3 * 188;
+    std::ofstream(out / "joined.ts", std::ios::binary) << ts.substr(from);
+    const Result r = Fxhost("render " + Quote(out / "joined.ts") + " -o " +
+                            Quote(out / "joined.mkv") + " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string count = "stream=nb_read_frames";
+    const std::string decodable = Probe(out / "joined.ts", "v", count, "-count_frames");
+    EXPECT_EQ(Probe(out / "joined.mkv", "v", count, "-count_frames"),
+              decodable.substr(0, decodable.find('\n'))); // (listed per program too)
+}
+
+TEST_F(Cli, PipesStandardInputAndUrlsAreRefusedAtOnce) {
+    const fs::path fifo = out / "fifo.mkv";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    TheClips(); // made on first use: not part of the time measured
+    const auto t0 = std::chrono::steady_clock::now();
+    Result r = Fxhost("render " + Quote(fifo) + " -o " + Quote(out / "o.mkv") + " --plugin " +
+                      Quote(kInvert));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("named pipe"), std::string::npos) << r.err;
+    r = Fxhost("render - -o " + Quote(out / "o.mkv") + " --plugin " + Quote(kInvert) + " <" +
+               Quote(TheClips().rgb));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("standard input"), std::string::npos) << r.err;
+    r = Fxhost("render http://127.0.0.1:9/clip.mp4 -o " + Quote(out / "o.mkv") + " --plugin " +
+               Quote(kInvert));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("--network"), std::string::npos) << r.err;
+    // A local playlist cannot reach the network either.
+    std::ofstream(out / "list.m3u8") << "#EXTM3U\n#EXTINF:1,\nhttp://127.0.0.1:9/a.ts\n";
+    r = Fxhost("render " + Quote(out / "list.m3u8") + " -o " + Quote(out / "o.mkv") +
+               " --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_FALSE(fs::exists(out / "o.mkv"));
 }
 
 TEST_F(Cli, BundleFailuresExitFour) {
@@ -521,28 +620,336 @@ TEST_F(Cli, OutputFailuresExitSix) {
     EXPECT_TRUE(fs::is_empty(out));
 }
 
-TEST_F(Cli, InterruptLeavesNoOutput) {
-    const fs::path o = out / "long.mp4";
+// Starts `fxhost render` of the built-in clip into `o` and waits until its temporary is
+// there, so that whatever the test does next lands mid-render.
+pid_t StartLongRender(const fs::path& o, const std::vector<std::string>& extra = {}) {
     const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
-        execl(kProgram.c_str(), "fxhost", "render", "-o", o.c_str(), "--plugin", kInvert.c_str(),
-              nullptr);
+        std::vector<std::string> args = {"fxhost", "render", "-o", o.string(), "--plugin",
+                                         kInvert.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        execv(kProgram.c_str(), argv.data());
         _exit(127);
     }
-    // Wait until the temporary file exists, so the interrupt lands mid-render.
-    for (int i = 0; i < 200 && Leftovers(out).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 500 && Leftovers(o.parent_path()).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    kill(pid, SIGINT);
+    EXPECT_FALSE(Leftovers(o.parent_path()).empty()) << "the render never started writing";
+    return pid;
+}
+
+TEST_F(Cli, EverySignalThatEndsARenderRemovesTheTemporaryWithinASecond) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+        const fs::path o = out / "long.mp4";
+        const pid_t pid = StartLongRender(o);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto sent = std::chrono::steady_clock::now();
+        kill(pid, sig);
+        int st = 0;
+        waitpid(pid, &st, 0);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+        ASSERT_TRUE(WIFEXITED(st)) << strsignal(sig);
+        EXPECT_EQ(WEXITSTATUS(st), 128 + sig) << strsignal(sig);
+        EXPECT_LT(took, 1.5) << strsignal(sig);
+        EXPECT_FALSE(fs::exists(o)) << strsignal(sig);
+        EXPECT_TRUE(Leftovers(out).empty()) << strsignal(sig);
+    }
+}
+
+TEST_F(Cli, NothingAtTheOutputIsReplacedWithoutYes) {
+    // A file that appears while the render runs is kept, and the render says so.
+    const fs::path o = out / "late.mp4";
+    const pid_t pid = StartLongRender(o, {"--frames", "0:60"});
+    std::ofstream(o) << "arrived meanwhile";
     int st = 0;
     waitpid(pid, &st, 0);
     ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 130);
-    EXPECT_FALSE(fs::exists(o));
+    EXPECT_EQ(WEXITSTATUS(st), 6);
+    EXPECT_EQ(Slurp(o), "arrived meanwhile");
     EXPECT_TRUE(Leftovers(out).empty());
+
+    // A dangling link is something at the name too: kept, and nothing made where it points.
+    const fs::path link = out / "link.mkv";
+    fs::create_symlink(out / "nowhere.mkv", link);
+    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
+                      " --frames 0:3 --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 6) << r.err;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
+    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
+               " -y --frames 0:3 --plugin " + Quote(kInvert));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::is_symlink(link)) << "-y replaces the link, not what it points at";
+    EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
+}
+
+TEST_F(Cli, OutputThatIsTheInputIsRefusedUnlessInsisted) {
+    const fs::path clip = out / "clip.mkv";
+    fs::copy(TheClips().rgb, clip);
+    fs::create_hard_link(clip, out / "alias.mkv");
+    const std::string before = Slurp(clip);
+    for (const fs::path& o : {clip, out / "." / ".." / out.filename() / "clip.mkv", out / "alias.mkv"}) {
+        const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) +
+                                " -y --frames 0:3 --plugin " + Quote(kInvert));
+        EXPECT_EQ(r.status, 6) << o << ": " << r.err;
+        EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(Slurp(clip), before);
+    const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(clip) +
+                            " -y --replace-input --lossless --frames 0:3 --plugin " +
+                            Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto v = DecodeVideo(clip, kW, kH);
+    ASSERT_EQ(v.size(), std::size_t(3) * kW * kH * 4);
+    EXPECT_EQ(Mismatches(v, 1, 0, 3, 0, 0, Inverted), 0);
+}
+
+TEST_F(Cli, TemporariesOfDeadRunsAreRemovedAndOthersKept) {
+    const pid_t gone = fork();
+    if (gone == 0) {
+        _exit(0);
+    }
+    waitpid(gone, nullptr, 0);
+    const fs::path dead = out / (".x.mkv.part-" + std::to_string(gone) + "-aB3dE9");
+    const fs::path older = out / (".y.mp4.part-" + std::to_string(gone));
+    const fs::path live = out / (".z.mkv.part-" + std::to_string(getpid()) + "-aB3dE9");
+    const fs::path other = out / ".notes.part-draft";
+    for (const fs::path& p : {dead, older, live, other}) {
+        std::ofstream(p) << "x";
+    }
+    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
+                            " --frames 0:2 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(older));
+    EXPECT_TRUE(fs::exists(live)) << "its run is alive";
+    EXPECT_TRUE(fs::exists(other)) << "not a temporary of fxhost";
+}
+
+TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
+    fs::copy(TheClips().rgb, out / "in:put.mkv");
+    const std::string longName = std::string(246, 'n') + ".mkv"; // 250 bytes, NAME_MAX 255
+    for (const std::string& name : {std::string("a:b.mkv"), std::string("file:c.mkv"), longName}) {
+        const int st = Shell("cd " + Quote(out) + " && " + Quote(kProgram) +
+                             " render in:put.mkv -o " + Quote(name) +
+                             " --lossless --frames 0:2 --plugin " + Quote(kInvert) +
+                             " 2>" + Quote(out / "err.txt"));
+        EXPECT_EQ(st, 0) << name << ": " << Slurp(out / "err.txt");
+        const auto v = DecodeVideo(out / name, kW, kH);
+        ASSERT_EQ(v.size(), std::size_t(2) * kW * kH * 4) << name;
+        EXPECT_EQ(Mismatches(v, 1, 0, 2, 0, 0, Inverted), 0) << name;
+    }
+    EXPECT_TRUE(Leftovers(out).empty());
+}
+
+// --- footage as it comes: colours, depth, timing, display ---------------------------------
+
+
+TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
+    const struct {
+        const char *space, *primaries, *transfer, *matrix, *range;
+    } cases[] = {{"smpte170m", "smpte170m", "smpte170m", "bt601", "tv"},
+                 {"bt470bg", "bt470bg", "gamma28", "bt601", "pc"},
+                 {"bt709", "bt709", "bt709", "bt709", "tv"},
+                 {"bt709", "bt709", "bt709", "bt709", "pc"},
+                 {"bt2020nc", "bt2020", "bt2020-10", "bt2020", "tv"},
+                 {"bt2020nc", "bt2020", "bt2020-10", "bt2020", "pc"}};
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.space) + "-" + c.range;
+        const fs::path in = out / (name + ".mkv"), o = out / (name + "-out.mkv");
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                        "-vf format=rgb24,scale=out_color_matrix=" +
+                        std::string(c.matrix) + ":out_range=" + c.range +
+                        ",format=yuv444p -colorspace " + c.space + " -color_primaries " +
+                        c.primaries + " -color_trc " + c.transfer + " -color_range " + c.range +
+                        " -c:v libx264 -crf 0 " + Quote(in)),
+                  0);
+        // Frame 0 of a fade-in is the untouched input; lossless H.264 leaves only the
+        // conversions to ARGB and back (of colours an RGB picture can have).
+        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
+                                " --fade-in 100 --crf 0 --pix-fmt yuv444p --plugin " +
+                                Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::string tags = "stream=color_space,color_range,color_primaries,color_transfer";
+        EXPECT_EQ(Probe(o, "v", tags), Probe(in, "v", tags)) << name;
+        EXPECT_LE(MaxDifference(FirstFrameRaw(in, "yuv444p"), FirstFrameRaw(o, "yuv444p")), 3)
+            << name;
+    }
+}
+
+TEST_F(Cli, DeepInputKeepsItsDepthOrSaysItDoesNot) {
+    const fs::path in = out / "ten.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                    "-pix_fmt yuv420p10le -c:v ffv1 " +
+                    Quote(in)),
+              0);
+    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-out.mkv") +
+                      " --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Probe(out / "ten-out.mkv", "v", "stream=pix_fmt"), "yuv420p10le");
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-mpeg4.mkv") +
+               " --codec mpeg4 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("10-bit"), std::string::npos) << r.err;
+    EXPECT_EQ(Probe(out / "ten-mpeg4.mkv", "v", "stream=pix_fmt"), "yuv420p");
+}
+
+TEST_F(Cli, EncoderQualityPresetAndPixelFormatCanBeChosen) {
+    const fs::path small = out / "small.mp4", big = out / "big.mp4", full = out / "444.mp4";
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(small) +
+                     " --crf 45 --preset ultrafast --plugin " + Quote(kInvert))
+                  .status,
+              0);
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(big) + " --crf 5 --plugin " +
+                     Quote(kInvert))
+                  .status,
+              0);
+    EXPECT_LT(fs::file_size(small) * 2, fs::file_size(big));
+    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(full) +
+                     " --pix-fmt yuv444p --plugin " + Quote(kInvert))
+                  .status,
+              0);
+    EXPECT_EQ(Probe(full, "v", "stream=pix_fmt"), "yuv444p");
+    const struct {
+        const char* options;
+        int status;
+    } refused[] = {{"--preset nonsense", 6},
+                   {"--codec ffv1 --crf 10", 6},
+                   {"--pix-fmt no-such-format", 6},
+                   {"--pix-fmt yuv420p", 6}, // the clip is 97x61: no 4:2:0
+                   {"--lossless --crf 3", 2}};
+    for (const auto& c : refused) {
+        const fs::path o = out / "refused.mkv";
+        const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " " +
+                                c.options + " --plugin " + Quote(kInvert));
+        EXPECT_EQ(r.status, c.status) << c.options << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(o));
+    }
+}
+
+TEST_F(Cli, VariableRateClipKeepsEveryFrameItsTimeAndItsSound) {
+    // 25 frames at 25 fps, a gap of 5 s, 25 more; 7 s of sound throughout.
+    const fs::path in = out / "gap.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi "
+                    "-i sine=f=300:r=48000:d=7 -vf \"setpts='(N+if(gte(N,25),125,0))/25/TB'\" "
+                    "-fps_mode passthrough -c:v ffv1 -c:a pcm_s16le " +
+                    Quote(in)),
+              0);
+    const fs::path o = out / "gap-out.mkv";
+    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) + " --lossless --plugin " +
+                      Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string times = "frame=pts_time";
+    const std::string inTimes = Probe(in, "v", times);
+    EXPECT_EQ(std::count(inTimes.begin(), inTimes.end(), '\n'), 49) << inTimes;
+    EXPECT_EQ(Probe(o, "v", times), inTimes);
+    // The sound is all there, through the gap, sample for sample.
+    const auto inSound = DecodeAudio(in), outSound = DecodeAudio(o);
+    ASSERT_EQ(outSound.size(), std::size_t(7 * 48000 * 2));
+    EXPECT_TRUE(std::equal(outSound.begin(), outSound.end(), inSound.begin()));
+
+    // Frames chosen by index or by time start the output at their own time.
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "part.mkv") +
+               " --lossless --frames 24:3 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "part.mkv", "v", times), "0.000000\n5.040000\n5.080000");
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "time.mkv") +
+               " --lossless -ss 6 -t 0.5 -an --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "time.mkv", "v", "stream=nb_read_frames", "-count_frames"), "13");
+    EXPECT_EQ(Probe(out / "time.mkv", "a", "stream=codec_type"), "") << "-an: no sound";
+    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "to.mkv") +
+               " --lossless -ss 0.5 -to 6.1 --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "to.mkv", "v", "stream=nb_read_frames", "-count_frames"), "15");
+}
+
+TEST_F(Cli, RotatedAnamorphicAndInterlacedClipsComeOutAsShown) {
+    for (int degrees : {90, 180, 270}) {
+        const fs::path in = out / ("rot" + std::to_string(degrees) + ".mp4");
+        const fs::path o = out / ("rot" + std::to_string(degrees) + "-out.mkv");
+        // The display matrix, as a phone writes it (ffmpeg sets it when copying).
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                        "-c:v libx264 -crf 0 -pix_fmt yuv444p " +
+                        Quote(out / "upright.mp4") + " && ffmpeg -nostdin -v error -y -i " +
+                        Quote(out / "upright.mp4") + " -c copy -metadata:s:v:0 rotate=" +
+                        std::to_string(degrees) + " " + Quote(in)),
+                  0);
+        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
+                                " --lossless --fade-in 100 --plugin " + Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << r.err;
+        // Upright, as ffmpeg shows it (it turns the picture by the same matrix).
+        EXPECT_EQ(Probe(o, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
+        EXPECT_LE(MaxDifference(FirstFrameRaw(in, "rgb24"), FirstFrameRaw(o, "rgb24")), 6)
+            << degrees;
+        const fs::path png = out / ("rot" + std::to_string(degrees) + ".png");
+        ASSERT_EQ(Fxhost("thumbnail " + Quote(in) + " -o " + Quote(png) + " --plugin " +
+                         Quote(kInvert))
+                      .status,
+                  0);
+        EXPECT_EQ(Probe(png, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
+    }
+    const fs::path wide = out / "sar.mkv";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                    "-vf setsar=2/1 -c:v ffv1 -field_order tt " +
+                    Quote(wide)),
+              0);
+    Result r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mkv") +
+                      " --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-out.mkv", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
+    // H.264 codes the fields as such.
+    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mp4") + " --plugin " +
+               Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-out.mp4", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
+    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-half.mkv") +
+               " --size 32x48 --lossless --plugin " + Quote(kInvert));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(out / "sar-half.mkv", "v", "stream=sample_aspect_ratio,field_order"),
+              "4:1,tt")
+        << "the picture keeps its shape";
+}
+
+TEST_F(Cli, LosslessRoundTripsTinyFrames) {
+    std::mt19937 rng(3);
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {1, 1}, {1, 5}, {2, 2}, {3, 1}, {2, 7}, {5, 3}, {9, 2}}) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        std::string pixels;
+        for (int i = 0; i < w * h * 3; ++i) {
+            pixels += {char(rng()), char(rng()), char(rng()), char(255)};
+        }
+        const fs::path raw = out / (size + ".bgra"), o = out / (size + ".mkv");
+        std::ofstream(raw, std::ios::binary) << pixels;
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s " + size +
+                        " -r 25 -i " + Quote(raw) + " -c:v ffvhuff " + Quote(out / "in.mkv")),
+                  0);
+        const Result r = Fxhost("render " + Quote(out / "in.mkv") + " -o " + Quote(o) +
+                                " --lossless -y --plugin " + Quote(kInvert));
+        ASSERT_EQ(r.status, 0) << size << ": " << r.err;
+        const auto v = DecodeVideo(o, w, h);
+        ASSERT_EQ(v.size(), pixels.size()) << size;
+        int wrong = 0;
+        for (std::size_t i = 0; i < v.size(); i += 4) { // ARGB out, BGRA in, inverted
+            wrong += v[i] != 255 || v[i + 1] != 255 - std::uint8_t(pixels[i + 2]) ||
+                     v[i + 2] != 255 - std::uint8_t(pixels[i + 1]) ||
+                     v[i + 3] != 255 - std::uint8_t(pixels[i]);
+        }
+        EXPECT_EQ(wrong, 0) << size;
+    }
 }
 
 // --- the media layer on its own ----------------------------------------------------------
@@ -751,7 +1158,7 @@ TEST(FFmpegFrameSource, SharedFramesSurviveThePluginDisposingThem) {
     fxhost::media::FFmpegFrameSource src(TheClips().rgb);
     const fxhost::PluginBundle bundle(kInvert);
     {
-        fxhost::HostSession s(bundle, src);
+        fxhost::RecordingSession s(bundle, src);
         // InvertTest's button fetches a frame at 720x480, gives it back and disposes of it
         // itself, then fetches one at 320x240 that the host frees.
         EXPECT_EQ(s.customButton(9), 0);

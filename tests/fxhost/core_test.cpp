@@ -5,6 +5,7 @@
 #include "framesource.h"
 #include "hosterror.h"
 #include "hostsession.h"
+#include "recordingsession.h"
 #include "pluginbundle.h"
 
 #include "QuickDraw.h"
@@ -149,7 +150,7 @@ TEST(GeneratedFrameSource, PatternMovesBetweenFrames) {
 
 TEST(HostSession, DescriptionIsReadBack) {
     GeneratedFrameSource src(64, 48, 20);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.params().getInfo.pluginFlags = 1;
     ASSERT_EQ(s.getInfo(120), 0);
     const _PluginParams& p = s.params();
@@ -162,7 +163,7 @@ TEST(HostSession, DescriptionIsReadBack) {
 
 TEST(HostSession, RendersClipAndRecordsWhatCallbacksSaw) {
     GeneratedFrameSource src(61, 37, 6); // odd sizes: row padding and stride show
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.settings().sliders[0] = 0.1f;
     s.settings().sliders[1] = 0.2f;
     s.settings().sliders[2] = 0.3f;
@@ -192,9 +193,30 @@ TEST(HostSession, RendersClipAndRecordsWhatCallbacksSaw) {
     EXPECT_EQ(s.framesOutstanding(), 0);
 }
 
+TEST(HostSession, TellsTheHostWhatTheLastCallMixedAndFetched) {
+    // The plain session, as fxhost renders with it: no log, only what the host needs.
+    GeneratedFrameSource src(32, 24, 6);
+    HostSession s(Invert(), src);
+    ASSERT_EQ(s.begin(1, 4), 0);
+    ASSERT_EQ(s.frame(1), 0);
+    EXPECT_EQ(s.mixedLevel(2), 256);
+    EXPECT_EQ(s.mixedLevel(1), std::nullopt) << "another frame's sound was not mixed";
+    EXPECT_EQ(s.lastGetFrameResult(), kPluginOK);
+    s.settings().proxyOnly = true;
+    ASSERT_EQ(s.frame(2), 0);
+    EXPECT_EQ(s.mixedLevel(3), std::nullopt) << "proxies mix no sound; each call starts afresh";
+    s.settings().proxyOnly = false;
+    EXPECT_NE(s.frame(9), 0) << "frame 10 is outside the clip";
+    EXPECT_EQ(s.lastGetFrameResult(), kPluginCantGetNeededFrame);
+    EXPECT_NE(s.lastFrameError().find("outside"), std::string::npos) << s.lastFrameError();
+    ASSERT_EQ(s.frame(0), 0);
+    EXPECT_EQ(s.lastFrameError(), "");
+    s.end();
+}
+
 TEST(HostSession, FadesBlendTheUntouchedFrameBack) {
     GeneratedFrameSource src(40, 30, 100);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.settings().fadeInFrames = 10;
     s.settings().fadeOutFrames = 4;
     ASSERT_EQ(s.begin(0, 100), 0);
@@ -219,7 +241,7 @@ TEST(HostSession, FadesBlendTheUntouchedFrameBack) {
 
 TEST(HostSession, ProxyRenderingsAskLowQualityAndMixNoAudio) {
     GeneratedFrameSource src(80, 259, 3);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.settings().proxyOnly = true;
     s.begin(0, 3);
     s.frame(0);
@@ -234,7 +256,7 @@ TEST(HostSession, ProxyRenderingsAskLowQualityAndMixNoAudio) {
 
 TEST(HostSession, ForcedCallbackFailuresReachTheHostAndFramesAreStillReleased) {
     GeneratedFrameSource src(32, 24, 10);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.failures().getFilterInfo = kPluginTryAgainLater;
     EXPECT_EQ(s.begin(0, 10), kPluginTryAgainLater);
     s.failures().getFilterInfo = kPluginOK;
@@ -267,7 +289,7 @@ TEST(HostSession, ForcedCallbackFailuresReachTheHostAndFramesAreStillReleased) {
 
 TEST(HostSession, FadeBlitFailurePassesThrough) {
     GeneratedFrameSource src(32, 24, 10);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.settings().fadeInFrames = 5;
     s.failures().blit = kPluginFailed;
     s.begin(0, 10);
@@ -280,7 +302,7 @@ TEST(HostSession, FramesDisposedByThePluginAreNeverFreedTwice) {
     GeneratedFrameSource src(64, 48, 10);
     const long before = toolbox::testing::GetLiveCounts().gworlds;
     {
-        HostSession s(Invert(), src);
+        RecordingSession s(Invert(), src);
         EXPECT_EQ(s.customButton(3), 0);
         ASSERT_EQ(s.log().frameRequests.size(), 2u);
         EXPECT_EQ(s.log().frameRequests[0].width, 720);
@@ -294,7 +316,7 @@ TEST(HostSession, FramesDisposedByThePluginAreNeverFreedTwice) {
 
 TEST(HostSession, PlaceholderLeavesAnOpenClipAlone) {
     GeneratedFrameSource src(50, 40, 30);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     s.params().getInfo.bestThumbOffset = 7;
     ASSERT_EQ(s.begin(0, 30), 0);
     void* clip = s.params().clientData;
@@ -307,7 +329,7 @@ TEST(HostSession, PlaceholderLeavesAnOpenClipAlone) {
 
 TEST(HostSession, FrameSizeBeyondSixteenBitsIsRefused) {
     GeneratedFrameSource src(64, 48, 1);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     try {
         s.setFrameSize(40000, 100);
         FAIL() << "accepted a 40000-pixel frame";
@@ -320,7 +342,7 @@ TEST(HostSession, FrameSizeBeyondSixteenBitsIsRefused) {
 
 TEST(HostSession, DispatcherSeesVersionAndNullBlock) {
     GeneratedFrameSource src(16, 16, 1);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     EXPECT_EQ(s.callWithNullBlock(kPlugGetInfo), kPluginBadParams);
     s.params().interfaceVersion = 3;
     EXPECT_EQ(s.call(kPlugGetInfo), kPluginAppIsTooOld);
@@ -328,7 +350,7 @@ TEST(HostSession, DispatcherSeesVersionAndNullBlock) {
 
 TEST(HostSession, RendersIntoAttachedMemory) {
     GeneratedFrameSource src(33, 20, 4);
-    HostSession s(Invert(), src);
+    RecordingSession s(Invert(), src);
     std::vector<std::uint8_t> mine(33 * 4 * 20, 0);
     ASSERT_EQ(s.begin(0, 4), 0);
     s.attachDestination(mine.data(), 33 * 4);

@@ -16,7 +16,7 @@
 #include "ToolboxTesting.h"
 #include "blend.h"
 #include "framesource.h"
-#include "hostsession.h"
+#include "recordingsession.h"
 #include "iMovieGlue.h"
 #include "pluginbundle.h"
 
@@ -126,9 +126,9 @@ class TesseraBundle : public ::testing::Test {
     // Starts the host session; a test that wants a saved configuration writes it first.
     // Unless asked not to, the plug-in is started with a call that reaches no handler and
     // the log is cleared, so that what a test counts is its own.
-    fxhost::HostSession& Host(int w = W, int h = H, bool started = true) {
+    fxhost::RecordingSession& Host(int w = W, int h = H, bool started = true) {
         source_ = std::make_unique<fxhost::GeneratedFrameSource>(w, h, 300);
-        session_ = std::make_unique<fxhost::HostSession>(*bundle_, *source_);
+        session_ = std::make_unique<fxhost::RecordingSession>(*bundle_, *source_);
         if (started) {
             EXPECT_EQ(session_->call(kPlugDrawIcon), kPluginOK);
             session_->clearLog();
@@ -171,7 +171,7 @@ class TesseraBundle : public ::testing::Test {
     std::unique_ptr<fxhost::PluginBundle> bundle_ =
         std::make_unique<fxhost::PluginBundle>(TESSERA_BUNDLE_PATH);
     std::unique_ptr<fxhost::GeneratedFrameSource> source_;
-    std::unique_ptr<fxhost::HostSession> session_;
+    std::unique_ptr<fxhost::RecordingSession> session_;
 };
 
 // ---- the dispatcher ------------------------------------------------------------------------
@@ -347,7 +347,7 @@ TEST_F(TesseraBundle, ASecondBeginReleasesTheEarlierConfigurationCopy) {
 
 // ---- fades -------------------------------------------------------------------------------
 
-std::vector<int> FadeOpacities(fxhost::HostSession& host, SInt32 frameCount,
+std::vector<int> FadeOpacities(fxhost::RecordingSession& host, SInt32 frameCount,
                                std::vector<SInt32> frames, std::vector<bool>* faded = nullptr) {
     EXPECT_EQ(host.begin(0, frameCount), kPluginOK);
     std::vector<int> out;
