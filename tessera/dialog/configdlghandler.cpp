@@ -34,6 +34,9 @@ void StepFrame(int direction) {
     SInt32 v = GetControl32BitValue(clip);
     if (direction > 0 ? gConfigWorkSpace.maxFrameIndex > v : v > 0) {
         v += direction;
+        // Kept as the shown frame, so a window rebuilt for another format names the frame
+        // its preview still shows.
+        gConfigWorkSpace.currFrameIndex = v;
         SetControl32BitValue(clip, v);
         AccessRenderAndBlit(v);
         ShowFrameNumber(v);

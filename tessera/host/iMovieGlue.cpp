@@ -462,7 +462,14 @@ HYPluginResult CustomButtons(SInt16 which, _PluginParams* params) {
     }
     if (frame != nullptr && gEngineData != nullptr) {
         gConfigWorkSpace.getFrameIntoGW = GetFrameIntoGW;
-        lgConfigureDialog(gEngineData, frame, params, SInt32(frameIndex), gMostRecentFrameCount);
+        // The dialog fetches its frames through GetFrameIntoGW, which counts from the block's
+        // startFrame; a host that leaves the clip's start there (as fxhost does) would have it
+        // added twice. So the first frame is handed over counted from that start.
+        const SInt64 firstFrame = frameIndex - SInt64(params->startFrame);
+        if (firstFrame >= INT32_MIN && firstFrame <= INT32_MAX) {
+            lgConfigureDialog(gEngineData, frame, params, SInt32(firstFrame),
+                              gMostRecentFrameCount);
+        }
     }
     (void)procs->ReleaseFrame(params->instance, cookie);
     return kPluginOK;

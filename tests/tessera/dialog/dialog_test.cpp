@@ -268,7 +268,7 @@ TEST_F(DialogTest, SteppingStopsAtTheClipsEndsAndFetchesRelativeFrames) {
     PixMapHandle pm = GetGWorldPixMap(d.source.get());
     const auto* px = reinterpret_cast<const std::uint8_t*>(GetPixBaseAddr(pm)) + 4 * 5;
     EXPECT_EQ(px[1], FrameHost::PixelOf(2, 5, 0).r);
-    EXPECT_EQ(gConfigWorkSpace.currFrameIndex, 0); // only the slider's own action sets it
+    EXPECT_EQ(gConfigWorkSpace.currFrameIndex, 2); // the shown frame, as the label says
 }
 
 TEST_F(DialogTest, ResetKeepsTheFormatAndThePictureSelectAllTakesTheWholeFrame) {
@@ -514,6 +514,30 @@ TEST_F(ModalDialogTest, FormatChangeRebuildsWithEditsKeptAndTheSameFormatDoesNot
     EXPECT_EQ(saved.startRel.right, 1.0);
 }
 
+TEST_F(ModalDialogTest, AFormatChangeAfterSteppingShowsTheFrameItsLabelNames) {
+    Press({[&] {
+               Post("Adva");
+               Post("Adva");
+               Post("Revi");
+               Post("Adva");
+               Post("Adva");
+               EXPECT_EQ(host.requested.back(), 3);
+               SetControl32BitValue(Control(W(), "Medi", 1), 3);
+               Post("Medi");
+           },
+           [&] {
+               EXPECT_EQ(ControlText(W(), "ClpM", 1), "3/29");
+               EXPECT_EQ(GetControl32BitValue(Control(W(), "ClpS", 1)), 3);
+               // The source the rebuilt preview renders is still frame 3.
+               PixMapHandle pm = GetGWorldPixMap(gConfigWorkSpace.sourceClip);
+               const auto* px = reinterpret_cast<const std::uint8_t*>(GetPixBaseAddr(pm));
+               EXPECT_EQ(px[1], FrameHost::PixelOf(3, 0, 0).r);
+               Post("Adva");
+               EXPECT_EQ(host.requested.back(), 4);
+               Post("not!");
+           }});
+}
+
 TEST_F(ModalDialogTest, OKSavesTheDraggedRegionAndSlidersToThePreferencesFile) {
     config.startRel = relRect{0.25, 0.5, 0.25, 0.5};
     Press({[&] {
@@ -585,6 +609,33 @@ TEST_F(DialogTest, GetFrameIntoGWFetchesRelativeToTheClipAndRefusesNegativeIndic
     EXPECT_EQ(host.requested, std::vector<SInt32>{7});
     EXPECT_EQ(into.at(10, 5), FrameHost::PixelOf(7, 10, 5));
     EXPECT_EQ(GetFrameIntoGW(into.get(), &host.params(), 40, 1), kPluginCantGetNeededFrame);
+}
+
+// The host's button on a clip that starts at frame 50: the dialog opens on frame 50 and its
+// steps show 51, 52, ... whether the host leaves the clip's start in the block (as fxhost
+// does) or clears it for the button.
+TEST_F(ModalDialogTest, TheButtonsDialogStepsOnFromTheFrameItOpenedOn) {
+    for (SInt32 blockStart : {50, 0}) {
+        FrameHost clip(200);
+        gEngineData = &config;
+        gMostRecentStartFrame = 50;
+        gMostRecentFrameCount = 100;
+        clip.params().startFrame = blockStart;
+        clip.params().renderFrame = 0;
+        RunScript({[] {
+            for (UInt32 code : {FOUR_CHAR_CODE("Adva"), FOUR_CHAR_CODE("Adva"),
+                                FOUR_CHAR_CODE("Revi")}) {
+                ui::PostCommand(gConfigWorkSpace.theWindow, code);
+                ui::ProcessEvents();
+            }
+            ui::PostCommand(gConfigWorkSpace.theWindow, FOUR_CHAR_CODE("not!"));
+        }});
+        EXPECT_EQ(CustomButtons(0, &clip.params()), kPluginOK);
+        EXPECT_EQ(clip.requested, (std::vector<SInt32>{50, 51, 52, 51})) << blockStart;
+        gEngineData = nullptr;
+        gMostRecentStartFrame = 0;
+        gMostRecentFrameCount = 0;
+    }
 }
 
 } // namespace
