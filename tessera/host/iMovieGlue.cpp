@@ -170,6 +170,13 @@ HYPluginResult EffectBegins(SInt16 which, _PluginParams* params) {
     UInt32 configSize = 0;
     pGetConfigSize(configSize);
     data->engineData = reinterpret_cast<pluginDataRec*>(procs->NewPtrClear(SInt32(configSize)));
+    if (data->engineData == nullptr) {
+        // A clip without its configuration cannot render a frame: the host is told now, and
+        // keeps no per-clip record that a frame call would trust.
+        procs->DisposePtr(reinterpret_cast<Ptr>(data));
+        params->clientData = nullptr;
+        return kPluginOutOfMemory;
+    }
     pCopyConfig(gEngineData, data->engineData);
     data->effectSourceCount = 1;
 

@@ -613,21 +613,23 @@ TEST_F(TesseraBundle, NoDestinationFrameIsBadParams) {
     EXPECT_EQ(host.end(), kPluginOK);
 }
 
-using TesseraBundleDeathTest = TesseraBundle;
+// Without its configuration copy a clip cannot render: the begin says so, and the host is
+// left holding nothing, whether the per-clip record was made by this begin or reused from a
+// begin that had no end.
+TEST_F(TesseraBundle, ConfigurationCopyThatCannotBeMadeIsOutOfMemoryAndLeavesNothing) {
+    auto& host = Host();
+    host.failures().newPtrFailSizes = {SInt32(sizeof(pluginDataRec))};
+    EXPECT_EQ(host.begin(0, 30), kPluginOutOfMemory);
+    EXPECT_EQ(host.log().failedAllocations, 1);
+    ExpectNothingLeft();
+    EXPECT_EQ(host.frame(0), kPluginBadParams); // refused, not a dead host
+    host.failures().newPtrFailSizes.clear();
 
-TEST_F(TesseraBundleDeathTest, MissingConfigurationCopyEndsTheProcessAtTheFirstFrame) {
-    EXPECT_EXIT(
-        {
-            auto& host = Host();
-            // The copy has the size of the master configuration record.
-            host.failures().newPtrFailSizes = {SInt32(sizeof(pluginDataRec))};
-            if (host.begin(0, 30) == kPluginOK) {
-                host.frame(0);
-            }
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(1),
-        "Assertion failed in: uninited theData in Plugin Effect master proc");
+    ASSERT_EQ(host.begin(0, 30), kPluginOK);
+    ASSERT_NE(host.params().clientData, nullptr);
+    host.failures().newPtrFailSizes = {SInt32(sizeof(pluginDataRec))};
+    EXPECT_EQ(host.begin(0, 30), kPluginOutOfMemory);
+    ExpectNothingLeft();
 }
 
 // ---- the placeholder -------------------------------------------------------------------
