@@ -14,8 +14,11 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <climits>
 #include <deque>
 #include <memory>
 
@@ -124,10 +127,16 @@ OSStatus TrackMouseLocationWithOptions(GrafPtr inPort, OptionBits, EventTime inT
             *outResult = kMouseTrackingTimedOut;
             return noErr;
         }
-        const qint64 wait =
-            deadline.isForever() ? 50 : std::min<qint64>(50, deadline.remainingTime());
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
-                                        int(std::max<qint64>(1, wait)));
+        // Sleep until Qt has an event: a mouse held still sends none, so a held drag costs
+        // no CPU. (processEvents with a time limit drops WaitForMoreEvents and would spin.)
+        // A timeout is an event of its own, a timer that wakes the wait.
+        std::unique_ptr<QTimer> wake;
+        if (!deadline.isForever()) {
+            wake = std::make_unique<QTimer>();
+            wake->setSingleShot(true);
+            wake->start(int(std::clamp<qint64>(deadline.remainingTime(), 0, INT_MAX)));
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         s = gSession.get();
         if (s == nullptr) { // the session was ended from inside the loop
             *outPt = Point{0, 0};

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <sys/resource.h>
+
 using namespace uitest;
 namespace tst = toolbox::ui::testing;
 
@@ -68,6 +75,36 @@ TEST_F(CustomControls, ADragRunsHitTestTrackAndHitAndSendsTheCommand) {
     // What Track drew into the port at each drag step is there.
     EXPECT_EQ(PortPixel(GetWindowPort(w), 70, 135), 0x00FF00u);
     EXPECT_EQ(PortPixel(GetWindowPort(w), 90, 150), 0x00FF00u);
+}
+
+// The mouse button held down for a second without moving: the control's tracking loop must
+// sleep until the release comes, not spin. The bound is CPU time, not wall time, and is
+// generous (a spinning loop takes nearly the whole second, or a large share of a core on
+// a busy machine).
+TEST_F(CustomControls, AMouseHeldStillDuringATrackCostsNoCPU) {
+    QWidget* box = tst::ControlWidget(Control(w, "Clip", 1));
+    ASSERT_NE(box, nullptr);
+    const QPointF local(40, 20); // box 1's top half: part 1, tracked by the control
+    const QPointF global = box->mapToGlobal(local);
+    auto send = [box, local, global](QEvent::Type type, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, local, local, global, Qt::LeftButton, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(box, &event);
+    };
+    QTimer::singleShot(1000, box, [&] { send(QEvent::MouseButtonRelease, Qt::NoButton); });
+    QMetaObject::invokeMethod(
+        box, [&] { send(QEvent::MouseButtonPress, Qt::LeftButton); }, Qt::QueuedConnection);
+    rusage before{}, after{};
+    getrusage(RUSAGE_THREAD, &before);
+    while (Box().tracked.empty() || Box().tracked.back() != kMouseTrackingMouseUp) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    getrusage(RUSAGE_THREAD, &after);
+    auto seconds = [](const rusage& r) {
+        return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    EXPECT_EQ(Box().tracked, std::vector<MouseTrackingResult>{kMouseTrackingMouseUp});
+    EXPECT_LT(seconds(after) - seconds(before), 0.15);
 }
 
 TEST_F(CustomControls, APartOfZeroEndsTheClickAtTheHitTest) {
