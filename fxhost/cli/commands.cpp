@@ -14,6 +14,7 @@
 #endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -180,7 +181,14 @@ void RunThumbnail(const ThumbnailRequest& rq) {
 
 void RunConfigure(const ConfigureRequest& rq) {
 #if FXHOST_WITH_WINDOWS
-    if (!toolbox::ui::testing::StartWindowing()) {
+    // Qt can still give up after the display answered the check (it went away in between);
+    // that too ends in one line and the status of a command that cannot run here.
+    static const auto qtGaveUp = [](const char* why) {
+        std::fprintf(stderr, "fxhost: configure needs a display to show the dialog on (Qt could "
+                             "not start: %s)\n", why);
+        std::_Exit(int(ErrorKind::Unsupported));
+    };
+    if (!toolbox::ui::testing::StartWindowing(+qtGaveUp)) {
         throw HostError(ErrorKind::Unsupported,
                         "configure needs a display to show the dialog on (none is reachable: "
                         "set DISPLAY or WAYLAND_DISPLAY)");

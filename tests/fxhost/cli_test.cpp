@@ -412,6 +412,18 @@ TEST_F(Cli, HelpVersionAndConfigure) {
                "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM");
     EXPECT_EQ(r.status, 7) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    // Whatever Qt says when it gives up after the check (here: a platform it cannot load),
+    // and however often the display is tried, the same: one line and status 7, no abort.
+    const std::string clip = Quote(TheClips().rgb) + " --plugin " + Quote(kInvert);
+    for (const char* env : {"env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=nosuchplatform",
+                            "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97"}) {
+        for (int i = 0; i < 10; ++i) {
+            const Result again = Fxhost("configure " + clip, env);
+            ASSERT_EQ(again.status, 7) << env << "\n" << again.err;
+            ASSERT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 1) << again.err;
+            ASSERT_EQ(again.err.rfind("fxhost: configure", 0), 0) << again.err;
+        }
+    }
     EXPECT_EQ(Fxhost("render --bogus -o x.mp4").status, 2);
     EXPECT_EQ(Fxhost("frobnicate").status, 2);
 }

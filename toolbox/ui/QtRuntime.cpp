@@ -6,7 +6,10 @@
 // Promises: Qt is started only on the main thread and only when a platform can really open
 // (QT_QPA_PLATFORM given, an X server that accepts a connection, or a Wayland socket), so a
 // host without a display is never aborted by Qt; the C locale of the process is the same
-// afterwards as before; a QApplication the host made is used and left alone.
+// afterwards as before; a QApplication the host made is used and left alone. Should Qt still
+// give up while starting (the display went away after the check, a platform that will not
+// load), the host's start-up failure handler, if it gave one, ends the process its own way
+// instead of Qt's abort, and Qt's messages of the failed start are not printed.
 #include "UIPrivate.h"
 
 #include <QApplication>
@@ -21,6 +24,8 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -32,6 +37,54 @@ char gArg0[] = "tessera";
 char* gArgv[] = {gArg0, nullptr};
 std::string gReason;
 UInt32 gModifiers = 0;
+
+void (*gStartFailure)(const char* why) = nullptr;
+QtMessageHandler gPreviousHandler = nullptr;
+std::vector<std::pair<QtMsgType, std::string>> gStartMessages; // Qt's words while starting
+
+// Holds back what Qt says while the QApplication is being made: kept for the host when the
+// start fails, passed on when it succeeds.
+void StartMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    std::string line = text.toStdString();
+    if (const auto cut = line.find('\n'); cut != std::string::npos) {
+        line.resize(cut);
+    }
+    if (type != QtFatalMsg) {
+        gStartMessages.emplace_back(type, line);
+        return;
+    }
+    if (gStartFailure != nullptr) {
+        // The first thing Qt said names the cause best ("could not connect to display :1").
+        gStartFailure(gStartMessages.empty() ? line.c_str() : gStartMessages.front().second.c_str());
+    }
+    if (gPreviousHandler != nullptr) {
+        for (const auto& [kept, said] : gStartMessages) {
+            gPreviousHandler(kept, QMessageLogContext(), QString::fromStdString(said));
+        }
+        gStartMessages.clear();
+        gPreviousHandler(type, context, text);
+    }
+}
+
+// Installs StartMessageHandler for the life of the guard.
+class StartMessageGuard {
+  public:
+    StartMessageGuard() {
+        gStartMessages.clear();
+        gPreviousHandler = qInstallMessageHandler(StartMessageHandler);
+    }
+    ~StartMessageGuard() {
+        qInstallMessageHandler(gPreviousHandler);
+        if (gPreviousHandler != nullptr) {
+            for (const auto& [type, line] : gStartMessages) {
+                gPreviousHandler(type, QMessageLogContext(), QString::fromStdString(line));
+            }
+        }
+        gStartMessages.clear();
+    }
+    StartMessageGuard(const StartMessageGuard&) = delete;
+    StartMessageGuard& operator=(const StartMessageGuard&) = delete;
+};
 
 bool onMainThread() {
     return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
@@ -182,11 +235,18 @@ bool ensureQt() {
     // not change under it.
     const char* current = std::setlocale(LC_ALL, nullptr);
     const std::string saved = current != nullptr ? current : "C";
-    new QApplication(gArgc, gArgv);
+    {
+        const StartMessageGuard quiet;
+        new QApplication(gArgc, gArgv);
+    }
     std::setlocale(LC_ALL, saved.c_str());
     QApplication::setQuitOnLastWindowClosed(false);
     installFilter();
     return true;
+}
+
+void setStartFailureHandler(void (*handler)(const char* why)) {
+    gStartFailure = handler;
 }
 
 bool qtRunning() {

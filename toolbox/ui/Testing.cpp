@@ -123,6 +123,13 @@ bool StartWindowing() {
     return ensureQt();
 }
 
+bool StartWindowing(void (*onFatal)(const char* why)) {
+    setStartFailureHandler(onFatal);
+    const bool started = ensureQt();
+    setStartFailureHandler(nullptr);
+    return started;
+}
+
 void ProcessEvents() {
     if (!qtRunning()) {
         return;

@@ -79,6 +79,11 @@ bool OpenDialogWouldOffer(const std::string& path, bool typed, OSType creator,
 
 // Starts Qt the way a window would; false when there is no display.
 bool StartWindowing();
+// The same, for a host that must end in its own way if Qt itself gives up while starting (a
+// display that went away after the check, a platform that will not load): `onFatal` is
+// called with the first line Qt said, and must end the process (Qt aborts when it returns).
+// Qt's own messages of that failed start are not printed.
+bool StartWindowing(void (*onFatal)(const char* why));
 // Runs the event loop until it has nothing left to do (posted events, timers due).
 void ProcessEvents();
 

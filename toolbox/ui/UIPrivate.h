@@ -124,6 +124,9 @@ namespace toolbox::ui {
 bool ensureQt();
 // True when Qt is running (never starts it).
 bool qtRunning();
+// Called by ensureQt, instead of Qt's abort, when Qt gives up while starting; see
+// StartWindowing (ToolboxUITesting.h).
+void setStartFailureHandler(void (*handler)(const char* why));
 // Why ensureQt failed, for messages ("no display", "not the main thread"...).
 std::string qtUnavailableReason();
 UInt32 modifiersFromQt(Qt::KeyboardModifiers mods);
