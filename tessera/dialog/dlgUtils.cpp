@@ -70,7 +70,8 @@ void DragCorner(SInt16 theHandle, Rect& theRect, Point oldLoc, Point newLoc, UIn
     const SInt32 dy = SInt32(newLoc.v) - oldLoc.v;
     movingH += dx;
     movingV += dy;
-    if ((modifiers & optionKey) != 0) {
+    // Ctrl as well as Option (Alt): window managers commonly keep Alt-drag for themselves.
+    if ((modifiers & (optionKey | controlKey)) != 0) {
         fixedH -= dx;
         fixedV -= dy;
     }

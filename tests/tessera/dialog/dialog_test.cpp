@@ -114,10 +114,13 @@ TEST(RegionGeometry, CornerDraggedPastTheOppositeCornerGivesANormalisedRectangle
     EXPECT_TRUE(SameRect(moved, R(13, 6, 23, 16)));
 }
 
-TEST(RegionGeometry, OptionResizesAboutTheCentre) {
-    Rect r = R(100, 100, 200, 160);
-    DragCorner(kClipTopLeft, r, P(100, 100), P(90, 100), optionKey, R(0, 0, 720, 480), relRect{});
-    EXPECT_TRUE(SameRect(r, R(90, 100, 210, 160)));
+TEST(RegionGeometry, OptionOrControlResizesAboutTheCentre) {
+    // Ctrl too: many window managers take Alt-drag (the Option key) to move windows.
+    for (UInt32 mods : {UInt32(optionKey), UInt32(controlKey)}) {
+        Rect r = R(100, 100, 200, 160);
+        DragCorner(kClipTopLeft, r, P(100, 100), P(90, 100), mods, R(0, 0, 720, 480), relRect{});
+        EXPECT_TRUE(SameRect(r, R(90, 100, 210, 160))) << mods;
+    }
 }
 
 TEST(RegionGeometry, ShiftKeepsTheRatioTheRegionHadWhenTheDragBegan) {
