@@ -298,7 +298,10 @@ void SetupDialog(WindowRef theWindow, pluginDataRec* theConfig) {
     SetupSliders(theWindow);
     SimpleHideControl(theWindow, cSigRegion, 1);
     SimpleHideControl(theWindow, cSigRegion, 2);
-    SimpleSetControlValueByID(theWindow, cSigMedia, 1, theConfig->mediaType);
+    // The pop-up names the window that is open: a type without a window of its own opens
+    // the first format's window and reads that format, not the pop-up's nearest item.
+    SimpleSetControlValueByID(theWindow, cSigMedia, 1,
+                              GetFrameFormat(theConfig->mediaType).mediaType);
     // A window rebuilt for another format shows the picture the record still uses.
     SetPictureControlImage(SimpleGetControlByID(theWindow, cSigPicture, 1),
                            theConfig->theOriginalImage);

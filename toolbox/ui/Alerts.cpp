@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -56,9 +57,15 @@ bool hasText(CFStringRef s) {
 }
 
 DialogItemIndex runOnScreen(const OpaqueDialogPtr& a) {
-    QMessageBox box;
+    QMessageBox box(toolbox::ui::openerWidget());
     box.setWindowTitle(QString());
     box.setTextFormat(Qt::PlainText);
+    // The headline is the bold main message, the explanation the smaller text under it.
+    if (auto* headline = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = headline->font();
+        bold.setBold(true);
+        headline->setFont(bold);
+    }
     switch (a.type) {
     case kAlertStopAlert:
         box.setIcon(QMessageBox::Critical);

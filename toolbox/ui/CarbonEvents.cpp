@@ -5,6 +5,7 @@
 // handlers (or dispose of the window, which is deferred while it is busy) while it runs.
 #include "UIPrivate.h"
 
+#include <QApplication>
 #include <QEventLoop>
 #include <QWidget>
 
@@ -119,6 +120,14 @@ std::vector<WindowRef> gModalWindows; // innermost last
 
 WindowRef innermostModalWindow() {
     return gModalWindows.empty() ? nullptr : gModalWindows.back();
+}
+
+QWidget* openerWidget() {
+    WindowRef modal = innermostModalWindow();
+    if (isLiveWindow(modal) && modal->widget != nullptr && modal->widget->isVisible()) {
+        return modal->widget;
+    }
+    return QApplication::activeWindow();
 }
 
 } // namespace toolbox::ui

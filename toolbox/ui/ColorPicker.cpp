@@ -21,7 +21,7 @@ OSStatus NPickColor(NColorPickerInfo* theColorInfo) {
     if (auto scripted = toolbox::ui::seam::takeColorAnswer()) {
         chosen = *scripted;
     } else if (toolbox::ui::ensureQt()) {
-        QColorDialog dialog;
+        QColorDialog dialog(toolbox::ui::openerWidget());
         dialog.setWindowTitle(QString::fromStdString(record.prompt));
         dialog.setCurrentColor(QColor::fromRgba64(in.red, in.green, in.blue));
         if (dialog.exec() == QDialog::Accepted) {

@@ -313,7 +313,7 @@ OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOption
             }
         }
     } else if (toolbox::ui::ensureQt()) {
-        QFileDialog dialog;
+        QFileDialog dialog(toolbox::ui::openerWidget());
         dialog.setOption(QFileDialog::DontUseNativeDialog);
         dialog.setWindowTitle(QString::fromStdString(record.title));
         dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);

@@ -143,6 +143,10 @@ OSStatus sendCommand(OpaqueEventTargetRef* target, UInt32 commandID, UInt32 attr
                      ControlRef control, WindowRef window);
 // The innermost window running an app-modal loop, or nil.
 WindowRef innermostModalWindow();
+// The window a dialog opened now belongs to: the innermost modal window, else Qt's active
+// window; nil when there is none. Dialogs are made its children (transient for it, centred
+// on it, kept above it).
+QWidget* openerWidget();
 
 // ---- windows (Windows.cpp) ----
 bool isLiveWindow(WindowRef w);

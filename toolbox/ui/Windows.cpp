@@ -17,6 +17,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QUiLoader>
+#include <QWindow>
 #include <QWidget>
 
 #include <QtMath>
@@ -321,8 +322,29 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
     return noErr;
 }
 
+namespace {
+// A window first shown while another one runs a modal loop (an about box over a dialog)
+// belongs to that one, as a dialog does: transient for it and centred on it.
+void placeOverOpener(QWidget* widget) {
+    QWidget* opener = openerWidget();
+    if (opener == nullptr || opener->window() == widget) {
+        return;
+    }
+    opener = opener->window();
+    if (opener->windowHandle() != nullptr && widget->winId() != 0 &&
+        widget->windowHandle() != nullptr) {
+        widget->windowHandle()->setTransientParent(opener->windowHandle());
+    }
+    const QRect over = opener->frameGeometry();
+    widget->move(over.center() - QPoint(widget->width() / 2, widget->height() / 2));
+}
+} // namespace
+
 void ShowWindow(WindowRef window) {
     if (isLiveWindow(window) && window->widget != nullptr) {
+        if (!window->widget->isVisible()) {
+            placeOverOpener(window->widget);
+        }
         window->widget->show();
     }
 }

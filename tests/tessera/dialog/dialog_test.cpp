@@ -17,11 +17,19 @@
 #include "sliderHandlers.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstring>
+#include <functional>
 #include <filesystem>
 
 using namespace dialog_test;
@@ -197,6 +205,19 @@ TEST_F(DialogTest, AMoveDragLeavingThePreviewWaitsAndCatchesUpWhenTheMouseComesB
     EXPECT_NEAR(r.top, 150, 1);
     EXPECT_NEAR(r.right, 410, 1);
     EXPECT_NEAR(r.bottom, 270, 1);
+}
+
+TEST_F(DialogTest, EachWindowHasAFixedSizeAndItsFormatPopUpNamesIt) {
+    const std::pair<SInt16, SInt32> cases[] = {{1, 1}, {2, 2}, {3, 3}, {0, 1}, {4, 1}};
+    for (const auto& [mediaType, shown] : cases) {
+        config.mediaType = mediaType;
+        OpenDialog d(&config, host, 720, 480);
+        EXPECT_EQ(GetControl32BitValue(Control(d.window, "Medi", 1)), shown) << mediaType;
+        EXPECT_EQ(config.mediaType, mediaType); // the record is not touched by showing it
+        QWidget* w = ui::WindowWidget(d.window);
+        EXPECT_EQ(w->minimumSize(), w->size()) << mediaType;
+        EXPECT_EQ(w->maximumSize(), w->size()) << mediaType;
+    }
 }
 
 TEST_F(DialogTest, AFourByThreePictureKeepsItsProportionsWhateverTheModifiers) {
@@ -539,6 +560,62 @@ TEST_F(ModalDialogTest, AFormatChangeAfterSteppingShowsTheFrameItsLabelNames) {
                EXPECT_EQ(host.requested.back(), 4);
                Post("not!");
            }});
+}
+
+// Runs `f` on the modal window that comes up over `under`, once it is there.
+void WhenModalOver(QWidget* under, std::function<void(QWidget*)> f) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, under, f] {
+        QWidget* top = QApplication::activeModalWidget();
+        if (top != nullptr && top != under) {
+            poll->stop();
+            poll->deleteLater();
+            f(top);
+        }
+    });
+    poll->start(10);
+}
+
+// The about window, an alert and the Open dialog opened from the dialog belong to it: they
+// are transient for it (the window manager keeps them above it) and centred on it. The
+// alert's headline is bold.
+TEST_F(ModalDialogTest, TheAboutWindowAlertsAndTheOpenDialogBelongToTheDialog) {
+    Press({[&] {
+        QWidget* dialog = ui::WindowWidget(W());
+        ASSERT_NE(dialog, nullptr);
+        int checked = 0;
+        WhenModalOver(dialog, [&](QWidget* about) {
+            QCoreApplication::postEvent(about,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            ASSERT_NE(about->windowHandle(), nullptr);
+            EXPECT_EQ(about->windowHandle()->transientParent(), dialog->windowHandle());
+            const QPoint off = about->geometry().center() - dialog->geometry().center();
+            EXPECT_LE(off.manhattanLength(), 2);
+            ++checked;
+        });
+        Post("Info");
+        WhenModalOver(dialog, [&](QWidget* top) {
+            auto* box = qobject_cast<QMessageBox*>(top);
+            ASSERT_NE(box, nullptr);
+            QTimer::singleShot(0, box->defaultButton(), &QPushButton::click);
+            EXPECT_EQ(box->parentWidget(), dialog);
+            auto* headline = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            ASSERT_NE(headline, nullptr);
+            EXPECT_TRUE(headline->font().bold());
+            ++checked;
+        });
+        Notify("Cannot locate manual in bundle");
+        WhenModalOver(dialog, [&](QWidget* top) {
+            auto* open = qobject_cast<QFileDialog*>(top);
+            ASSERT_NE(open, nullptr);
+            QTimer::singleShot(0, open, &QDialog::reject);
+            EXPECT_EQ(open->parentWidget(), dialog);
+            ++checked;
+        });
+        Post("Pict");
+        EXPECT_EQ(checked, 3);
+        Post("not!");
+    }});
 }
 
 TEST_F(ModalDialogTest, OKSavesTheDraggedRegionAndSlidersToThePreferencesFile) {
