@@ -144,8 +144,16 @@ void DrawFrameContents(WindowRef theWindow, const Rect& destRect) {
              srcCopy, nullptr);
     const Rect portRect = GetPortRect(port);
     ClipRect(&destRect);
-    RGBForeColor(&config->frameStartColor);
     const Rect region = Rel2Rect(config->startRel, destRect);
+    // A one-pixel edge round the outline in black or white, whichever differs more from the
+    // outline's colour: on a picture of that very colour the edge still shows the region.
+    const RGBColor& outline = config->frameStartColor;
+    const UInt32 luma = (299u * outline.red + 587u * outline.green + 114u * outline.blue) / 1000u;
+    Rect edge = region;
+    InsetRect(&edge, -1, -1);
+    RGBForeColor(luma > 32767u ? &black : &white);
+    FrameRect(&edge);
+    RGBForeColor(&outline);
     FrameRect(&region);
     if (gConfigWorkSpace.activeRel == 1) {
         DrawHandles(region);

@@ -207,6 +207,26 @@ TEST_F(DialogTest, AMoveDragLeavingThePreviewWaitsAndCatchesUpWhenTheMouseComesB
     EXPECT_NEAR(r.bottom, 270, 1);
 }
 
+TEST_F(DialogTest, TheOutlineKeepsTheRecordsColourInsideAContrastingEdge) {
+    config.startRel = relRect{0.25, 0.5, 0.25, 0.5}; // (180,120)-(360,240)
+    struct Case {
+        RGBColor colour;
+        UInt32 outline, edge;
+    };
+    for (const Case& c : {Case{RGBColor{65535, 0, 0}, 0xFF0000u, 0xFFFFFFu},
+                          Case{RGBColor{65535, 65535, 0}, 0xFFFF00u, 0x000000u}}) {
+        config.frameStartColor = c.colour;
+        OpenDialog d(&config, host, 720, 480);
+        const int x = d.preview.left + 270, y = d.preview.top + 180; // mid-edges, off the handles
+        EXPECT_EQ(PortPixel(d.window, d.preview.left + 180, y), c.outline);
+        EXPECT_EQ(PortPixel(d.window, d.preview.left + 179, y), c.edge);
+        EXPECT_EQ(PortPixel(d.window, x, d.preview.top + 239), c.outline);
+        EXPECT_EQ(PortPixel(d.window, x, d.preview.top + 240), c.edge);
+        EXPECT_EQ(PortPixel(d.window, d.preview.left + 359, y), c.outline);
+        EXPECT_EQ(PortPixel(d.window, d.preview.left + 360, y), c.edge);
+    }
+}
+
 TEST_F(DialogTest, EachWindowHasAFixedSizeAndItsFormatPopUpNamesIt) {
     const std::pair<SInt16, SInt32> cases[] = {{1, 1}, {2, 2}, {3, 3}, {0, 1}, {4, 1}};
     for (const auto& [mediaType, shown] : cases) {
