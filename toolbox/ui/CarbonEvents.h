@@ -94,6 +94,23 @@ enum : EventKind {
     kEventControlOwningWindowChanged = 159,
 };
 
+// Keyboard events go to the control that has the keyboard focus, with the key's character
+// code (kEventParamKeyMacCharCodes, typeChar of Navigation.h: kLeftArrowCharCode...) and the
+// modifiers.
+enum : EventKind {
+    kEventRawKeyDown = 1,
+    kEventRawKeyRepeat = 2,
+};
+
+enum : char {
+    kReturnCharCode = 0x0D,
+    kEscapeCharCode = 0x1B,
+    kLeftArrowCharCode = 0x1C,
+    kRightArrowCharCode = 0x1D,
+    kUpArrowCharCode = 0x1E,
+    kDownArrowCharCode = 0x1F,
+};
+
 enum : EventKind {
     kEventWindowActivated = 5,
     kEventWindowDeactivated = 6,
@@ -110,6 +127,7 @@ enum : EventParamName {
     kEventParamControlOriginalOwningWindow = FOUR_CHAR_CODE("ctoo"),
     kEventParamControlCurrentOwningWindow = FOUR_CHAR_CODE("ctow"),
     kEventParamGrafPort = FOUR_CHAR_CODE("graf"),
+    kEventParamKeyMacCharCodes = FOUR_CHAR_CODE("kchr"),
 };
 
 enum : EventParamType {

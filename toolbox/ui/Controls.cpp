@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -48,6 +49,7 @@ class ToolboxControlWidget : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // Runs an event on a custom control with the window's port current, as a control's
@@ -74,6 +76,12 @@ void bindClass(ControlRef c) {
     }
     c->cls = it->second;
     ++c->cls->instances;
+    // A class that takes keys makes its controls focusable (by click and by Tab).
+    for (const EventTypeSpec& spec : c->cls->events) {
+        if (spec.eventClass == kEventClassKeyboard && c->widget != nullptr) {
+            c->widget->setFocusPolicy(Qt::StrongFocus);
+        }
+    }
     InstallEventHandler(&c->target, c->cls->handler, c->cls->events.size(), c->cls->events.data(),
                         c->cls->userData, &c->classHandler);
 }
@@ -224,6 +232,62 @@ void ToolboxControlWidget::mousePressEvent(QMouseEvent* event) {
         userHit(c, part);
     }
     flushWindow(w);
+}
+
+namespace {
+// The classic character code of a key, or 0 for keys that have none here.
+char charCodeOf(const QKeyEvent& key) {
+    switch (key.key()) {
+    case Qt::Key_Left:
+        return kLeftArrowCharCode;
+    case Qt::Key_Right:
+        return kRightArrowCharCode;
+    case Qt::Key_Up:
+        return kUpArrowCharCode;
+    case Qt::Key_Down:
+        return kDownArrowCharCode;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return kReturnCharCode;
+    case Qt::Key_Escape:
+        return kEscapeCharCode;
+    default: {
+        const QString text = key.text();
+        return text.size() == 1 && text[0].unicode() < 0x80 ? char(text[0].unicode()) : 0;
+    }
+    }
+}
+} // namespace
+
+// A key for the focused custom control: its class gets the raw key event; what it does not
+// handle goes on to the window (Return, Escape...).
+void ToolboxControlWidget::keyPressEvent(QKeyEvent* event) {
+    ControlRef c = control;
+    const char code = charCodeOf(*event);
+    if (c == nullptr || code == 0 || !isLiveWindow(c->window) || !c->enabled || !c->active) {
+        event->ignore();
+        return;
+    }
+    FromQt fromQt;
+    WindowRef w = c->window;
+    WindowBusy busy(w);
+    bindClass(c);
+    const UInt32 mods = modifiersFromQt(event->modifiers());
+    setCurrentModifiers(mods);
+    EventRef e = nullptr;
+    CreateEvent(nullptr, kEventClassKeyboard,
+                event->isAutoRepeat() ? kEventRawKeyRepeat : kEventRawKeyDown, 0, 0, &e);
+    SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof c, &c);
+    SetEventParameter(e, kEventParamKeyMacCharCodes, typeChar, sizeof code, &code);
+    SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
+    const OSStatus r = dispatchInPort(c, e);
+    ReleaseEvent(e);
+    if (r == noErr) {
+        event->accept();
+        flushWindow(w);
+    } else {
+        event->ignore();
+    }
 }
 
 ControlKind kindOf(QWidget* w) {

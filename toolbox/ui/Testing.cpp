@@ -211,7 +211,9 @@ void PostKey(WindowRef window, int qtKey, UInt32 modifiers) {
     if (!isLiveWindow(window)) {
         return;
     }
-    QWidget* target = window->widget;
+    // Keys go where the window system sends them: the window's focus widget, if it has one.
+    QWidget* target = window->widget->focusWidget() != nullptr ? window->widget->focusWidget()
+                                                               : window->widget.data();
     QCoreApplication::postEvent(target,
                                 new QKeyEvent(QEvent::KeyPress, qtKey, qtFromModifiers(modifiers)));
     QCoreApplication::postEvent(

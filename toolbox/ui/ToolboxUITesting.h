@@ -99,7 +99,7 @@ void PostClick(WindowRef window, Point where, UInt32 modifiers = 0);
 // Press at path.front(), a move to each later point with the button down, release at
 // path.back().
 void PostDrag(WindowRef window, const std::vector<Point>& path, UInt32 modifiers = 0);
-// A key press and release (Qt::Key values) sent to the window.
+// A key press and release (Qt::Key values) sent to the window's focus widget, else the window.
 void PostKey(WindowRef window, int qtKey, UInt32 modifiers = 0);
 
 // The window as drawn now, as a PNG file; false if it cannot be written.

@@ -638,6 +638,52 @@ TEST_F(ModalDialogTest, TheAboutWindowAlertsAndTheOpenDialogBelongToTheDialog) {
     }});
 }
 
+// The region from the keyboard, with the preview focused: arrows move it by a preview pixel,
+// Shift+arrows by ten, Ctrl+arrows move its bottom-right corner; every step is drawn at once;
+// Cancel undoes them, Return (not the preview's) presses OK and keeps them.
+TEST_F(ModalDialogTest, ArrowKeysMoveAndResizeTheRegionLiveAndCancelUndoesThem) {
+    const Rect frame = R(0, 0, 720, 480);
+    for (const bool ok : {false, true}) {
+        config.startRel = relRect{0.25, 0.5, 0.25, 0.5}; // (180,120)-(360,240)
+        const pluginDataRec before = config;
+        Press({[&] {
+            QWidget* preview = ui::ControlWidget(gConfigWorkSpace.theFrameCtrl);
+            ASSERT_NE(preview, nullptr);
+            EXPECT_EQ(preview->focusPolicy(), Qt::StrongFocus);
+            preview->setFocus();
+            auto key = [](int k, UInt32 mods = 0) {
+                ui::PostKey(W(), k, mods);
+                ui::ProcessEvents();
+            };
+            const Rect box = GetControlBox(gConfigWorkSpace.theFrameCtrl);
+            key(Qt::Key_Right);
+            EXPECT_TRUE(SameRect(Rel2Rect(config.startRel, frame), R(181, 120, 361, 240)));
+            key(Qt::Key_Down, shiftKey);
+            key(Qt::Key_Left, shiftKey);
+            EXPECT_TRUE(SameRect(Rel2Rect(config.startRel, frame), R(171, 130, 351, 250)));
+            key(Qt::Key_Right, controlKey);
+            key(Qt::Key_Up, controlKey | shiftKey);
+            EXPECT_TRUE(SameRect(Rel2Rect(config.startRel, frame), R(171, 130, 352, 240)));
+            // Drawn at once: the outline is where the region now is.
+            EXPECT_EQ(PortPixel(W(), box.left + 171, box.top + 200), 0xFF0000u);
+            EXPECT_EQ(PortPixel(W(), box.left + 351, box.top + 200), 0xFF0000u);
+            if (ok) {
+                key(Qt::Key_Return);
+            } else {
+                Post("not!");
+            }
+        }});
+        if (ok) {
+            pluginDataRec saved{};
+            ResetConfig(&saved, true);
+            ASSERT_TRUE(ReadConfig(&saved));
+            EXPECT_TRUE(SameRect(Rel2Rect(saved.startRel, frame), R(171, 130, 352, 240)));
+        } else {
+            EXPECT_EQ(std::memcmp(&config, &before, sizeof config), 0);
+        }
+    }
+}
+
 TEST_F(ModalDialogTest, OKSavesTheDraggedRegionAndSlidersToThePreferencesFile) {
     config.startRel = relRect{0.25, 0.5, 0.25, 0.5};
     Press({[&] {
