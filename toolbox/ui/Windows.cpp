@@ -331,6 +331,8 @@ void placeOverOpener(QWidget* widget) {
         return;
     }
     opener = opener->window();
+    // Only dialog-type windows are given to their parent (WM_TRANSIENT_FOR on X11).
+    widget->setWindowFlags((widget->windowFlags() & ~Qt::WindowType_Mask) | Qt::Dialog);
     if (opener->windowHandle() != nullptr && widget->winId() != 0 &&
         widget->windowHandle() != nullptr) {
         widget->windowHandle()->setTransientParent(opener->windowHandle());

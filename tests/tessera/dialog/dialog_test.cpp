@@ -608,6 +608,7 @@ TEST_F(ModalDialogTest, TheAboutWindowAlertsAndTheOpenDialogBelongToTheDialog) {
             QCoreApplication::postEvent(about,
                                         new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
             ASSERT_NE(about->windowHandle(), nullptr);
+            EXPECT_EQ(about->windowType(), Qt::Dialog);
             EXPECT_EQ(about->windowHandle()->transientParent(), dialog->windowHandle());
             const QPoint off = about->geometry().center() - dialog->geometry().center();
             EXPECT_LE(off.manhattanLength(), 2);
