@@ -184,8 +184,10 @@ void RunConfigure(const ConfigureRequest& rq) {
     // Qt can still give up after the display answered the check (it went away in between);
     // that too ends in one line and the status of a command that cannot run here.
     static const auto qtGaveUp = [](const char* why) {
-        std::fprintf(stderr, "fxhost: configure needs a display to show the dialog on (Qt could "
-                             "not start: %s)\n", why);
+        std::fprintf(stderr,
+                     "fxhost: configure needs a display to show the dialog on (Qt could "
+                     "not start: %s)\n",
+                     why);
         std::_Exit(int(ErrorKind::Unsupported));
     };
     if (!toolbox::ui::testing::StartWindowing(+qtGaveUp)) {

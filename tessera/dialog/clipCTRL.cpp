@@ -90,8 +90,8 @@ relRect ExactRel(const Rect& r, const Rect& frame) {
 OSStatus NudgeRegion(ControlRef control, EventRef inEvent) {
     char code = 0;
     UInt32 modifiers = 0;
-    GetEventParameter(inEvent, kEventParamKeyMacCharCodes, typeChar, nullptr, sizeof code,
-                      nullptr, &code);
+    GetEventParameter(inEvent, kEventParamKeyMacCharCodes, typeChar, nullptr, sizeof code, nullptr,
+                      &code);
     GetEventParameter(inEvent, kEventParamKeyModifiers, typeUInt32, nullptr, sizeof modifiers,
                       nullptr, &modifiers);
     const SInt16 step = (modifiers & shiftKey) != 0 ? 10 : 1;

@@ -24,10 +24,10 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <string>
-#include <utility>
-#include <vector>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace toolbox::ui {
 namespace {
@@ -55,7 +55,8 @@ void StartMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
     }
     if (gStartFailure != nullptr) {
         // The first thing Qt said names the cause best ("could not connect to display :1").
-        gStartFailure(gStartMessages.empty() ? line.c_str() : gStartMessages.front().second.c_str());
+        gStartFailure(gStartMessages.empty() ? line.c_str()
+                                             : gStartMessages.front().second.c_str());
     }
     if (gPreviousHandler != nullptr) {
         for (const auto& [kept, said] : gStartMessages) {

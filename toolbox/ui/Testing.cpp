@@ -124,10 +124,12 @@ bool StartWindowing() {
 }
 
 bool StartWindowing(void (*onFatal)(const char* why)) {
-    setStartFailureHandler(onFatal);
-    const bool started = ensureQt();
-    setStartFailureHandler(nullptr);
-    return started;
+    // The handler is the caller's for this start only.
+    struct HandlerScope {
+        explicit HandlerScope(void (*handler)(const char*)) { setStartFailureHandler(handler); }
+        ~HandlerScope() { setStartFailureHandler(nullptr); }
+    } scope(onFatal);
+    return ensureQt();
 }
 
 void ProcessEvents() {

@@ -17,8 +17,8 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QUiLoader>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 
 #include <QtMath>
 

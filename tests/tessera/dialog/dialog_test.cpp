@@ -29,8 +29,8 @@
 #include <QWindow>
 
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 
 using namespace dialog_test;
 namespace ui = toolbox::ui::testing;
@@ -605,8 +605,7 @@ TEST_F(ModalDialogTest, TheAboutWindowAlertsAndTheOpenDialogBelongToTheDialog) {
         ASSERT_NE(dialog, nullptr);
         int checked = 0;
         WhenModalOver(dialog, [&](QWidget* about) {
-            QCoreApplication::postEvent(about,
-                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+            QCoreApplication::postEvent(about, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
             ASSERT_NE(about->windowHandle(), nullptr);
             EXPECT_EQ(about->windowType(), Qt::Dialog);
             EXPECT_EQ(about->windowHandle()->transientParent(), dialog->windowHandle());
@@ -770,8 +769,8 @@ TEST_F(ModalDialogTest, TheButtonsDialogStepsOnFromTheFrameItOpenedOn) {
         clip.params().startFrame = blockStart;
         clip.params().renderFrame = 0;
         RunScript({[] {
-            for (UInt32 code : {FOUR_CHAR_CODE("Adva"), FOUR_CHAR_CODE("Adva"),
-                                FOUR_CHAR_CODE("Revi")}) {
+            for (UInt32 code :
+                 {FOUR_CHAR_CODE("Adva"), FOUR_CHAR_CODE("Adva"), FOUR_CHAR_CODE("Revi")}) {
                 ui::PostCommand(gConfigWorkSpace.theWindow, code);
                 ui::ProcessEvents();
             }
