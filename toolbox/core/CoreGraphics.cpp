@@ -792,8 +792,16 @@ void BlendRowCanonical(UInt8* d, const UInt8* s, size_t count, unsigned A) {
 }
 
 unsigned GlobalAlpha(const CGContext* c) {
-    const long a = std::lround(c->state.alpha * 255.0);
-    return unsigned(std::clamp(a, 0L, 255L));
+    // Rounded half away from zero by hand, as lround would: 32-bit PowerPC's lround switches
+    // the rounding mode with an instruction (mffscrni) that the emulated PowerPC models of
+    // qemu-user refuse. Below 1 or NaN is 0.
+    const double v = c->state.alpha * 255.0;
+    if (!(v > 0))
+        return 0;
+    if (v >= 255)
+        return 255;
+    const unsigned whole = unsigned(v);
+    return whole + (v - whole >= 0.5 ? 1u : 0u);
 }
 
 // Bilinear sample at (su, sv) in image pixel coordinates (pixel centres at integers).
