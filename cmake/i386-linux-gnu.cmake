@@ -5,8 +5,10 @@ set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER gcc)
 set(CMAKE_CXX_COMPILER g++)
-set(CMAKE_C_FLAGS_INIT "-m32")
-set(CMAKE_CXX_FLAGS_INIT "-m32")
+# Floating point in SSE2 registers, as the x86 build always had it: the x87 unit's 80-bit
+# intermediates round fractions differently (a region edge cut toward zero moves a pixel).
+set(CMAKE_C_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-m32 -msse2 -mfpmath=sse")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 # pkg-config must describe the i386 libraries, not the machine's own.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")

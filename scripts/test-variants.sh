@@ -68,7 +68,7 @@ fi
 ninja -C "$native" tessera_variant_tests
 TESSERA_VARIANT_EXPECT="" run_ctest "$native" -R '^variant\.' "$@"
 
-echo "== i386"
+echo "== i386 (at ${SECONDS}s)"
 cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake "${lean[@]}" >/dev/null
 ninja -C build-i386 toolbox_core_tests tessera_unit_tests tessera_bundle tessera_bundle_tests \
   fxhost_core_tests tessera_variant_tests
@@ -76,7 +76,7 @@ TESSERA_VARIANT_EXPECT="x86_64" run_ctest build-i386 \
   -R '^(interface\.|toolbox\.core\.|tessera\.(unit|bundle)\.|tessera\.(exports|layout32)$|fxhost\.core\.|variant\.)' \
   -E "$slow" "$@"
 
-echo "== PowerPC"
+echo "== PowerPC (at ${SECONDS}s)"
 cmake -S . -B build-ppc -DCMAKE_TOOLCHAIN_FILE=cmake/powerpc-linux-gnu.cmake "${lean[@]}" >/dev/null
 ninja -C build-ppc toolbox_core_tests tessera_unit_tests fxhost_core_tests tessera_variant_tests \
   ppc_mffs_shim
@@ -89,5 +89,6 @@ TESSERA_VARIANT_EXPECT="x86_64 i386" run_ctest build-ppc \
   -R '^(toolbox\.core\.|tessera\.unit\.|fxhost\.core\.(GeneratedFrameSource|Blend)|variant\.)' \
   -E "CFBundle|MacRoman|$slow" "$@"
 
-echo "== i386 with the PowerPC files"
+echo "== i386 with the PowerPC files (at ${SECONDS}s)"
 TESSERA_VARIANT_EXPECT="x86_64 ppc" run_ctest build-i386 -R '^variant\.VariantPrefs\.' "$@"
+echo "== all variants passed in ${SECONDS}s"
