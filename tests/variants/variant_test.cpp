@@ -17,7 +17,7 @@
 #include "TestSupport.h"
 #include "commonprocs.h"
 #include "framesource.h"
-#include "hostsession.h"
+#include "recordingsession.h"
 #include "iMovieGlue.h"
 #include "prefsloader.h"
 
@@ -186,7 +186,7 @@ TEST(VariantRecords, TheHostAllocatesTheRecordsAtTheirDocumentedSizes) {
     fxhost::GeneratedFrameSource source(64, 48, 4);
     HYPluginMainProc entry = LoadPlugin();
     ASSERT_NE(entry, nullptr);
-    fxhost::HostSession host(entry, source);
+    fxhost::RecordingSession host(entry, source);
     ASSERT_EQ(host.begin(0, 4), kPluginOK);
     ASSERT_EQ(host.end(), kPluginOK);
     // The master record at the first call, then the per-clip record and its configuration.
@@ -218,7 +218,7 @@ TEST(VariantRender, AClipThroughMainIsTheSameOnEveryBuild) {
     fxhost::GeneratedFrameSource source(kWidth, kHeight, kFrames + 3);
     HYPluginMainProc entry = LoadPlugin();
     ASSERT_NE(entry, nullptr);
-    fxhost::HostSession host(entry, source);
+    fxhost::RecordingSession host(entry, source);
     host.settings().fadeInFrames = 2;
     host.settings().fadeOutFrames = 2;
     ASSERT_EQ(host.begin(3, kFrames), kPluginOK);
