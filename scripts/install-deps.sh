@@ -12,7 +12,9 @@ packages=(
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6svg6 qt6-image-formats-plugins
   libqt6opengl6-dev fonts-dejavu-core
   xvfb xauth xdotool poppler-utils
-  g++-multilib
+  # -m32 (the 32-bit layout checks) needs the compiler's multilib half and the i386 kernel
+  # headers; the gcc-multilib metapackage would take the PowerPC cross compiler away.
+  g++-12-multilib linux-libc-dev:i386
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
 )
 
@@ -25,5 +27,6 @@ done
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

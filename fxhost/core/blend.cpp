@@ -28,22 +28,28 @@ void BlendRunPortable(const std::uint8_t* s, std::uint8_t* d, std::size_t n, int
 }
 
 #if defined(FXHOST_X86)
+// A function of its own, not a lambda: a lambda does not take on its caller's target, and
+// SSE2 is not a given in a 32-bit x86 build.
+__attribute__((target("sse2"))) inline __m128i Lanes4(__m128i sv, __m128i dv, __m128i keep,
+                                                      __m128i give) {
+    const __m128i half = _mm_set1_epi16(127), recip = _mm_set1_epi16(short(0x8081));
+    const __m128i m =
+        _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sv, keep), _mm_mullo_epi16(dv, give)), half);
+    return _mm_srli_epi16(_mm_mulhi_epu16(m, recip), 7);
+}
+
 __attribute__((target("sse2"))) void BlendRunSSE2(const std::uint8_t* s, std::uint8_t* d,
                                                   std::size_t n, int op) {
     std::size_t i = 0;
     const __m128i zero = _mm_setzero_si128();
     const __m128i keep = _mm_set1_epi16(short(op)), give = _mm_set1_epi16(short(255 - op));
-    const __m128i half = _mm_set1_epi16(127), recip = _mm_set1_epi16(short(0x8081));
-    auto lanes = [&](__m128i sv, __m128i dv) {
-        const __m128i m = _mm_add_epi16(
-            _mm_add_epi16(_mm_mullo_epi16(sv, keep), _mm_mullo_epi16(dv, give)), half);
-        return _mm_srli_epi16(_mm_mulhi_epu16(m, recip), 7);
-    };
     for (; i + 16 <= n; i += 16) {
         const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
         const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-        const __m128i lo = lanes(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero));
-        const __m128i hi = lanes(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero));
+        const __m128i lo =
+            Lanes4(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(dv, zero), keep, give);
+        const __m128i hi =
+            Lanes4(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(dv, zero), keep, give);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(lo, hi));
     }
     BlendRunPortable(s + i, d + i, n - i, op);

@@ -93,7 +93,10 @@ PixelImage ImageOf(PixMapHandle pm, Rect* bounds) {
 } // namespace
 
 HostSession::HostSession(const PluginBundle& plugin, FrameSource& source)
-    : main_(plugin.entry()), source_(source) {
+    : HostSession(plugin.entry(), source) {}
+
+HostSession::HostSession(HYPluginMainProc entry, FrameSource& source)
+    : main_(entry), source_(source) {
     procs_.NewPtr = CbNewPtr;
     procs_.NewPtrClear = CbNewPtrClear;
     procs_.DisposePtr = CbDisposePtr;

@@ -51,6 +51,9 @@ struct ClipSettings {
 class HostSession {
   public:
     HostSession(const PluginBundle& plugin, FrameSource& source);
+    // A plug-in whose `main` the caller found itself (a build that loads no Info.plist
+    // opens the executable with dlopen).
+    HostSession(HYPluginMainProc entry, FrameSource& source);
     HostSession(HostSession&&) = delete;
     virtual ~HostSession();
 

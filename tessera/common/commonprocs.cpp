@@ -15,12 +15,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace {
 
 thread_local FatalFailureHandler tlFatalFailureHandler = nullptr;
 
 } // namespace
+
+const char* AboutVersionLine() {
+    static const std::string line = std::string("Version ") + cPlugVersion;
+    return line.c_str();
+}
 
 // ---- Str255 helpers ---------------------------------------------------------------------
 

@@ -17,6 +17,10 @@
 
 #include <string_view>
 
+// The about window's version line for this build's processor. It lives here, outside the
+// dialog, so that a build without the windowing toolbox has it too.
+const char* AboutVersionLine();
+
 // ---- failure reporting ------------------------------------------------------------------
 
 // Fatal failures (Assert, Terminate) go to the calling thread's handler. The default shows

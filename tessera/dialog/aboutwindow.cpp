@@ -14,11 +14,6 @@ WindowRef lgAboutWindow = nullptr;
 
 } // namespace
 
-const char* AboutVersionLine() {
-    static const std::string line = std::string("Version ") + cPlugVersion;
-    return line.c_str();
-}
-
 OSStatus AboutDialogHandler(EventHandlerCallRef, EventRef inEvent, void* inUserData) {
     HICommand command{};
     if (GetEventParameter(inEvent, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,

@@ -10,6 +10,3 @@
 void ShowAbout();
 OSStatus AboutDialogHandler(EventHandlerCallRef inHandlerCallRef, EventRef inEvent,
                             void* inUserData);
-
-// The version line shown in the window, for this build's processor.
-const char* AboutVersionLine();

@@ -102,13 +102,24 @@ inline void SumColumns16(const UInt16* c, SInt32 n, UInt64& red, UInt64& green, 
 // than 2^-32, while sum / count falls short of the next integer by at least 1 / count. Larger sums
 // (blocks of more than 16 million pixels) and count 1 divide as before.
 class Divisor {
+    // The high 64 bits of sum * m, for a sum below 2^32. The 32-bit builds have no 128-bit
+    // integers: there the product is put together from the halves of m (sum * high half
+    // stays below 2^64 - 2^33, so adding the carry from the low half cannot overflow).
+    static UInt64 HighWord(UInt64 sum, UInt64 m) {
+#if defined(__SIZEOF_INT128__)
+        return UInt64((static_cast<unsigned __int128>(sum) * m) >> 64);
+#else
+        return (sum * (m >> 32) + ((sum * (m & 0xFFFFFFFFu)) >> 32)) >> 32;
+#endif
+    }
+
   public:
     explicit Divisor(UInt64 count)
         : count_(count), magic_(count >= 2 && count <= 0xFFFFFFFFu ? ~UInt64(0) / count + 1 : 0) {}
     UInt64 count() const { return count_; }
     UInt8 Quotient(UInt64 sum) const {
         if (magic_ != 0 && sum <= 0xFFFFFFFFu) {
-            return static_cast<UInt8>((static_cast<unsigned __int128>(sum) * magic_) >> 64);
+            return static_cast<UInt8>(HighWord(sum, magic_));
         }
         return static_cast<UInt8>(sum / count_);
     }

@@ -27,7 +27,7 @@ struct EffectData {
     GWorldPtr effectGWorld;    // exists only during one frame call
     pluginDataRec* engineData; // the clip's own copy of the configuration
 };
-#if defined(__i386__)
+#if __SIZEOF_POINTER__ == 4 // the 32-bit builds, x86 and PowerPC
 static_assert(sizeof(EffectData) == 36, "the 32-bit per-clip record is 36 bytes");
 #endif
 

@@ -116,7 +116,7 @@ struct pluginDataRec {
 };
 using pluginDataPtr = pluginDataRec*;
 
-#if defined(__i386__)
+#if __SIZEOF_POINTER__ == 4 // the 32-bit builds, x86 and PowerPC
 static_assert(sizeof(pluginDataRec) == 144, "the host allocates a 144-byte record");
 #endif
 

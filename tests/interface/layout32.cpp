@@ -1,4 +1,5 @@
-// Compiled with -m32: the host records must have the historical sizes and offsets.
+// Compiled with -m32, and into the variant tests of the 32-bit builds (x86 and PowerPC): the
+// host records must have the historical sizes and offsets.
 // (Compiled without -m32 it must fail, which proves the assertions are live.)
 #include "HYPlugin.h"
 

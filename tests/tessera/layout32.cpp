@@ -1,12 +1,13 @@
-// Compiled with -m32 -fsyntax-only: the plug-in's own records keep the sizes the host
-// allocates for them in the 32-bit layout (the configuration record 144 bytes, the
+// Compiled with -m32 -fsyntax-only, and into the variant tests of the 32-bit builds (x86
+// and PowerPC): the plug-in's own records keep the sizes the host allocates for them in the
+// 32-bit layout (the configuration record 144 bytes, the
 // per-clip record 36), with their fields at the historical offsets.
 #include "PluginDefines.h"
 #include "iMovieGlue.h"
 
 #include <cstddef>
 
-#if !defined(__i386__)
+#if __SIZEOF_POINTER__ != 4
 #error "this check is meant for the 32-bit compiler"
 #endif
 

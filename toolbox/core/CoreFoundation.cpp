@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#if TOOLBOX_WITH_PLIST
 #include <plist/plist.h>
+#endif
 #include <sys/stat.h>
 #include <vector>
 
@@ -223,6 +225,11 @@ std::string infoString(const __CFBundle* b, const char* key) {
     return it == b->strings.end() ? std::string() : it->second->utf8;
 }
 
+#if !TOOLBOX_WITH_PLIST
+// A build without libplist (the PowerPC one: Debian has no such package) reads no
+// Info.plist: its bundles have no keys, so they have no identifier and no executable name.
+void readInfoPlist(__CFBundle*) {}
+#else
 void readInfoPlist(__CFBundle* b) {
     std::string bytes;
     if (toolbox::files::readWholeFile(b->path + "/Contents/Info.plist", bytes) != noErr ||
@@ -271,6 +278,7 @@ void readInfoPlist(__CFBundle* b) {
     plist_free(root);
 }
 
+#endif
 } // namespace
 
 // ---- objects

@@ -605,7 +605,7 @@ void BlendRowPortable(UInt8* d, const UInt8* s, size_t count, unsigned A) {
 // division being (x * 0x8081) >> 23, exact for every x below 65536. Groups of pixels that
 // are all opaque take it; any other group takes the general formula.
 
-inline __m128i Div65025x4(__m128i x) {
+__attribute__((target("sse2"))) inline __m128i Div65025x4(__m128i x) {
     const __m128i mul = _mm_set1_epi32(int(kDivMul));
     const __m128i high = _mm_set_epi32(-1, 0, -1, 0);
     const __m128i even = _mm_srli_epi64(_mm_mul_epu32(x, mul), kDivShift);
@@ -614,7 +614,8 @@ inline __m128i Div65025x4(__m128i x) {
 }
 
 // s16, d16: two pixels as eight 16-bit channels; keep16 their 65025 - sa * A.
-inline __m128i BlendHalf(__m128i s16, __m128i d16, __m128i keep16, __m128i a255) {
+__attribute__((target("sse2"))) inline __m128i BlendHalf(__m128i s16, __m128i d16, __m128i keep16,
+                                                         __m128i a255) {
     const __m128i bias = _mm_set1_epi32(32512);
     const __m128i p1l = _mm_mullo_epi16(s16, a255), p1h = _mm_mulhi_epu16(s16, a255);
     const __m128i p2l = _mm_mullo_epi16(d16, keep16), p2h = _mm_mulhi_epu16(d16, keep16);
@@ -626,13 +627,15 @@ inline __m128i BlendHalf(__m128i s16, __m128i d16, __m128i keep16, __m128i a255)
 }
 
 // (A s + (255 - A) d + 127) / 255 on sixteen-bit lanes, for opaque sources.
-inline __m128i OpaqueHalf(__m128i s16, __m128i d16, __m128i a16, __m128i inv16) {
+__attribute__((target("sse2"))) inline __m128i OpaqueHalf(__m128i s16, __m128i d16, __m128i a16,
+                                                          __m128i inv16) {
     const __m128i m = _mm_add_epi16(
         _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_mullo_epi16(d16, inv16)), _mm_set1_epi16(127));
     return _mm_srli_epi16(_mm_mulhi_epu16(m, _mm_set1_epi16(short(0x8081))), 7);
 }
 
-void BlendRowSSE2(UInt8* d, const UInt8* s, size_t count, unsigned A) {
+__attribute__((target("sse2"))) void BlendRowSSE2(UInt8* d, const UInt8* s, size_t count,
+                                                  unsigned A) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i a16 = _mm_set1_epi16(short(A));
     const __m128i inv16 = _mm_set1_epi16(short(255u - A));
@@ -775,9 +778,9 @@ BlendRowFn ChooseBlendRow() {
         return BlendRowAVX512;
     if (limit != "sse2" && __builtin_cpu_supports("avx2"))
         return BlendRowAVX2;
-#if defined(__SSE2__)
-    return BlendRowSSE2;
-#endif
+    // SSE2 is not a given in a 32-bit x86 build: the vector code asks for it itself.
+    if (__builtin_cpu_supports("sse2"))
+        return BlendRowSSE2;
 #endif
     return BlendRowPortable;
 }
@@ -789,8 +792,16 @@ void BlendRowCanonical(UInt8* d, const UInt8* s, size_t count, unsigned A) {
 }
 
 unsigned GlobalAlpha(const CGContext* c) {
-    const long a = std::lround(c->state.alpha * 255.0);
-    return unsigned(std::clamp(a, 0L, 255L));
+    // Rounded half away from zero by hand, as lround would: 32-bit PowerPC's lround switches
+    // the rounding mode with an instruction (mffscrni) that the emulated PowerPC models of
+    // qemu-user refuse. Below 1 or NaN is 0.
+    const double v = c->state.alpha * 255.0;
+    if (!(v > 0))
+        return 0;
+    if (v >= 255)
+        return 255;
+    const unsigned whole = unsigned(v);
+    return whole + (v - whole >= 0.5 ? 1u : 0u);
 }
 
 // Bilinear sample at (su, sv) in image pixel coordinates (pixel centres at integers).

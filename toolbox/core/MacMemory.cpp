@@ -7,9 +7,12 @@
 // as the freed memory still shows it) instead of corrupting the heap.
 #include "MacMemory.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -37,7 +40,11 @@ struct MasterPointer {
 
 // No request beyond a 64-bit process's user address space (2^47 bytes) can be met; such
 // sizes are refused before they reach the allocator, which may abort on them (sanitizers).
-constexpr Size kLargestRequest = Size(1) << 47;
+// In a 32-bit process Size is 32 bits: there the bound only keeps the header's bytes from
+// overflowing the total.
+constexpr Size kLargestRequest =
+    Size(std::min<std::uint64_t>(std::uint64_t(1) << 47,
+                                 std::uint64_t(std::numeric_limits<Size>::max()) - sizeof(BlockHeader)));
 
 thread_local OSErr tMemErr = noErr;
 

@@ -8,6 +8,7 @@
 #include "MacMemory.h"
 #include "Resources.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -87,11 +88,22 @@ bool isValidUtf8(std::string_view s) {
     return true;
 }
 
+// The first 128 codes of Mac Roman are ASCII's, and ASCII text is its own UTF-8. Such text
+// (every name and text of the plug-in's own) needs no converter: a libc without the Mac
+// Roman module (Debian's PowerPC cross libc has no iconv modules at all) still handles it.
+static bool isAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return (unsigned char)c < 0x80; });
+}
+
 std::optional<std::string> macRomanToUtf8(std::string_view macRoman) {
+    if (isAscii(macRoman))
+        return std::string(macRoman);
     return convert("UTF-8", "MACINTOSH", macRoman);
 }
 
 std::optional<std::string> utf8ToMacRoman(std::string_view utf8) {
+    if (isAscii(utf8))
+        return std::string(utf8);
     if (!isValidUtf8(utf8))
         return std::nullopt;
     return convert("MACINTOSH", "UTF-8", utf8);

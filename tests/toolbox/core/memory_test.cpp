@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "MacMemory.h"
 #include "ToolboxTesting.h"
@@ -53,9 +54,11 @@ TEST_F(MemoryTest, NewPtrClearGivesZeroBytes) {
 }
 
 TEST_F(MemoryTest, ExhaustionGivesNilAndMemFullErr) {
-    EXPECT_EQ(NewPtr(Size(1) << 62), nullptr);
+    // The largest size there is: beyond any address space, in a 32-bit build too.
+    const Size huge = std::numeric_limits<Size>::max();
+    EXPECT_EQ(NewPtr(huge), nullptr);
     EXPECT_EQ(MemError(), memFullErr);
-    EXPECT_EQ(NewHandleClear(Size(1) << 62), nullptr);
+    EXPECT_EQ(NewHandleClear(huge), nullptr);
     EXPECT_EQ(MemError(), memFullErr);
 }
 
