@@ -42,7 +42,7 @@ cpu() {
   t=$( { /usr/bin/time -f '%U %S' ffmpeg -v error -nostdin -threads 1 -filter_threads 1 \
            -filter_complex_threads 1 -f rawvideo -pix_fmt yuv420p -s 1920x1080 -r 30 \
            -i "$clip" -filter_complex "$1" -f null - 2>&1 >/dev/null; } | tail -1)
-  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%.3f", a[1] + a[2] }'
+  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%.3f\n", a[1] + a[2] }'
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

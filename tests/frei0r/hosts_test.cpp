@@ -267,6 +267,30 @@ TEST_F(HostsTest, MeltKeyframesMoveTheRegion) {
     }
 }
 
+// cmake --install under a prefix in the user's home puts tessera.so where ffmpeg and melt look
+// without FREI0R_PATH (~/.frei0r-1/lib), and Kdenlive's description beside the user's
+// effects; under another prefix, both go below the prefix.
+TEST_F(HostsTest, InstalledWhereHostsLookWithoutSettings) {
+    const fs::path home = dir_ / "home", system = dir_ / "system";
+    fs::create_directories(home);
+    const std::string install =
+        "cmake --install " + Quote(TESSERA_BUILD_DIR) + " --component frei0r >/dev/null --prefix ";
+    ASSERT_EQ(Shell("HOME=" + Quote(home) + " " + install + Quote(home / ".local")), 0);
+    EXPECT_TRUE(fs::exists(home / ".frei0r-1/lib/tessera.so"));
+    EXPECT_TRUE(fs::exists(home / ".local/share/kdenlive/effects/tessera.xml"));
+    ASSERT_EQ(Shell("HOME=" + Quote(home) + " " + install + Quote(system)), 0);
+    EXPECT_TRUE(fs::exists(system / "lib/frei0r-1/tessera.so"));
+    EXPECT_TRUE(fs::exists(system / "share/kdenlive/effects/tessera.xml"));
+
+    const fs::path out = dir_ / "installed.rgba";
+    ASSERT_EQ(Shell("env -u FREI0R_PATH HOME=" + Quote(home) + " ffmpeg -v error -nostdin -y -i " +
+                    Quote(input_) + " -vf 'frei0r=tessera:0|0|1|1|0.05|0.05|0' -f rawvideo " +
+                    "-pix_fmt rgba " + Quote(out)),
+              0);
+    EXPECT_EQ(Slurp(out).size(), inputRaw_.size());
+    EXPECT_NE(Slurp(out), inputRaw_);
+}
+
 // The file alone is the plug-in: no library of the build tree, no Qt, and a copy in a folder
 // of its own loads and describes itself with the parameters in their documented order.
 TEST(Frei0rPlugin, LoadsAloneAndDescribesItsParameters) {
