@@ -12,9 +12,11 @@
 #include "QuickDraw.h"
 #include "callpixelfx.h"
 #include "commonprocs.h"
+#include "pixeleffect.h"
 #include "rectprocs.h"
 #include "relrects.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -100,6 +102,10 @@ class BorrowedGWorld {
   private:
     GWorldPtr world_ = nullptr;
 };
+
+// Rows of a strip of the region (rounded to whole block rows): about 250 KB of a 1080p frame,
+// within a second-level cache with the input rows beside them.
+constexpr SInt32 kStripRows = 32;
 
 SInt16 Thousandths(double fraction) {
     return SaturateToSInt16(fraction * 1000.0); // cut toward zero, NaN 0, kept in range
@@ -209,28 +215,37 @@ void Filter::Render(const std::uint32_t* in, std::uint32_t* out) {
         std::memcpy(out, in, pixels * 4);
         return;
     }
-    // Every pixel of out is written once here: copied outside the region, converted inside.
-    const size_t x0 = size_t(region.left), x1 = size_t(region.right);
-    const size_t runLength = x1 - x0;
     const size_t above = size_t(region.top) * width, below = size_t(region.bottom) * width;
     std::memcpy(out, in, above * 4);
     std::memcpy(out + below, in + below, (pixels - below) * 4);
-    for (SInt32 y = region.top; y < region.bottom; ++y) {
-        const size_t row = size_t(y) * width;
-        std::memcpy(out + row, in + row, x0 * 4);
-        ToEngineRun(in + row + x0, out + row + x0, runLength);
-        std::memcpy(out + row + x1, in + row + x1, (width - x1) * 4);
+
+    BorrowedGWorld frameWorld(out, width_, height_);
+    if (frameWorld.get() == nullptr) {
+        throw std::bad_alloc();
     }
-    {
-        BorrowedGWorld frameWorld(out, width_, height_);
-        if (frameWorld.get() == nullptr) {
-            throw std::bad_alloc();
+    // The region is worked in strips of whole block rows, each converted, mosaicked and
+    // converted back while it is still in the caches: the frame is read once and written
+    // once. A strip is the region's own rectangle cut at block-row boundaries, so its
+    // bands are the bands of the whole region's call (the block height is the renderer's:
+    // thousandths of the frame's height, cut toward zero, at least 1).
+    SInt32 blockHig = SaturateToSInt16(std::trunc((double(height_) / 1000.0) * config_.sliders[1]));
+    blockHig = std::max<SInt32>(blockHig, 1);
+    const SInt32 stripRows = std::max<SInt32>(1, kStripRows / blockHig) * blockHig;
+    const size_t x0 = size_t(region.left), x1 = size_t(region.right), runLength = x1 - x0;
+    for (SInt32 top = region.top; top < region.bottom; top += stripRows) {
+        const SInt32 bottom = std::min<SInt32>(top + stripRows, region.bottom);
+        for (SInt32 y = top; y < bottom; ++y) {
+            const size_t row = size_t(y) * width;
+            std::memcpy(out + row, in + row, x0 * 4);
+            ToEngineRun(in + row + x0, out + row + x0, runLength);
+            std::memcpy(out + row + x1, in + row + x1, (width - x1) * 4);
         }
-        DoPixelEffect(frameWorld.get(), frameWorld.get(), &config_, 0, 0);
-    }
-    for (SInt32 y = region.top; y < region.bottom; ++y) {
-        const size_t at = size_t(y) * width + x0;
-        ToHostRun(out + at, in + at, out + at, runLength);
+        const Rect strip{SInt16(top), region.left, SInt16(bottom), region.right};
+        ThePixelEffect(frameWorld.get(), frameWorld.get(), strip, true, &config_, 0, 0);
+        for (SInt32 y = top; y < bottom; ++y) {
+            const size_t at = size_t(y) * width + x0;
+            ToHostRun(out + at, in + at, out + at, runLength);
+        }
     }
 }
 
