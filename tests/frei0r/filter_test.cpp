@@ -107,6 +107,7 @@ const Settings kCases[] = {
     {0.25, 0.25, 0.5, 0.5, 0.02, 0.04, 0},    // a quarter of the frame
     {0.1, 0.3, 0.37, 0.21, 0.013, 0.027, 0},  // blocks cut short at the region's edges
     {0.6, -0.2, 0.9, 0.5, 0.05, 0.05, 0},     // sticking out of the frame
+    {0, 0.05, 1, 0.9, 0.03, 0.08, 0},         // block rows that do not divide a strip
     {0.25, 0.25, 0.5, 0.5, 0.02, 0.04, 0.37}, // with the opacity step
     {0, 0, 1, 1, 0.1, 0.1, 1.0},              // the original laid fully back
     {0.5, 0.5, 0, 0.2, 0.02, 0.02, 0},        // an empty region
