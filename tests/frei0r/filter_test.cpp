@@ -247,6 +247,31 @@ TEST(Frei0rInstance, InstancesRenderOnSeveralThreadsAtOnce) {
     }
 }
 
+// A frame, rendered or failed, leaves the calling thread's current port as it found it (the
+// engine changes it while it draws; a failure leaves the drawing half way).
+TEST(Frei0rInstance, UpdateLeavesTheThreadsPortAsFound) {
+    constexpr int w = 32, h = 16;
+    const Pixels in = HostFrame(w, h);
+    Frame hosts(4, 4);
+    SetGWorld(hosts.get(), nullptr);
+    for (int failAfter = -1; failAfter < 4; ++failAfter) {
+        auto filter = MakeFilter(w, h, {0.1, 0.1, 0.5, 0.5, 0.1, 0.1, 0.5});
+        Pixels out(in.size());
+        testing::internal::CaptureStderr();
+        if (failAfter >= 0) {
+            toolbox::testing::FailAllocations(failAfter, 1);
+        }
+        filter->Update(in.data(), out.data());
+        toolbox::testing::ClearAllocationFailures();
+        (void)testing::internal::GetCapturedStderr();
+        CGrafPtr now = nullptr;
+        GDHandle device = nullptr;
+        GetGWorld(&now, &device);
+        EXPECT_EQ(now, hosts.get()) << "allocation failing after " << failAfter;
+    }
+    SetGWorld(nullptr, nullptr);
+}
+
 // The port a thread makes current is its own: another thread's changes do not reach it.
 TEST(Frei0rInstance, CurrentPortIsPerThread) {
     Frame mine(8, 8), theirs(8, 8);

@@ -103,6 +103,14 @@ class HostsTest : public ::testing::Test {
                   0);
         inputRaw_ = Raw(input_, "in");
         ASSERT_EQ(inputRaw_.size(), kFrameBytes * kFrames);
+        // The same frames with an alpha that varies, for the hosts that take raw RGBA: the
+        // colours must come out as for the opaque frames, the alpha as it went in.
+        alphaRaw_ = inputRaw_;
+        for (size_t i = 3; i < alphaRaw_.size(); i += 4) {
+            alphaRaw_[i] = char((i / 4 * 29 + i / kFrameBytes * 7) & 0xFF);
+        }
+        alphaInput_ = dir_ / "alpha.rgba";
+        std::ofstream(alphaInput_, std::ios::binary) << alphaRaw_;
     }
     void TearDown() override {
         if (!dir_.empty()) {
@@ -139,11 +147,13 @@ class HostsTest : public ::testing::Test {
     std::string Env() const { return "FREI0R_PATH=" + Quote(pluginDir_) + " "; }
 
     // Colours equal to the reference, alpha that of the input, in every frame.
-    void ExpectSameFrames(const std::string& got, const std::string& want, const char* host) {
+    void ExpectSameFrames(const std::string& got, const std::string& want, const char* host,
+                          const std::string* alphaOf = nullptr) {
+        const std::string& alphas = alphaOf != nullptr ? *alphaOf : inputRaw_;
         ASSERT_EQ(got.size(), want.size()) << host << ": frame count or size differs";
         for (size_t i = 0; i < got.size(); ++i) {
             const bool alpha = i % 4 == 3;
-            const char expected = alpha ? inputRaw_[i] : want[i];
+            const char expected = alpha ? alphas[i] : want[i];
             if (got[i] != expected) {
                 const size_t pixel = (i % kFrameBytes) / 4;
                 ADD_FAILURE() << host << ": frame " << i / kFrameBytes << " pixel (" << pixel % kW
@@ -155,8 +165,8 @@ class HostsTest : public ::testing::Test {
         }
     }
 
-    fs::path dir_, pluginDir_, input_;
-    std::string inputRaw_;
+    fs::path dir_, pluginDir_, input_, alphaInput_;
+    std::string inputRaw_, alphaRaw_;
 };
 
 TEST_F(HostsTest, FfmpegFramesEqualFxhosts) {
@@ -172,6 +182,13 @@ TEST_F(HostsTest, FfmpegFramesEqualFxhosts) {
                         Quote(out)),
                   0);
         ExpectSameFrames(Slurp(out), want, s.name);
+        // Raw RGBA with its own alpha goes to the plug-in unconverted.
+        ASSERT_EQ(Shell(Env() + "ffmpeg -v error -nostdin -y -f rawvideo -pix_fmt rgba -s " +
+                        std::to_string(kW) + "x" + std::to_string(kH) + " -r 25 -i " +
+                        Quote(alphaInput_) + " -vf 'frei0r=tessera:" + params +
+                        "' -f rawvideo -pix_fmt rgba " + Quote(out)),
+                  0);
+        ExpectSameFrames(Slurp(out), want, s.name, &alphaRaw_);
     }
 }
 
@@ -183,7 +200,7 @@ TEST_F(HostsTest, GstreamerFramesEqualFxhosts) {
     if (Shell(registry + Env() + "gst-inspect-1.0 frei0r >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "GStreamer's frei0r plug-in is not installed (gstreamer1.0-plugins-bad)";
     }
-    const fs::path in = dir_ / "in.rgba";
+    const fs::path in = alphaInput_;
     for (const Settings& s : kSettings) {
         const std::string want = Reference(s);
         std::string props;
@@ -197,14 +214,14 @@ TEST_F(HostsTest, GstreamerFramesEqualFxhosts) {
                         std::to_string(kH) + " framerate=25/1 ! frei0r-filter-tessera" + props +
                         " ! filesink location=" + Quote(out)),
                   0);
-        ExpectSameFrames(Slurp(out), want, s.name);
+        ExpectSameFrames(Slurp(out), want, s.name, &alphaRaw_);
     }
 }
 
 std::string MeltCommand(const std::string& env, const fs::path& input, const std::string& props,
                         const fs::path& out) {
     return env + "melt -quiet " + Quote(input) + " -attach frei0r.tessera" + props +
-           " -consumer avformat:" + Quote(out) + " f=rawvideo pix_fmt=rgba 2>&1";
+           " -consumer avformat:" + Quote(out) + " f=rawvideo pix_fmt=rgba";
 }
 
 TEST_F(HostsTest, MeltFramesEqualFxhosts) {
@@ -217,13 +234,17 @@ TEST_F(HostsTest, MeltFramesEqualFxhosts) {
         for (const auto& [name, value] : s.Params()) {
             props += " " + name + "=" + value;
         }
-        const fs::path out = dir_ / "melt.rgba";
-        ASSERT_EQ(Shell(MeltCommand(Env(), input_, props, out) + " >/dev/null"), 0);
-        const std::string got = Slurp(out);
-        // melt says nothing and ends with status 0 when it cannot load a filter: its output
-        // is then the input.
-        ASSERT_NE(got, inputRaw_) << "melt did not run frei0r.tessera";
-        ExpectSameFrames(got, want, s.name);
+        // Once on melt's own thread, once with four workers (an instance on each).
+        for (const char* threads : {"", " real_time=-4"}) {
+            const fs::path out = dir_ / "melt.rgba";
+            ASSERT_EQ(Shell(MeltCommand(Env(), input_, props, out) + threads + " >/dev/null 2>&1"),
+                      0);
+            const std::string got = Slurp(out);
+            // melt says nothing and ends with status 0 when it cannot load a filter: its
+            // output is then the input.
+            ASSERT_NE(got, inputRaw_) << "melt did not run frei0r.tessera";
+            ExpectSameFrames(got, want, (std::string(s.name) + threads).c_str());
+        }
     }
 }
 
@@ -245,7 +266,7 @@ TEST_F(HostsTest, MeltKeyframesMoveTheRegion) {
     const fs::path out = dir_ / "moving.rgba";
     const std::string props = " 'left=0=0;" + std::to_string(kFrames - 1) +
                               "=0.5' top=0.25 width=0.25 height=0.5 blockw=0.0201 blockh=0.0201";
-    ASSERT_EQ(Shell(MeltCommand(Env(), noise, props, out) + " >/dev/null"), 0);
+    ASSERT_EQ(Shell(MeltCommand(Env(), noise, props, out) + " >/dev/null 2>&1"), 0);
     const std::string got = Slurp(out);
     ASSERT_EQ(got.size(), in.size());
     int previous = -1;
