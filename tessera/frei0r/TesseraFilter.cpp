@@ -9,6 +9,7 @@
 // beside the output: one conversion into the instance's own buffer.
 #include "TesseraFilter.h"
 
+#include "DataHandling.h"
 #include "QuickDraw.h"
 #include "callpixelfx.h"
 #include "commonprocs.h"
@@ -126,17 +127,9 @@ std::unique_ptr<Filter> Filter::Make(unsigned width, unsigned height, std::strin
 }
 
 Filter::Filter(unsigned width, unsigned height) : width_(int(width)), height_(int(height)) {
-    // The defaults of a fresh configuration (those of the dialog's "reset"), then the
-    // parameters' own defaults over the region, the block size and the opacity.
-    config_.startRel = relRect{0.0, 1.0, 0.0, 1.0};
-    config_.endRel = config_.startRel;
-    for (int i = 0; i < cNumColors; ++i) {
-        config_.colors[i] = i < 2 ? RGBColor{65535, 65535, 65535} : RGBColor{0, 0, 0};
-    }
-    config_.frameStartColor = RGBColor{65535, 0, 0};
-    config_.mediaType = 1;
-    config_.outside = true;
-    config_.blendMode = 1;
+    // A fresh configuration (the dialog's "reset"), then the parameters' own defaults over the
+    // region, the block size and the opacity.
+    ResetConfig(&config_, true);
     for (int i = 0; i < kParamCount; ++i) {
         SetParam(i, kParams[size_t(i)].defaultValue);
     }
