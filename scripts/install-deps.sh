@@ -9,6 +9,7 @@ packages=(
   libplist-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   ffmpeg
+  frei0r-plugins-dev frei0r-plugins gstreamer1.0-plugins-bad gstreamer1.0-tools melt
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6uitools6 libqt6svg6 qt6-image-formats-plugins
   libqt6opengl6-dev fonts-dejavu-core
   xvfb xauth xdotool poppler-utils

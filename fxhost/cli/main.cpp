@@ -113,7 +113,8 @@ const char* const kRenderHelp =
     "  --lossless            FFV1 video in RGB and PCM sound, in .mkv: frames come back exactly\n"
     "  --network             allow INPUT to be a URL (http://, rtmp://...); else only local files\n"
     "  --progress            show progress even when standard error is not a terminal\n"
-    "  --quiet               show no progress\n";
+    "  --quiet               show no progress\n"
+    "  --prefs-dir DIR       the plug-in reads its settings from DIR for this run\n";
 
 const char* const kInfoHelp =
     "usage: fxhost info [--plugin BUNDLE] [--json]\n"
@@ -128,12 +129,13 @@ const char* const kThumbnailHelp =
     "PNG file.\n";
 
 const char* const kConfigureHelp =
-    "usage: fxhost configure INPUT [--frame N] [--plugin BUNDLE]\n"
+    "usage: fxhost configure INPUT [--frame N] [--plugin BUNDLE] [--prefs-dir DIR]\n"
     "\n"
     "Presses the plug-in's custom button: its configuration dialog opens on frame N of\n"
     "INPUT (default 0), after telling it the clip as a host does; its clip slider covers\n"
     "the clip from that frame to its end. OK saves the settings for the next render, Cancel\n"
-    "forgets them. Needs a display.\n";
+    "forgets them. With --prefs-dir the settings are read from and saved in DIR instead of\n"
+    "the user's. Needs a display.\n";
 
 [[noreturn]] void Usage(const std::string& text) {
     throw HostError(ErrorKind::Usage, text);
@@ -215,6 +217,22 @@ fs::path SelfDir() {
     return ec ? fs::current_path() : exe.parent_path();
 }
 
+// The plug-in keeps its settings in the Preferences folder, which the toolbox finds through
+// $XDG_CONFIG_HOME; pointing that at DIR gives this run (and the plug-in only sees this
+// process's environment) settings of its own without touching the user's.
+void UsePrefsDir(Args& a) {
+    const auto v = a.value("--prefs-dir");
+    if (!v) {
+        return;
+    }
+    std::error_code ec;
+    const fs::path dir = v->empty() ? fs::path() : fs::absolute(*v, ec);
+    if (v->empty() || ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
+        Usage("--prefs-dir wants a folder, not '" + *v + "'");
+    }
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+}
+
 fs::path Plugin(Args& a) {
     std::optional<fs::path> explicitPath;
     if (auto v = a.value("--plugin")) {
@@ -229,6 +247,7 @@ int Render(Args& a) {
     rq.overwrite = a.flag("-y");
     rq.replaceInput = a.flag("--replace-input");
     rq.plugin = Plugin(a);
+    UsePrefsDir(a);
     if (auto v = a.value("--fade-in")) {
         rq.clip.fadeInFrames = SInt32(ParseInt("--fade-in", *v, 0, INT32_MAX));
     }
@@ -375,6 +394,7 @@ int Configure(Args& a) {
     fxhost::media::SetInputPolicy(false, &gInterrupted);
     fxhost::cli::ConfigureRequest rq;
     rq.plugin = Plugin(a);
+    UsePrefsDir(a);
     if (auto v = a.value("--frame")) {
         rq.frame = SInt32(ParseInt("--frame", *v, 0, INT32_MAX));
     }

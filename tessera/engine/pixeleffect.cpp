@@ -27,6 +27,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -393,9 +394,10 @@ void OpacityStep(GWorldPtr source, GWorldPtr dest, SInt16 opacity) {
     CGImageRef theImage =
         GWorldPixelsOverlap(source, dest) ? GWorld2CGImage(source) : GWorld2CGImageInPlace(source);
     Assert(theImage, "Cannot allocate CG image from source in thePixelEffect");
+    // Released on every way out: a front end's failure handler may throw out of the drawing.
+    const std::unique_ptr<CGImage, void (*)(CGImageRef)> release(theImage, CGImageRelease);
     DrawCGImageInQDRectWithAlpha(dest, theImage, GetPortRect(dest), 0.0f, false,
                                  double(opacity) / 100.0, 0);
-    CGImageRelease(theImage);
 }
 
 void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean copyRest,

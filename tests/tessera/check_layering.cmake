@@ -19,6 +19,10 @@ set(may_include_storage records common engine)
 set(may_include_host records common engine storage)
 set(may_include_dialog records common engine storage)
 set(may_include_bundle records common engine storage host dialog)
+# The other front ends: the frei0r filter has no preferences file and no windows;
+# tessera-config works on the saved configuration.
+set(may_include_frei0r records common engine)
+set(may_include_config records common engine storage)
 set(ui_users storage dialog bundle)
 
 # Which folder each header name belongs to.

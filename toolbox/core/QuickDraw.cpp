@@ -60,8 +60,10 @@ GDevice gMainDeviceRecord{0};
 GDevice* gMainDevicePtr = &gMainDeviceRecord;
 const GDHandle gMainDevice = &gMainDevicePtr;
 
-CGrafPtr gCurrentPort = nullptr;
-GDHandle gCurrentDevice = gMainDevice;
+// Per thread: a host may render on several threads at once (one plug-in instance each), and
+// each thread's drawing must see the port it set, not another thread's.
+thread_local CGrafPtr gCurrentPort = nullptr;
+thread_local GDHandle gCurrentDevice = gMainDevice;
 thread_local OSErr tQDErr = noErr;
 std::atomic<long> gLiveGWorlds{0};
 

@@ -1,9 +1,10 @@
 // QuickDraw.h - offscreen pixel buffers (GWorlds), the current port and device, CopyBits,
 // and the rectangle, oval and line drawing that the dialog needs.
 //
-// Owns: every GWorld and its pixel memory; the process-wide current port and device (one
-// for the host and all plug-ins, which is why toolbox_core is a shared library); the last
-// QuickDraw result (QDError).
+// Owns: every GWorld and its pixel memory; the current port and device, one pair per thread
+// (shared by the host and every plug-in running on that thread, which is why toolbox_core is
+// a shared library; a host that renders on several threads gets an independent pair on
+// each); the last QuickDraw result (QDError), also per thread.
 // Promises:
 // - Every port is a 32-bit offscreen buffer. A pixel is four bytes in memory order
 //   alpha, red, green, blue, on every processor. Pixel (x, y) of a bitmap lies at
@@ -35,7 +36,8 @@
 //   r.top <= v < r.bottom. Frames and ovals lie inside their rectangle.
 // - DisposeGWorld calls the GWorld's dispose hook (if any) once, before it frees; a hook
 //   that disposes of the same GWorld again is harmless. If the disposed GWorld is the
-//   current port, the current port becomes nil rather than dangling.
+//   calling thread's current port, that port becomes nil rather than dangling (a GWorld
+//   must not be disposed of while it is another thread's current port).
 #pragma once
 
 #include "MacTypes.h"
@@ -168,6 +170,7 @@ Rect* QDGetPortClipRect(CGrafPtr port, Rect* clip);
 
 // --- Current port and device -------------------------------------------------------------
 
+// All of these act on the calling thread's current port and device.
 void GetGWorld(CGrafPtr* port, GDHandle* gdh);
 // For a GWorld the device given is ignored and the GWorld's own device becomes current.
 void SetGWorld(CGrafPtr port, GDHandle gdh);
@@ -177,7 +180,7 @@ GDHandle GetMainDevice();
 GDHandle GetGDevice();
 void SetGDevice(GDHandle gdh);
 
-// Keeps the current port and device for its own life: saved when made, put back when it
+// Keeps the calling thread's current port and device for its own life: saved when made, put back when it
 // goes, whichever way the scope is left. Made with a port, it also makes that port current
 // (with the device given, as SetGWorld does).
 class GWorldSaver {

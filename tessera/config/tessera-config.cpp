@@ -1,0 +1,330 @@
+// tessera-config - the saved configuration of the effect from the command line.
+//
+// Owns: the command line (show, set, reset, --prefs-dir) and its texts. The record, its
+// defaults and the file are the plug-in's own (DataHandling, prefsloader): the same record,
+// saved the same way (the whole record replaced in one write), so that the plug-in reads
+// what this tool wrote and the other way round.
+// Promises: a bad value is refused in one line with exit status 2 before anything is
+// written; a file that is there but cannot be read is reported (exit status 1) and never
+// written over, by any command; `show` writes nothing at all. --prefs-dir names the folder
+// of the preferences file (the plug-in finds it through $XDG_CONFIG_HOME, which is set to
+// that folder for this process).
+#include "DataHandling.h"
+#include "PluginDefines.h"
+#include "prefsloader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char* const kUsage =
+    "usage: tessera-config [--prefs-dir DIR] show [--json]\n"
+    "       tessera-config [--prefs-dir DIR] set [--region L,T,W,H] [--block W,H]\n"
+    "                                            [--opacity P] [--format ntsc|pal|hd]\n"
+    "       tessera-config [--prefs-dir DIR] reset\n"
+    "\n"
+    "The saved configuration of the Tessera effect, which the plug-in reads at start-up.\n"
+    "  --region L,T,W,H  the region: left, top, width, height, fractions of the frame\n"
+    "  --block W,H       block width and height, thousandths of the frame's (0 to 250)\n"
+    "  --opacity P       the original laid back over the mosaic, percent (0 to 100)\n"
+    "  --format F        the dialog's frame format: ntsc (720x480), pal (720x576), hd (960x540)\n"
+    "  --prefs-dir DIR   the folder of the preferences file (default: $XDG_CONFIG_HOME,\n"
+    "                    else ~/.config); may also follow the command\n";
+
+struct Refused {
+    std::string text;
+    int status;
+};
+
+[[noreturn]] void Refuse(const std::string& text, int status = kExitUsage) {
+    throw Refused{text, status};
+}
+
+std::vector<double> Numbers(const std::string& option, const std::string& text, size_t count) {
+    std::vector<double> values;
+    size_t at = 0;
+    while (true) {
+        const size_t comma = text.find(',', at);
+        const std::string part = text.substr(at, comma == std::string::npos ? comma : comma - at);
+        char* end = nullptr;
+        errno = 0;
+        const double v = std::strtod(part.c_str(), &end);
+        if (part.empty() || *end != '\0' || errno != 0 || !std::isfinite(v)) {
+            Refuse(option + " wants " + std::to_string(count) +
+                   " numbers separated by commas, not '" + text + "'");
+        }
+        values.push_back(v);
+        if (comma == std::string::npos) {
+            break;
+        }
+        at = comma + 1;
+    }
+    if (values.size() != count) {
+        Refuse(option + " wants " + std::to_string(count) + " numbers separated by commas, not '" +
+               text + "'");
+    }
+    return values;
+}
+
+SInt16 WholeNumber(const std::string& option, double v, int low, int high) {
+    if (v != std::trunc(v) || v < low || v > high) {
+        Refuse(option + " wants whole numbers from " + std::to_string(low) + " to " +
+               std::to_string(high));
+    }
+    return SInt16(v);
+}
+
+const char* FormatName(SInt16 mediaType) {
+    switch (mediaType) {
+    case 2:
+        return "PAL";
+    case 3:
+        return "HD";
+    default:
+        return "NTSC";
+    }
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Shortest text that reads back as the same double.
+std::string Number(double v) {
+    char text[32];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strtod(text, nullptr) == v) {
+            break;
+        }
+    }
+    return text;
+}
+
+fs::path PrefsFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    return fs::path(home != nullptr ? home : "") / ".config";
+}
+
+// The configuration in the file, or the defaults when there is no file. A file that is there
+// but gives no record is refused.
+pluginDataRec Load(const fs::path& file) {
+    pluginDataRec config{};
+    ResetConfig(&config, true);
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(file, ec))) {
+        return config;
+    }
+    if (!ReadConfig(&config)) {
+        Refuse(file.string() +
+                   " cannot be read as Tessera's preferences (damaged, or not its file); it is "
+                   "left as it is",
+               kExitFailed);
+    }
+    return config;
+}
+
+void Save(const pluginDataRec& config, const fs::path& file) {
+    EnsurePrefsFile();
+    if (!SaveConfig(&config)) {
+        Refuse("the configuration could not be saved in " + file.string(), kExitFailed);
+    }
+}
+
+void Show(const pluginDataRec& c, const fs::path& file, bool json) {
+    const relRect& r = c.startRel;
+    if (json) {
+        std::printf("{\"region\": {\"left\": %s, \"top\": %s, \"width\": %s, \"height\": %s}, "
+                    "\"block\": {\"width\": %d, \"height\": %d}, \"opacity\": %d, "
+                    "\"format\": \"%s\", \"keepProportions\": %s, \"file\": %s}\n",
+                    Number(r.left).c_str(), Number(r.top).c_str(), Number(r.right - r.left).c_str(),
+                    Number(r.bottom - r.top).c_str(), c.sliders[0], c.sliders[1], c.sliders[2],
+                    FormatName(c.mediaType), c.keepProps ? "true" : "false",
+                    JsonString(file.string()).c_str());
+        return;
+    }
+    std::printf("region:           left %s, top %s, width %s, height %s (fractions of the frame)\n",
+                Number(r.left).c_str(), Number(r.top).c_str(), Number(r.right - r.left).c_str(),
+                Number(r.bottom - r.top).c_str());
+    std::printf("block:            %d x %d thousandths of the frame\n", c.sliders[0], c.sliders[1]);
+    std::printf("opacity:          %d %%\n", c.sliders[2]);
+    std::printf("format:           %s\n", FormatName(c.mediaType));
+    std::printf("keep proportions: %s\n", c.keepProps ? "yes" : "no");
+    std::printf("file:             %s\n", file.string().c_str());
+}
+
+int Run(std::vector<std::string> args) {
+    // --prefs-dir may stand anywhere on the line.
+    std::optional<std::string> prefsDir;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--prefs-dir" || args[i].rfind("--prefs-dir=", 0) == 0) {
+            if (args[i] == "--prefs-dir") {
+                if (i + 1 == args.size()) {
+                    Refuse("--prefs-dir needs a folder");
+                }
+                prefsDir = args[i + 1];
+                args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+            } else {
+                prefsDir = args[i].substr(12);
+                args.erase(args.begin() + long(i));
+            }
+            --i;
+        }
+    }
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? kExitUsage : 0;
+    }
+    if (prefsDir) {
+        if (prefsDir->empty()) {
+            Refuse("--prefs-dir needs a folder");
+        }
+        std::error_code ec;
+        const fs::path dir = fs::absolute(*prefsDir, ec);
+        if (ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
+            Refuse("--prefs-dir: '" + *prefsDir + "' is not a folder");
+        }
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    }
+    const std::string command = args[0];
+    const std::vector<std::string> options(args.begin() + 1, args.end());
+    const fs::path file = PrefsFolder() / cPrefsFileName;
+
+    auto valueOf = [&](size_t& i) -> std::string {
+        const std::string& a = options[i];
+        const size_t eq = a.find('=');
+        if (eq != std::string::npos) {
+            return a.substr(eq + 1);
+        }
+        if (i + 1 == options.size()) {
+            Refuse(a + " needs a value");
+        }
+        return options[++i];
+    };
+    auto named = [](const std::string& a, const char* name) {
+        return a == name || a.rfind(std::string(name) + "=", 0) == 0;
+    };
+
+    if (command == "show") {
+        bool json = false;
+        for (const std::string& a : options) {
+            if (a != "--json") {
+                Refuse("show: unknown option '" + a + "' (see --help)");
+            }
+            json = true;
+        }
+        std::error_code ec;
+        const bool saved = fs::exists(fs::symlink_status(file, ec));
+        const pluginDataRec config = Load(file);
+        Show(config, file, json);
+        if (!saved && !json) {
+            std::printf("(nothing saved yet: these are the defaults)\n");
+        }
+        return 0;
+    }
+    if (command == "reset") {
+        if (!options.empty()) {
+            Refuse("reset takes no options, not '" + options[0] + "'");
+        }
+        (void)Load(file); // a file that cannot be read is reported, not written over
+        pluginDataRec config{};
+        ResetConfig(&config, true);
+        Save(config, file);
+        return 0;
+    }
+    if (command == "set") {
+        // Every value is checked before the file is read or written.
+        std::optional<relRect> region;
+        std::optional<std::pair<SInt16, SInt16>> block;
+        std::optional<SInt16> opacity, format;
+        for (size_t i = 0; i < options.size(); ++i) {
+            const std::string& a = options[i];
+            if (named(a, "--region")) {
+                const auto v = Numbers("--region", valueOf(i), 4);
+                if (v[2] <= 0 || v[3] <= 0) {
+                    Refuse("--region: the width and the height must be above 0");
+                }
+                region = relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
+            } else if (named(a, "--block")) {
+                const auto v = Numbers("--block", valueOf(i), 2);
+                block = {WholeNumber("--block", v[0], 0, 250),
+                         WholeNumber("--block", v[1], 0, 250)};
+            } else if (named(a, "--opacity")) {
+                opacity = WholeNumber("--opacity", Numbers("--opacity", valueOf(i), 1)[0], 0, 100);
+            } else if (named(a, "--format")) {
+                const std::string f = valueOf(i);
+                if (f == "ntsc" || f == "NTSC") {
+                    format = 1;
+                } else if (f == "pal" || f == "PAL") {
+                    format = 2;
+                } else if (f == "hd" || f == "HD") {
+                    format = 3;
+                } else {
+                    Refuse("--format wants ntsc, pal or hd, not '" + f + "'");
+                }
+            } else {
+                Refuse("set: unknown option '" + a + "' (see --help)");
+            }
+        }
+        if (!region && !block && !opacity && !format) {
+            Refuse("set needs at least one of --region, --block, --opacity, --format");
+        }
+        pluginDataRec config = Load(file);
+        if (region) {
+            config.startRel = *region;
+        }
+        if (block) {
+            config.sliders[0] = block->first;
+            config.sliders[1] = block->second;
+        }
+        if (opacity) {
+            config.sliders[2] = *opacity;
+        }
+        if (format) {
+            config.mediaType = *format;
+        }
+        Save(config, file);
+        return 0;
+    }
+    Refuse("unknown command '" + command + "' (see --help)");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const Refused& r) {
+        std::fprintf(stderr, "tessera-config: %s\n", r.text.c_str());
+        return r.status;
+    }
+}
