@@ -222,11 +222,8 @@ struct Band {
 // A band of at most 256 rows. A run's pixels are all read before any of them is written, and
 // runs do not overlap, so the band may be worked on in place.
 void PaintShortBand(SumRowsFn sumRows, BandScratch& s, const Band band) {
-    const Ptr srcBase = band.srcBase, dstBase = band.dstBase;
-    const SInt32 srcRowBytes = band.srcRowBytes, dstRowBytes = band.dstRowBytes;
-    const SInt32 firstCol = band.firstCol, blockWid = band.blockWid;
-    const SInt32 x0 = band.x0, x1 = band.x1, y0 = band.y0, y1 = band.y1;
-    const bool stream = band.stream;
+    const auto [srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid, x0, x1, y0, y1,
+                stream] = band;
     const SInt32 rows = y1 - y0;
     const UInt64 height = UInt64(rows);
     const Divisor wholeCount(UInt64(blockWid) * height); // of every block not cut short
@@ -281,11 +278,8 @@ void PaintShortBand(SumRowsFn sumRows, BandScratch& s, const Band band) {
 // A band taller than 256 rows: the 16-bit sums are emptied into 32-bit lanes every 256 rows,
 // over the whole band's width, which is read whole before any row is written.
 void PaintTallBand(SumRowsFn sumRows, BandScratch& s, const Band band) {
-    const Ptr srcBase = band.srcBase, dstBase = band.dstBase;
-    const SInt32 srcRowBytes = band.srcRowBytes, dstRowBytes = band.dstRowBytes;
-    const SInt32 firstCol = band.firstCol, blockWid = band.blockWid;
-    const SInt32 x0 = band.x0, x1 = band.x1, y0 = band.y0, y1 = band.y1;
-    const bool stream = band.stream;
+    const auto [srcBase, srcRowBytes, dstBase, dstRowBytes, firstCol, blockWid, x0, x1, y0, y1,
+                stream] = band;
     const size_t width = size_t(x1 - x0), lanes = 4 * width;
     std::fill_n(s.columns.begin(), lanes, 0u);
     for (SInt32 y = y0; y < y1;) {
