@@ -1,6 +1,6 @@
-// tessera-config - the saved configuration of the effect from the command line.
+// tessera-config - the saved configuration of either effect from the command line.
 //
-// Owns: the command line (show, set, reset, --prefs-dir) and its texts. The record, its
+// Owns: the command line (show, set, reset, --prefs-dir, --plugin) and its texts. The record, its
 // defaults and the file are the plug-in's own (DataHandling, prefsloader): the same record,
 // saved the same way (the whole record replaced in one write), so that the plug-in reads
 // what this tool wrote and the other way round.
@@ -8,7 +8,8 @@
 // written; a file that is there but cannot be read is reported (exit status 1) and never
 // written over, by any command; `show` writes nothing at all. --prefs-dir names the folder
 // of the preferences file (the plug-in finds it through $XDG_CONFIG_HOME, which is set to
-// that folder for this process).
+// that folder for this process). --plugin chooses the effect, Tessera (the default) or
+// Tessera Motion, whose file, names and number of regions are the plug-in's own.
 #include "DataHandling.h"
 #include "PluginDefines.h"
 #include "prefsloader.h"
@@ -30,18 +31,25 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "usage: tessera-config [--prefs-dir DIR] show [--json]\n"
-    "       tessera-config [--prefs-dir DIR] set [--region L,T,W,H] [--block W,H]\n"
-    "                                            [--opacity P] [--format ntsc|pal|hd]\n"
-    "       tessera-config [--prefs-dir DIR] reset\n"
+    "usage: tessera-config [OPTIONS] show [--json]\n"
+    "       tessera-config [OPTIONS] set [--region L,T,W,H] [--end-region L,T,W,H]\n"
+    "                                    [--block W,H] [--opacity P] [--format ntsc|pal|hd]\n"
+    "       tessera-config [OPTIONS] reset\n"
     "\n"
-    "The saved configuration of the Tessera effect, which the plug-in reads at start-up.\n"
-    "  --region L,T,W,H  the region: left, top, width, height, fractions of the frame\n"
-    "  --block W,H       block width and height, thousandths of the frame's (0 to 250)\n"
-    "  --opacity P       the original laid back over the mosaic, percent (0 to 100)\n"
-    "  --format F        the dialog's frame format: ntsc (720x480), pal (720x576), hd (960x540)\n"
-    "  --prefs-dir DIR   the folder of the preferences file (default: $XDG_CONFIG_HOME,\n"
-    "                    else ~/.config); may also follow the command\n";
+    "The saved configuration of the Tessera effects, which the plug-in reads at start-up.\n"
+    "  --region L,T,W,H      the region: left, top, width, height, fractions of the frame;\n"
+    "                        Tessera Motion's region on the clip's first frame\n"
+    "  --end-region L,T,W,H  Tessera Motion only: its region on the clip's last frame (in\n"
+    "                        between, the region moves evenly from one to the other)\n"
+    "  --block W,H           block width and height, thousandths of the frame's (0 to 250)\n"
+    "  --opacity P           the original laid back over the mosaic, percent (0 to 100)\n"
+    "  --format F            the dialog's frame format: ntsc (720x480), pal (720x576),\n"
+    "                        hd (960x540)\n"
+    "OPTIONS (also after the command):\n"
+    "  --plugin E            the effect: tessera (the default) or motion (Tessera Motion,\n"
+    "                        com.kelmar.vidkit.tesseramotion); each has its own file\n"
+    "  --prefs-dir DIR       the folder of the preferences file (default: $XDG_CONFIG_HOME,\n"
+    "                        else ~/.config)\n";
 
 struct Refused {
     std::string text;
@@ -50,6 +58,25 @@ struct Refused {
 
 [[noreturn]] void Refuse(const std::string& text, int status = kExitUsage) {
     throw Refused{text, status};
+}
+
+// The effects this tool serves, by the names --plugin takes.
+struct effectChoice {
+    const char* name;
+    const effectIdentityRec& identity;
+};
+const effectChoice kEffects[] = {
+    {"tessera", cTesseraIdentity},
+    {"motion", cTesseraMotionIdentity},
+};
+
+const effectIdentityRec& ChooseEffect(const std::string& name) {
+    for (const effectChoice& e : kEffects) {
+        if (name == e.name || name == e.identity.bundleID || name == e.identity.clearName) {
+            return e.identity;
+        }
+    }
+    Refuse("--plugin wants tessera or motion, not '" + name + "'");
 }
 
 std::vector<double> Numbers(const std::string& option, const std::string& text, size_t count) {
@@ -137,44 +164,61 @@ fs::path PrefsFolder() {
 
 // The configuration in the file, or the defaults when there is no file. A file that is there
 // but gives no record is refused.
-pluginDataRec Load(const fs::path& file) {
+pluginDataRec Load(const effectIdentityRec& effect, const fs::path& file) {
     pluginDataRec config{};
     ResetConfig(&config, true);
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(file, ec))) {
         return config;
     }
-    if (!ReadConfig(&config)) {
-        Refuse(file.string() +
-                   " cannot be read as Tessera's preferences (damaged, or not its file); it is "
-                   "left as it is",
+    if (!ReadConfig(&config, effect.prefsFileName)) {
+        Refuse(file.string() + " cannot be read as " + effect.clearName +
+                   "'s preferences (damaged, or not its file); it is left as it is",
                kExitFailed);
     }
     return config;
 }
 
-void Save(const pluginDataRec& config, const fs::path& file) {
-    EnsurePrefsFile();
-    if (!SaveConfig(&config)) {
+void Save(const effectIdentityRec& effect, const pluginDataRec& config, const fs::path& file) {
+    EnsurePrefsFile(effect.prefsFileName);
+    if (!SaveConfig(&config, effect.prefsFileName)) {
         Refuse("the configuration could not be saved in " + file.string(), kExitFailed);
     }
 }
 
-void Show(const pluginDataRec& c, const fs::path& file, bool json) {
-    const relRect& r = c.startRel;
+std::string JsonRegion(const relRect& r) {
+    return "{\"left\": " + Number(r.left) + ", \"top\": " + Number(r.top) + ", \"width\": " +
+           Number(r.right - r.left) + ", \"height\": " + Number(r.bottom - r.top) + "}";
+}
+
+std::string TextRegion(const relRect& r) {
+    return "left " + Number(r.left) + ", top " + Number(r.top) + ", width " +
+           Number(r.right - r.left) + ", height " + Number(r.bottom - r.top) +
+           " (fractions of the frame)";
+}
+
+// Tessera's record holds an end region too, but nothing of Tessera uses it: it is shown,
+// and set, for Tessera Motion only.
+void Show(const effectIdentityRec& effect, const pluginDataRec& c, const fs::path& file,
+          bool json) {
+    const bool moving = effect.usedNumberOfRects > 1;
     if (json) {
-        std::printf("{\"region\": {\"left\": %s, \"top\": %s, \"width\": %s, \"height\": %s}, "
-                    "\"block\": {\"width\": %d, \"height\": %d}, \"opacity\": %d, "
-                    "\"format\": \"%s\", \"keepProportions\": %s, \"file\": %s}\n",
-                    Number(r.left).c_str(), Number(r.top).c_str(), Number(r.right - r.left).c_str(),
-                    Number(r.bottom - r.top).c_str(), c.sliders[0], c.sliders[1], c.sliders[2],
-                    FormatName(c.mediaType), c.keepProps ? "true" : "false",
-                    JsonString(file.string()).c_str());
+        std::printf("{\"effect\": %s, \"region\": %s, %s\"block\": {\"width\": %d, "
+                    "\"height\": %d}, \"opacity\": %d, \"format\": \"%s\", "
+                    "\"keepProportions\": %s, \"file\": %s}\n",
+                    JsonString(effect.clearName).c_str(), JsonRegion(c.startRel).c_str(),
+                    moving ? ("\"endRegion\": " + JsonRegion(c.endRel) + ", ").c_str() : "",
+                    c.sliders[0], c.sliders[1], c.sliders[2], FormatName(c.mediaType),
+                    c.keepProps ? "true" : "false", JsonString(file.string()).c_str());
         return;
     }
-    std::printf("region:           left %s, top %s, width %s, height %s (fractions of the frame)\n",
-                Number(r.left).c_str(), Number(r.top).c_str(), Number(r.right - r.left).c_str(),
-                Number(r.bottom - r.top).c_str());
+    std::printf("effect:           %s\n", effect.clearName);
+    if (moving) {
+        std::printf("start region:     %s\n", TextRegion(c.startRel).c_str());
+        std::printf("end region:       %s\n", TextRegion(c.endRel).c_str());
+    } else {
+        std::printf("region:           %s\n", TextRegion(c.startRel).c_str());
+    }
     std::printf("block:            %d x %d thousandths of the frame\n", c.sliders[0], c.sliders[1]);
     std::printf("opacity:          %d %%\n", c.sliders[2]);
     std::printf("format:           %s\n", FormatName(c.mediaType));
@@ -182,24 +226,40 @@ void Show(const pluginDataRec& c, const fs::path& file, bool json) {
     std::printf("file:             %s\n", file.string().c_str());
 }
 
-int Run(std::vector<std::string> args) {
-    // --prefs-dir may stand anywhere on the line.
-    std::optional<std::string> prefsDir;
+// Takes the option NAME (as "NAME VALUE" or "NAME=VALUE") out of args, wherever it stands.
+std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name,
+                                      const char* what) {
+    std::optional<std::string> value;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--prefs-dir" || args[i].rfind("--prefs-dir=", 0) == 0) {
-            if (args[i] == "--prefs-dir") {
-                if (i + 1 == args.size()) {
-                    Refuse("--prefs-dir needs a folder");
-                }
-                prefsDir = args[i + 1];
-                args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
-            } else {
-                prefsDir = args[i].substr(12);
-                args.erase(args.begin() + long(i));
+        if (args[i] == name) {
+            if (i + 1 == args.size()) {
+                Refuse(name + " needs " + what);
             }
+            value = args[i + 1];
+            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
+            --i;
+        } else if (args[i].rfind(name + "=", 0) == 0) {
+            value = args[i].substr(name.size() + 1);
+            args.erase(args.begin() + long(i));
             --i;
         }
     }
+    return value;
+}
+
+relRect Region(const std::string& option, const std::string& text) {
+    const auto v = Numbers(option, text, 4);
+    if (v[2] <= 0 || v[3] <= 0) {
+        Refuse(option + ": the width and the height must be above 0");
+    }
+    return relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
+}
+
+int Run(std::vector<std::string> args) {
+    const std::optional<std::string> prefsDir = TakeOption(args, "--prefs-dir", "a folder");
+    const std::optional<std::string> plugin = TakeOption(args, "--plugin", "an effect");
+    const effectIdentityRec& effect = plugin ? ChooseEffect(*plugin) : cTesseraIdentity;
+    const bool moving = effect.usedNumberOfRects > 1;
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? kExitUsage : 0;
@@ -217,7 +277,7 @@ int Run(std::vector<std::string> args) {
     }
     const std::string command = args[0];
     const std::vector<std::string> options(args.begin() + 1, args.end());
-    const fs::path file = PrefsFolder() / cPrefsFileName;
+    const fs::path file = PrefsFolder() / effect.prefsFileName;
 
     auto valueOf = [&](size_t& i) -> std::string {
         const std::string& a = options[i];
@@ -244,8 +304,8 @@ int Run(std::vector<std::string> args) {
         }
         std::error_code ec;
         const bool saved = fs::exists(fs::symlink_status(file, ec));
-        const pluginDataRec config = Load(file);
-        Show(config, file, json);
+        const pluginDataRec config = Load(effect, file);
+        Show(effect, config, file, json);
         if (!saved && !json) {
             std::printf("(nothing saved yet: these are the defaults)\n");
         }
@@ -255,25 +315,27 @@ int Run(std::vector<std::string> args) {
         if (!options.empty()) {
             Refuse("reset takes no options, not '" + options[0] + "'");
         }
-        (void)Load(file); // a file that cannot be read is reported, not written over
+        (void)Load(effect, file); // a file that cannot be read is reported, not written over
         pluginDataRec config{};
         ResetConfig(&config, true);
-        Save(config, file);
+        Save(effect, config, file);
         return 0;
     }
     if (command == "set") {
         // Every value is checked before the file is read or written.
-        std::optional<relRect> region;
+        std::optional<relRect> region, endRegion;
         std::optional<std::pair<SInt16, SInt16>> block;
         std::optional<SInt16> opacity, format;
         for (size_t i = 0; i < options.size(); ++i) {
             const std::string& a = options[i];
             if (named(a, "--region")) {
-                const auto v = Numbers("--region", valueOf(i), 4);
-                if (v[2] <= 0 || v[3] <= 0) {
-                    Refuse("--region: the width and the height must be above 0");
+                region = Region("--region", valueOf(i));
+            } else if (named(a, "--end-region")) {
+                if (!moving) {
+                    Refuse(std::string("--end-region: ") + effect.clearName +
+                           " has one region for the whole clip; the moving one is --plugin motion");
                 }
-                region = relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
+                endRegion = Region("--end-region", valueOf(i));
             } else if (named(a, "--block")) {
                 const auto v = Numbers("--block", valueOf(i), 2);
                 block = {WholeNumber("--block", v[0], 0, 250),
@@ -295,12 +357,16 @@ int Run(std::vector<std::string> args) {
                 Refuse("set: unknown option '" + a + "' (see --help)");
             }
         }
-        if (!region && !block && !opacity && !format) {
-            Refuse("set needs at least one of --region, --block, --opacity, --format");
+        if (!region && !endRegion && !block && !opacity && !format) {
+            Refuse(std::string("set needs at least one of --region, ") +
+                   (moving ? "--end-region, " : "") + "--block, --opacity, --format");
         }
-        pluginDataRec config = Load(file);
+        pluginDataRec config = Load(effect, file);
         if (region) {
             config.startRel = *region;
+        }
+        if (endRegion) {
+            config.endRel = *endRegion;
         }
         if (block) {
             config.sliders[0] = block->first;
@@ -312,7 +378,7 @@ int Run(std::vector<std::string> args) {
         if (format) {
             config.mediaType = *format;
         }
-        Save(config, file);
+        Save(effect, config, file);
         return 0;
     }
     Refuse("unknown command '" + command + "' (see --help)");

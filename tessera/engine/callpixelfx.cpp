@@ -8,22 +8,35 @@
 #include "rectprocs.h"
 #include "relrects.h"
 
+#include <algorithm>
+#include <cstdint>
+
+relRect FrameRegion(const pluginDataRec* theConfig, SInt32 frameIndex, SInt32 frameCount) {
+    Assert(theConfig, "Nil theConfig on FrameRegion");
+    if (cUsedNumberOfRects == 1 || frameCount <= 1 || frameIndex <= 0) {
+        return theConfig->startRel;
+    }
+    const double t = std::min(double(frameIndex) / double(frameCount - 1), 1.0);
+    return InterpolateRel(theConfig->startRel, theConfig->endRel, t);
+}
+
 void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
                    SInt32 currentFrameIndex, SInt32 maxFrames) {
     Assert(theConfig, "Nil theConfig on DoPixelEffect");
     const Rect theFrame = GetPortRect(dest);
-    const Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    const Rect theRect = Rel2Rect(FrameRegion(theConfig, currentFrameIndex, maxFrames), theFrame);
     PixelDrive(source, dest, theRect, theConfig, currentFrameIndex, maxFrames);
 }
 
-bool DoPixelEffectPaintsAll(GWorldPtr source, GWorldPtr dest, const pluginDataRec* theConfig) {
+bool DoPixelEffectPaintsAll(GWorldPtr source, GWorldPtr dest, const pluginDataRec* theConfig,
+                            SInt32 currentFrameIndex, SInt32 maxFrames) {
     if (source == nullptr || dest == nullptr || theConfig == nullptr) {
         return false;
     }
     // The block pass paints the region clipped to dest's frame, and only between frames of
     // one size (see ThePixelEffect and TesseraGWorld); the opacity step then reads dest whole.
     const Rect theFrame = GetPortRect(dest);
-    Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    Rect theRect = Rel2Rect(FrameRegion(theConfig, currentFrameIndex, maxFrames), theFrame);
     ClipRectToFrame(theRect, theFrame);
     const Rect sourceFrame = GetPortRect(source);
     return EqualRect(&theRect, &theFrame) && EqualRect(&theFrame, &sourceFrame) &&
@@ -35,7 +48,12 @@ void CallPixelEffect(GWorldPtr source, GWorldPtr dest) {
     Assert(theConfig, "Nil theConfig on CallPixelEffect");
     const Rect theFrame = GetPortRect(dest);
     Source2Target(source, dest);
-    const Rect theRect = Rel2Rect(theConfig->startRel, theFrame);
+    const SInt64 shown = SInt64(gConfigWorkSpace.minFrameIndex) + gConfigWorkSpace.currFrameIndex;
+    const SInt32 frameIndex = SInt32(std::clamp<SInt64>(shown, INT32_MIN, INT32_MAX));
+    const SInt32 frameCount = gConfigWorkSpace.maxFrameIndex < INT32_MAX
+                                  ? gConfigWorkSpace.maxFrameIndex + 1
+                                  : INT32_MAX;
+    const Rect theRect = Rel2Rect(FrameRegion(theConfig, frameIndex, frameCount), theFrame);
     PixelDrive(source, dest, theRect, theConfig, gConfigWorkSpace.currFrameIndex,
                gConfigWorkSpace.maxFrameIndex);
 }

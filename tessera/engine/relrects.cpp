@@ -80,3 +80,12 @@ relPoint Point2Rel(Point thePoint, const Rect& theFrame) {
     r.vert = PixelToRel(thePoint.v, theFrame.top, hig);
     return r;
 }
+
+relRect InterpolateRel(const relRect& from, const relRect& to, double t) {
+    relRect r;
+    r.left = from.left + (to.left - from.left) * t;
+    r.right = from.right + (to.right - from.right) * t;
+    r.top = from.top + (to.top - from.top) * t;
+    r.bottom = from.bottom + (to.bottom - from.bottom) * t;
+    return r;
+}

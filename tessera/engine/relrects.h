@@ -15,5 +15,8 @@ void InitRelRect(relRect& theRel);
 Rect Rel2Rect(const relRect& theRel, const Rect& theFrame);
 relRect Rect2Rel(const Rect& theRect, const Rect& theFrame);
 relRect SetRelRect(double left, double top, double right, double bottom);
+// The rectangle the fraction t of the way from `from` to `to`: from + (to - from) x t for
+// each coordinate, in 64-bit floating point (t = 0 gives `from` exactly, t = 1 `to`).
+relRect InterpolateRel(const relRect& from, const relRect& to, double t);
 Point Rel2Point(const relPoint& theRel, const Rect& theFrame);
 relPoint Point2Rel(Point thePoint, const Rect& theFrame);

@@ -192,7 +192,7 @@ void Filter::Render(const std::uint32_t* in, std::uint32_t* out) {
         if (source.get() == nullptr || target.get() == nullptr) {
             throw std::bad_alloc();
         }
-        if (!DoPixelEffectPaintsAll(source.get(), target.get(), &config_)) {
+        if (!DoPixelEffectPaintsAll(source.get(), target.get(), &config_, 0, 0)) {
             std::memcpy(out, source_.data(), pixels * 4);
         }
         DoPixelEffect(source.get(), target.get(), &config_, 0, 0);

@@ -373,7 +373,8 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
     if (made) {
         // The effect leaves the pixels outside its region as they are, so they must be the
         // source's; when its region is the whole frame, a copy would only be overwritten.
-        if (!DoPixelEffectPaintsAll(sourceFrame, data->effectGWorld, data->engineData)) {
+        if (!DoPixelEffectPaintsAll(sourceFrame, data->effectGWorld, data->engineData,
+                                    params->renderFrame, params->frameCount)) {
             CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
         }
         ApplyLineArtEffect(sourceFrame, data->effectGWorld, params);

@@ -15,10 +15,31 @@
 
 // ---- identity and features -------------------------------------------------------------
 
+// The sources build two effects that differ only in their identity: Tessera, whose region
+// stays put for the whole clip, and Tessera Motion, whose region moves from startRel on a
+// clip's first frame to endRel on its last. Each has its own bundle identifier, names and
+// preferences file, so the two never read or overwrite each other's settings.
+struct effectIdentityRec {
+    const char* clearName;     // the effect's name as users see it
+    const char* bundleID;      // the bundle through which its resources are found
+    const char* prefsFileName; // its saved configuration, in the Preferences folder
+    int usedNumberOfRects;     // 1: startRel only; 2: startRel moving to endRel
+};
+constexpr effectIdentityRec cTesseraIdentity{"Tessera", "com.kelmar.vidkit.tessera",
+                                             "vemto-Prefs", 1};
+constexpr effectIdentityRec cTesseraMotionIdentity{
+    "Tessera Motion", "com.kelmar.vidkit.tesseramotion", "vemto-Motion-Prefs", 2};
+
+// This executable's effect. Every executable links exactly one EffectIdentity object
+// (CMake targets tessera_identity or tessera_motion_identity), which defines these from one
+// of the records above: the values are fixed when the executable is built.
+extern const char* const cMyClearName;   // the effect's name as users see it
+extern const char* const cMyBundleID;
+extern const char* const cPrefsFileName; // the preferences file's name
+extern const int cUsedNumberOfRects;     // number of regions the effect uses
+
 constexpr const char* cMyPluginName = "tessera"; // nib file holding the dialog's windows
-constexpr const char* cMyClearName = "Tessera";  // the effect's name as users see it
-constexpr const char* cMyBundleID = "com.kelmar.vidkit.tessera";
-constexpr const char* cProductCode = "vemto"; // prefix of the preferences file name
+constexpr const char* cProductCode = "vemto";    // prefix of the preferences file names
 
 // The version text of the about window. Every little-endian build is the x86 build (it
 // writes the x86 record); a big-endian build is the PowerPC one.
@@ -42,7 +63,6 @@ constexpr int cUsesSlider4 = 0;
 constexpr int cUsesSlider5 = 0;
 constexpr int cUsesSlider6 = 0;
 
-constexpr int cUsedNumberOfRects = 1;
 constexpr int cHandleSize = 6;           // half size of the region's grab handles, pixels
 constexpr int cUseDisposeGWinSlider = 1; // frames fetched while stepping are disposed of
 
@@ -100,7 +120,7 @@ static_assert(sizeof(pixRec) == 4);
 // of the frame; sliders[2] the opacity in percent of the source laid back over the mosaic.
 struct pluginDataRec {
     relRect startRel;
-    relRect endRel; // second region of a two-region design; saved, never rendered
+    relRect endRel; // where a two-region effect's region ends; saved either way
     SInt16 sliders[cNumSliders];
     RGBColor colors[cNumColors];
     RGBColor frameStartColor; // outline and handles of the region in the preview

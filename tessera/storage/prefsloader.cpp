@@ -57,7 +57,10 @@ RGBColor TakeColor(const char* record, size_t offset) {
 
 // The preferences file's FSSpec; false when the Preferences folder cannot be found.
 // specErr receives FSMakeFSSpec's result (noErr when the file exists, fnfErr when not).
-bool LocatePrefsFile(FSSpec& spec, OSErr& specErr) {
+bool LocatePrefsFile(const char* fileName, FSSpec& spec, OSErr& specErr) {
+    if (fileName == nullptr || fileName[0] == '\0') {
+        return false;
+    }
     SInt16 vRefNum = 0;
     SInt32 dirID = 0;
     if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
@@ -65,7 +68,7 @@ bool LocatePrefsFile(FSSpec& spec, OSErr& specErr) {
         return false;
     }
     Str255 name;
-    CopyCStringToPascal(cPrefsFileName, name);
+    CopyCStringToPascal(fileName, name);
     specErr = FSMakeFSSpec(vRefNum, dirID, name, &spec);
     // A symbolic link at the file's name points somewhere this file has no business in:
     // it is neither read through, nor written through, nor replaced.
@@ -96,10 +99,10 @@ class KeepCurrentResFile {
 // caller leaves. isOpen() is false when the file is missing or cannot be used.
 class OpenPrefsFile {
   public:
-    OpenPrefsFile() {
+    explicit OpenPrefsFile(const char* fileName) {
         FSSpec spec;
         OSErr specErr = noErr;
-        if (!LocatePrefsFile(spec, specErr) || specErr != noErr) {
+        if (!LocatePrefsFile(fileName, spec, specErr) || specErr != noErr) {
             return;
         }
         refNum_ = FSpOpenResFile(&spec, fsCurPerm);
@@ -187,11 +190,11 @@ Boolean Save2Config(pluginDataRec* theConfig, Handle theSaveConfig) {
     return true;
 }
 
-Boolean SaveConfig(const pluginDataRec* theConfig) {
+Boolean SaveConfig(const pluginDataRec* theConfig, const char* fileName) {
     if (theConfig == nullptr) {
         return false;
     }
-    const OpenPrefsFile file;
+    const OpenPrefsFile file(fileName);
     if (!file.isOpen()) {
         return false;
     }
@@ -227,13 +230,13 @@ Boolean SaveConfig(const pluginDataRec* theConfig) {
     return written;
 }
 
-Boolean ReadConfig(pluginDataRec* theConfig) {
+Boolean ReadConfig(pluginDataRec* theConfig, const char* fileName) {
     if (theConfig == nullptr) {
         return false;
     }
     Handle record = nullptr;
     {
-        const OpenPrefsFile file;
+        const OpenPrefsFile file(fileName);
         if (!file.isOpen()) {
             return false;
         }
@@ -248,10 +251,10 @@ Boolean ReadConfig(pluginDataRec* theConfig) {
     return ok;
 }
 
-void EnsurePrefsFile() {
+void EnsurePrefsFile(const char* fileName) {
     FSSpec spec;
     OSErr specErr = noErr;
-    if (!LocatePrefsFile(spec, specErr) || specErr != fnfErr) {
+    if (!LocatePrefsFile(fileName, spec, specErr) || specErr != fnfErr) {
         return;
     }
     FSpCreateResFile(&spec, cPrefsCreator, cPrefsType, smSystemScript);

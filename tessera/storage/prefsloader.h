@@ -1,4 +1,5 @@
-// prefsloader.h - the saved configuration in the preferences file "vemto-Prefs".
+// prefsloader.h - the saved configuration in the effect's preferences file (cPrefsFileName:
+// "vemto-Prefs" for Tessera, "vemto-Motion-Prefs" for Tessera Motion).
 //
 // Owns: the flat record `configSaveRec` (resource 'Pref' 1 "Config Settings" of a resource
 // file of type 'Pref' and creator 'klmr' in the user's Preferences folder), its conversion
@@ -23,7 +24,6 @@ constexpr OSType cPrefsType = FOUR_CHAR_CODE("Pref");
 constexpr OSType cPrefsCreator = FOUR_CHAR_CODE("klmr");
 constexpr SInt16 cPrefsResID = 1;
 constexpr const char* cPrefsResName = "Config Settings";
-constexpr const char* cPrefsFileName = "vemto-Prefs";
 constexpr const char* cConfigMiscString = "Config save for kelmar iMovie plug-in";
 
 // The record size of this build: little-endian builds pad the record to a multiple of 4.
@@ -49,9 +49,11 @@ constexpr size_t miscString = 138; // Str255
 Boolean Config2Save(const pluginDataRec* theConfig, Handle theSaveConfig);
 Boolean Save2Config(pluginDataRec* theConfig, Handle theSaveConfig);
 
-Boolean SaveConfig(const pluginDataRec* theConfig);
-Boolean ReadConfig(pluginDataRec* theConfig);
-void EnsurePrefsFile();
+// The file routines work on this effect's preferences file; a tool that serves both effects
+// (tessera-config) names the other's file (an effectIdentityRec's prefsFileName).
+Boolean SaveConfig(const pluginDataRec* theConfig, const char* fileName = cPrefsFileName);
+Boolean ReadConfig(pluginDataRec* theConfig, const char* fileName = cPrefsFileName);
+void EnsurePrefsFile(const char* fileName = cPrefsFileName);
 
 // The master record's start-up: the file is made if missing, then InitPluginData.
 void InitMyPlugIn(pluginDataRec* theData);

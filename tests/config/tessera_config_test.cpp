@@ -84,7 +84,7 @@ TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
 
     r = Tool("--prefs-dir '" + dir_.string() + "' show --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"region\": {\"left\": 0.125, \"top\": 0.25, \"width\": 0.5, \"height\": "
+    EXPECT_EQ(r.out, "{\"effect\": \"Tessera\", \"region\": {\"left\": 0.125, \"top\": 0.25, \"width\": 0.5, \"height\": "
                      "0.375}, \"block\": {\"width\": 20, \"height\": 40}, \"opacity\": 5, "
                      "\"format\": \"PAL\", \"keepProportions\": false, \"file\": \"" +
                          JobFile() + "\"}\n");

@@ -194,7 +194,7 @@ TEST(MosaicBlocks, PaintsAllOnlyWhenEveryPixelIsOverwritten) {
             copied.fill([](int, int) { return ARGB{9, 8, 7, 6}; });
         }
         pluginDataRec conf = Config(37, 52, 40, c.region);
-        EXPECT_EQ(DoPixelEffectPaintsAll(src.get(), garbage.get(), &conf), c.all);
+        EXPECT_EQ(DoPixelEffectPaintsAll(src.get(), garbage.get(), &conf, 0, 1), c.all);
         DoPixelEffect(src.get(), garbage.get(), &conf, 0, 1);
         DoPixelEffect(src.get(), copied.get(), &conf, 0, 1);
         bool same = true;
@@ -211,9 +211,9 @@ TEST(MosaicBlocks, PaintsAllOnlyWhenEveryPixelIsOverwritten) {
     }
     pluginDataRec conf = Config(37, 52, 0);
     Frame f(8, 8);
-    EXPECT_FALSE(DoPixelEffectPaintsAll(nullptr, f.get(), &conf));
-    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), nullptr, &conf));
-    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), f.get(), nullptr));
+    EXPECT_FALSE(DoPixelEffectPaintsAll(nullptr, f.get(), &conf, 0, 1));
+    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), nullptr, &conf, 0, 1));
+    EXPECT_FALSE(DoPixelEffectPaintsAll(f.get(), f.get(), nullptr, 0, 1));
 }
 
 TEST(MosaicBlocks, InPlaceWorkGivesTheSameResult) {
