@@ -1,6 +1,7 @@
 // Tests of tessera-config and fxhost --prefs-dir, through the programs: what set writes the
 // plug-in's storage code reads back, refused values leave the file as it was, a damaged
-// file is reported and kept, and a render with --prefs-dir takes the settings from there.
+// file is reported and kept, and a render with --prefs-dir takes the settings from there;
+// for Tessera Motion (--plugin motion) the same with its own file and its end region.
 #include "PluginDefines.h"
 #include "TestSupport.h"
 #include "prefsloader.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,16 +50,61 @@ class ConfigTool : public ::testing::Test {
                                        .c_str());
         return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, Slurp(out), Slurp(err)};
     }
-    std::string JobFile() const { return (dir_ / cPrefsFileName).string(); }
+    std::string JobFile(const char* name = cPrefsFileName) const { return (dir_ / name).string(); }
 
     // The record in DIR, read by the plug-in's own code.
-    bool ReadJob(pluginDataRec& config) {
+    bool ReadJob(pluginDataRec& config, const char* name = cPrefsFileName) {
         setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-        const bool ok = ReadConfig(&config);
+        const bool ok = ReadConfig(&config, name);
         setenv("XDG_CONFIG_HOME", home_.dir().c_str(), 1);
         return ok;
     }
+
+    // A lossless 64 x 32 clip of `frames` frames of noise, rendered by fxhost through
+    // `bundle` with the settings in DIR; the frames before and after, as 24-bit RGB.
+    void RenderThrough(const std::string& bundle, int frames, std::string& before,
+                       std::string& after) {
+        const fs::path in = home_.dir() / "in.mkv", out = home_.dir() / "out.mkv";
+        const fs::path inRaw = home_.dir() / "in.rgb", outRaw = home_.dir() / "out.rgb";
+        const std::string q = "'";
+        ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -f lavfi -i "
+                               "\"nullsrc=size=64x32:rate=25,geq=r='random(1)*255':g='X*4':b='Y*8'\" "
+                               "-frames:v " +
+                               std::to_string(frames) + " -pix_fmt bgr0 -c:v ffv1 " + q +
+                               in.string() + q)
+                                  .c_str()),
+                  0);
+        ASSERT_EQ(std::system((q + kFxhost.string() + "' render '" + in.string() + "' -o '" +
+                               out.string() + "' --lossless --quiet --plugin '" + bundle +
+                               "' --prefs-dir '" + dir_.string() + q)
+                                  .c_str()),
+                  0);
+        for (const auto& [clip, raw] : {std::pair{in, inRaw}, std::pair{out, outRaw}}) {
+            ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -i '" + clip.string() +
+                                   "' -f rawvideo -pix_fmt rgb24 '" + raw.string() + q)
+                                      .c_str()),
+                      0);
+        }
+        before = Slurp(inRaw);
+        after = Slurp(outRaw);
+        ASSERT_EQ(before.size(), size_t(64 * 32 * 3 * frames));
+        ASSERT_EQ(after.size(), before.size());
+    }
 };
+
+bool HaveFfmpeg() {
+    return std::system("command -v ffmpeg >/dev/null 2>&1") == 0;
+}
+
+// Bytes that differ in each column of 64 x 32 x RGB frame `frame`.
+std::vector<int> ChangedPerColumn(const std::string& a, const std::string& b, int frame) {
+    std::vector<int> changed(64);
+    const size_t base = size_t(frame) * 64 * 32 * 3;
+    for (size_t i = 0; i < size_t(64 * 32 * 3); ++i) {
+        changed[(i / 3) % 64] += a[base + i] != b[base + i];
+    }
+    return changed;
+}
 
 TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
     ToolRun r = Tool("--prefs-dir '" + dir_.string() +
@@ -140,41 +187,78 @@ TEST_F(ConfigTool, ShowWithoutAFileGivesTheDefaultsAndWritesNothing) {
 // fxhost render --prefs-dir: the plug-in reads its settings there. With a region on the right
 // half, the left half of every frame comes out as it went in and the right half does not.
 TEST_F(ConfigTool, FxhostRenderTakesTheSettingsFromPrefsDir) {
-    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0) {
+    if (!HaveFfmpeg()) {
         GTEST_SKIP() << "ffmpeg is not installed";
     }
     ASSERT_EQ(
         Tool("--prefs-dir '" + dir_.string() + "' set --region 0.5,0,0.5,1 --block 50,50").status,
         0);
-    const fs::path in = home_.dir() / "in.mkv", out = home_.dir() / "out.mkv";
-    const fs::path inRaw = home_.dir() / "in.rgb", outRaw = home_.dir() / "out.rgb";
-    const std::string q = "'";
-    ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -f lavfi -i "
-                           "\"nullsrc=size=64x32:rate=25,geq=r='random(1)*255':g='X*4':b='Y*8'\" "
-                           "-frames:v 3 -pix_fmt bgr0 -c:v ffv1 " +
-                           q + in.string() + q)
-                              .c_str()),
-              0);
-    ASSERT_EQ(std::system((q + kFxhost.string() + "' render '" + in.string() + "' -o '" +
-                           out.string() + "' --lossless --quiet --prefs-dir '" + dir_.string() + q)
-                              .c_str()),
-              0);
-    for (const auto& [clip, raw] : {std::pair{in, inRaw}, std::pair{out, outRaw}}) {
-        ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -i '" + clip.string() +
-                               "' -f rawvideo -pix_fmt rgb24 '" + raw.string() + q)
-                                  .c_str()),
-                  0);
+    std::string a, b;
+    RenderThrough(TESSERA_BUNDLE_PATH, 3, a, b);
+    for (int frame = 0; frame < 3; ++frame) {
+        const std::vector<int> changed = ChangedPerColumn(a, b, frame);
+        for (int x = 0; x < 64; ++x) {
+            if (x < 32) {
+                EXPECT_EQ(changed[size_t(x)], 0) << "frame " << frame << ", column " << x;
+            }
+        }
+        EXPECT_GT(std::accumulate(changed.begin() + 32, changed.end(), 0), 32 * 32 * 3 / 2);
     }
-    const std::string a = Slurp(inRaw), b = Slurp(outRaw);
-    ASSERT_EQ(a.size(), b.size());
-    ASSERT_EQ(a.size(), size_t(64 * 32 * 3 * 3));
-    size_t changedLeft = 0, changedRight = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const size_t x = (i / 3) % 64;
-        (x < 32 ? changedLeft : changedRight) += a[i] != b[i];
+    EXPECT_FALSE(fs::exists(home_.prefsFile())) << "the user's preferences were touched";
+}
+
+// Tessera Motion: tessera-config writes its own file with both regions, and fxhost renders
+// the region moving across: the left half on the first frame, the middle half (columns 16
+// to 47) on the second, the right half on the last. Tessera's file is never made.
+TEST_F(ConfigTool, MotionHasItsOwnFileAndItsRegionMovesInTheRender) {
+    ToolRun r = Tool("--plugin motion --prefs-dir '" + dir_.string() +
+                     "' set --region 0,0,0.5,1 --end-region 0.5,0,0.5,1 --block 50,50");
+    ASSERT_EQ(r.status, 0) << r.err;
+    pluginDataRec c{};
+    ASSERT_TRUE(ReadJob(c, cTesseraMotionIdentity.prefsFileName));
+    EXPECT_EQ(c.startRel.right, 0.5);
+    EXPECT_EQ(c.endRel.left, 0.5);
+    EXPECT_EQ(c.endRel.right, 1.0);
+    EXPECT_EQ(c.sliders[0], 50);
+    EXPECT_FALSE(fs::exists(JobFile())) << "Tessera's file was made";
+
+    r = Tool("show --json --prefs-dir '" + dir_.string() + "' --plugin motion");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"effect\": \"Tessera Motion\", \"region\": {\"left\": 0, \"top\": 0, "
+                         "\"width\": 0.5, \"height\": 1}, \"endRegion\": {\"left\": 0.5, "
+                         "\"top\": 0, \"width\": 0.5, \"height\": 1}"),
+              std::string::npos)
+        << r.out;
+    // Tessera has no end region to set, and an unknown effect is refused; nothing is written.
+    const std::string motionBefore = Slurp(JobFile(cTesseraMotionIdentity.prefsFileName));
+    for (const char* bad : {"set --end-region 0,0,1,1", "--plugin motion set --end-region 0,0,0,1",
+                            "--plugin zoom show", "--plugin"}) {
+        r = Tool("--prefs-dir '" + dir_.string() + "' " + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": " << r.err;
     }
-    EXPECT_EQ(changedLeft, 0u);
-    EXPECT_GT(changedRight, a.size() / 4);
+    EXPECT_EQ(Slurp(JobFile(cTesseraMotionIdentity.prefsFileName)), motionBefore);
+    EXPECT_FALSE(fs::exists(JobFile()));
+
+    if (!HaveFfmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    std::string a, b;
+    RenderThrough(TESSERA_MOTION_BUNDLE_PATH, 3, a, b);
+    const int firstColumn[3] = {0, 16, 32};
+    for (int frame = 0; frame < 3; ++frame) {
+        const std::vector<int> changed = ChangedPerColumn(a, b, frame);
+        int inside = 0;
+        for (int x = 0; x < 64; ++x) {
+            if (x < firstColumn[frame] || x >= firstColumn[frame] + 32) {
+                EXPECT_EQ(changed[size_t(x)], 0) << "frame " << frame << ", column " << x;
+            } else {
+                inside += changed[size_t(x)];
+            }
+        }
+        EXPECT_GT(inside, 32 * 32 * 3 / 2) << "frame " << frame;
+    }
+    EXPECT_FALSE(fs::exists(JobFile()));
     EXPECT_FALSE(fs::exists(home_.prefsFile())) << "the user's preferences were touched";
 }
 

@@ -1,7 +1,9 @@
 // The built Tessera.bundle driven through the host library, as a host drives it: the
 // dispatcher's checks, the description from the bundle's string lists, a clip's begin,
 // frames and end with pixels checked against the mosaic computed here from the generated
-// frames, the fades, the placeholder, and every failure the host can cause.
+// frames, the fades, the placeholder, and every failure the host can cause. The same for
+// TesseraMotion.bundle where it differs: its region moving over the clip, its own strings
+// and its own preferences file.
 //
 // Each test runs in its own process (a fresh plug-in with a fresh master configuration)
 // and in its own Preferences folder; where a test needs a particular configuration it
@@ -37,26 +39,28 @@ using tessera_test::TempConfigHome;
 
 struct SavedConfig {
     double startRel[4] = {0, 1, 0, 1}; // left, right, top, bottom
+    double endRel[4] = {0, 1, 0, 1};
     SInt16 sliders[6] = {10, 10, 0, 0, 0, 0};
 };
 
-// Writes "vemto-Prefs" with resource 'Pref' 1 "Config Settings" holding the 396-byte record.
-void WritePrefs(const TempConfigHome& home, const SavedConfig& c) {
+// Writes the preferences file (Tessera's "vemto-Prefs" unless named) with resource 'Pref' 1
+// "Config Settings" holding the 396-byte record.
+void WritePrefs(const TempConfigHome& home, const SavedConfig& c,
+                const char* fileName = "vemto-Prefs") {
     std::vector<std::uint8_t> rec(396, 0);
     auto put = [&](size_t at, const void* v, size_t n) { std::memcpy(rec.data() + at, v, n); };
     const UInt32 size = 396, version = 3;
     put(0, &size, 4);
     put(4, &version, 4);
     put(8, c.startRel, 32);
-    const double whole[4] = {0, 1, 0, 1};
-    put(40, whole, 32);
+    put(40, c.endRel, 32);
     put(108, c.sliders, 12);
     const SInt16 mediaType = 1, blendMode = 1;
     put(132, &mediaType, 2);
     put(136, &blendMode, 2);
 
     FSSpec spec;
-    const OSErr err = toolbox::files::specFromPath(home.prefsFile().string(), spec);
+    const OSErr err = toolbox::files::specFromPath((home.dir() / fileName).string(), spec);
     ASSERT_TRUE(err == noErr || err == fnfErr);
     FSpCreateResFile(&spec, FOUR_CHAR_CODE("klmr"), FOUR_CHAR_CODE("Pref"), smSystemScript);
     const ResFileRefNum ref = FSpOpenResFile(&spec, fsRdWrPerm);
@@ -87,8 +91,11 @@ int Cut(double v) {
 
 // The generated frame with the mosaic over the region (relative region -> pixels cut
 // toward zero, clipped; blocks anchored at the clipped corner; truncated averages; the
-// alpha of the last pixel read).
-std::vector<ARGB> ExpectedFrame(std::int64_t frame, int W, int H, const SavedConfig& c) {
+// alpha of the last pixel read). `relRegion` (left, right, top, bottom) is the saved start
+// region unless given.
+std::vector<ARGB> ExpectedFrame(std::int64_t frame, int W, int H, const SavedConfig& c,
+                                const double* relRegion = nullptr) {
+    const double* rel = relRegion != nullptr ? relRegion : c.startRel;
     std::vector<ARGB> out(size_t(W) * H);
     for (int y = 0; y < H; ++y) {
         for (int x = 0; x < W; ++x) {
@@ -96,8 +103,8 @@ std::vector<ARGB> ExpectedFrame(std::int64_t frame, int W, int H, const SavedCon
         }
     }
     auto clip = [](int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); };
-    const int left = clip(Cut(W * c.startRel[0]), 0, W), right = clip(Cut(W * c.startRel[1]), 0, W);
-    const int top = clip(Cut(H * c.startRel[2]), 0, H), bottom = clip(Cut(H * c.startRel[3]), 0, H);
+    const int left = clip(Cut(W * rel[0]), 0, W), right = clip(Cut(W * rel[1]), 0, W);
+    const int top = clip(Cut(H * rel[2]), 0, H), bottom = clip(Cut(H * rel[3]), 0, H);
     const int bw = std::max(1, BlockSize(W, c.sliders[0]));
     const int bh = std::max(1, BlockSize(H, c.sliders[1]));
     const Rect region{SInt16(top), SInt16(left), SInt16(bottom), SInt16(right)};
@@ -110,6 +117,10 @@ std::vector<ARGB> ExpectedFrame(std::int64_t frame, int W, int H, const SavedCon
 class TesseraBundle : public ::testing::Test {
   protected:
     static constexpr int W = 160, H = 120;
+
+    TesseraBundle() : TesseraBundle(TESSERA_BUNDLE_PATH) {}
+    explicit TesseraBundle(const char* bundlePath)
+        : bundle_(std::make_unique<fxhost::PluginBundle>(bundlePath)) {}
 
     void SetUp() override {
         toolbox::testing::ClearAllocationFailures();
@@ -168,8 +179,7 @@ class TesseraBundle : public ::testing::Test {
     }
 
     TempConfigHome home_;
-    std::unique_ptr<fxhost::PluginBundle> bundle_ =
-        std::make_unique<fxhost::PluginBundle>(TESSERA_BUNDLE_PATH);
+    std::unique_ptr<fxhost::PluginBundle> bundle_;
     std::unique_ptr<fxhost::GeneratedFrameSource> source_;
     std::unique_ptr<fxhost::RecordingSession> session_;
 };
@@ -302,13 +312,16 @@ TEST_F(TesseraBundle, TheSavedRegionAndSlidersShapeTheMosaic) {
     c.startRel[1] = 0.85;
     c.startRel[2] = -0.1;
     c.startRel[3] = 0.55;
+    c.endRel[0] = 0.5; // saved, but Tessera's region never moves
     c.sliders[0] = 45;
     c.sliders[1] = 70;
     WritePrefs(home_, c);
     auto& host = Host(); // the first call reads the preferences
     ASSERT_EQ(host.begin(0, 10), kPluginOK);
-    ASSERT_EQ(host.frame(3), kPluginOK);
-    ExpectDestination(ExpectedFrame(3, W, H, c));
+    for (SInt32 f : {3, 9}) {
+        ASSERT_EQ(host.frame(f), kPluginOK);
+        ExpectDestination(ExpectedFrame(f, W, H, c));
+    }
     EXPECT_EQ(host.end(), kPluginOK);
 }
 
@@ -669,6 +682,100 @@ TEST_F(TesseraBundle, PlaceholderNeverFreesTheHostsLiveClipRecord) {
     ExpectDestination(ExpectedFrame(2, W, H, SavedConfig{}));
     EXPECT_EQ(host.end(), kPluginOK);
     ExpectNothingLeft();
+}
+
+} // namespace
+
+// ---- Tessera Motion ----------------------------------------------------------------------
+
+namespace {
+
+class TesseraMotionBundle : public TesseraBundle {
+  protected:
+    TesseraMotionBundle() : TesseraBundle(TESSERA_MOTION_BUNDLE_PATH) {}
+};
+
+// The region of frame k of a clip of n frames, worked out as the weighted mean
+// (start x (n - 1 - k) + end x k) / (n - 1), in long double: the same point as "start moved
+// toward end by k / (n - 1)" reached another way. For the dyadic fractions below both are
+// exact, so the pixels must agree to the last one.
+std::vector<double> ReferenceRegion(const SavedConfig& c, int k, int n) {
+    std::vector<double> r(4);
+    for (int i = 0; i < 4; ++i) {
+        r[size_t(i)] = n <= 1 ? c.startRel[i]
+                              : double((static_cast<long double>(c.startRel[i]) * (n - 1 - k) +
+                                        static_cast<long double>(c.endRel[i]) * k) /
+                                       (n - 1));
+    }
+    return r;
+}
+
+TEST_F(TesseraMotionBundle, TheRegionMovesFromStartToEndOverTheClip) {
+    if (!FirstTestInProcess()) {
+        GTEST_SKIP() << "needs the plug-in's first start: run it alone (ctest does)";
+    }
+    SavedConfig c;
+    const double start[4] = {0.0, 0.25, 0.0, 0.5}, end[4] = {0.5, 1.0, 0.25, 1.125};
+    std::copy(start, start + 4, c.startRel);
+    std::copy(end, end + 4, c.endRel);
+    c.sliders[0] = 50;
+    c.sliders[1] = 75;
+    WritePrefs(home_, c, "vemto-Motion-Prefs");
+    auto& host = Host();
+
+    // Five frames: t = 0, 1/4, 1/2 and 1; frames past the clip keep the end region.
+    ASSERT_EQ(host.begin(100, 5), kPluginOK);
+    for (SInt32 f : {0, 1, 2, 4, 6}) {
+        ASSERT_EQ(host.frame(f), kPluginOK);
+        const std::vector<double> r = ReferenceRegion(c, std::min(f, 4), 5);
+        ExpectDestination(ExpectedFrame(100 + f, W, H, c, r.data()));
+    }
+    // The first frame is the start region, the last the end region, and they differ.
+    const std::vector<double> mid = ReferenceRegion(c, 2, 5);
+    EXPECT_EQ(mid[0], 0.25);
+    EXPECT_EQ(mid[3], 0.8125);
+    EXPECT_EQ(host.end(), kPluginOK);
+
+    // A clip of one frame shows the start region.
+    ASSERT_EQ(host.begin(7, 1), kPluginOK);
+    ASSERT_EQ(host.frame(0), kPluginOK);
+    ExpectDestination(ExpectedFrame(7, W, H, c));
+    EXPECT_EQ(host.end(), kPluginOK);
+    ExpectNothingLeft();
+}
+
+TEST_F(TesseraMotionBundle, ItsSettingsAndTextsAreItsOwn) {
+    if (!FirstTestInProcess()) {
+        GTEST_SKIP() << "needs the plug-in's first start: run it alone (ctest does)";
+    }
+    SavedConfig tessera;
+    tessera.startRel[0] = 0.5;
+    WritePrefs(home_, tessera);
+    const auto readAll = [](const std::filesystem::path& p) {
+        std::vector<char> bytes(std::filesystem::file_size(p));
+        FILE* f = std::fopen(p.c_str(), "rb");
+        EXPECT_NE(f, nullptr);
+        if (f != nullptr) {
+            EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), f), bytes.size());
+            std::fclose(f);
+        }
+        return bytes;
+    };
+    const std::vector<char> tesseraBefore = readAll(home_.prefsFile());
+
+    // Tessera Motion starts on its own file (made now, with its defaults: the whole frame
+    // from start to end) and leaves Tessera's alone.
+    auto& host = Host();
+    EXPECT_TRUE(std::filesystem::exists(home_.dir() / "vemto-Motion-Prefs"));
+    EXPECT_EQ(readAll(home_.prefsFile()), tesseraBefore);
+    ASSERT_EQ(host.begin(0, 3), kPluginOK);
+    ASSERT_EQ(host.frame(1), kPluginOK);
+    ExpectDestination(ExpectedFrame(1, W, H, SavedConfig{}));
+    EXPECT_EQ(host.end(), kPluginOK);
+
+    ASSERT_EQ(host.getInfo(30), kPluginOK);
+    EXPECT_EQ(std::string(host.params().getInfo3.buttonTitle).rfind("Regions", 0), 0u);
+    EXPECT_STREQ(host.params().getInfo2.filterSliders[0].label, "Block width");
 }
 
 } // namespace
