@@ -78,6 +78,15 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
 fs::path PluginBundle::Locate(const std::optional<fs::path>& explicitPath,
                               const fs::path& selfDir) {
     if (explicitPath && !explicitPath->empty()) {
+        const std::string name = explicitPath->string();
+        std::error_code ec;
+        if (name.find('/') == std::string::npos && !fs::exists(*explicitPath, ec)) {
+            for (const fs::path& beside : {selfDir / name, selfDir / (name + ".bundle")}) {
+                if (fs::is_directory(beside, ec)) {
+                    return beside;
+                }
+            }
+        }
         return *explicitPath;
     }
     if (const char* env = std::getenv("FXHOST_PLUGIN_PATH"); env && *env) {

@@ -30,7 +30,9 @@ class PluginBundle {
     const std::filesystem::path& executable() const { return executable_; }
 
     // Which bundle a command uses: the explicit one if given, else $FXHOST_PLUGIN_PATH,
-    // else Tessera.bundle next to the running program (`selfDir`).
+    // else Tessera.bundle next to the running program (`selfDir`). A bare name (no slash)
+    // that is not there in the working folder names a bundle next to the program, with or
+    // without ".bundle": `--plugin TesseraMotion`.
     static std::filesystem::path Locate(const std::optional<std::filesystem::path>& explicitPath,
                                         const std::filesystem::path& selfDir);
 

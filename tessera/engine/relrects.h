@@ -16,7 +16,9 @@ Rect Rel2Rect(const relRect& theRel, const Rect& theFrame);
 relRect Rect2Rel(const Rect& theRect, const Rect& theFrame);
 relRect SetRelRect(double left, double top, double right, double bottom);
 // The rectangle the fraction t of the way from `from` to `to`: from + (to - from) x t for
-// each coordinate, in 64-bit floating point (t = 0 gives `from` exactly, t = 1 `to`).
+// each coordinate, in 64-bit floating point. t = 0 gives `from` exactly; t = 1 gives `to`
+// up to the rounding of the difference (a coordinate may come out one unit in the last place
+// below it, and a pixel edge that Rel2Rect cuts from it one pixel short).
 relRect InterpolateRel(const relRect& from, const relRect& to, double t);
 Point Rel2Point(const relPoint& theRel, const Rect& theFrame);
 relPoint Point2Rel(Point thePoint, const Rect& theFrame);

@@ -114,6 +114,21 @@ TEST(PluginBundle, LocateOrder) {
     EXPECT_EQ(PluginBundle::Locate(fs::path("/arg/Q.bundle"), "/opt/bin"),
               fs::path("/arg/Q.bundle"));
     unsetenv("FXHOST_PLUGIN_PATH");
+
+    // A bare name is a bundle beside the program, unless the working folder has one by
+    // that name (the tests run beside InvertTest.bundle) or the name holds a slash.
+    TempDir self;
+    fs::create_directory(self.path / "Beside.bundle");
+    fs::create_directory(self.path / "InvertTest.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside"), self.path), self.path / "Beside.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside.bundle"), self.path),
+              self.path / "Beside.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Elsewhere"), self.path), fs::path("Elsewhere"));
+    EXPECT_EQ(PluginBundle::Locate(fs::path("./Beside"), self.path), fs::path("./Beside"));
+    if (fs::exists("InvertTest.bundle")) {
+        EXPECT_EQ(PluginBundle::Locate(fs::path("InvertTest.bundle"), self.path),
+                  fs::path("InvertTest.bundle"));
+    }
 }
 
 // --- generated frames --------------------------------------------------------------------
