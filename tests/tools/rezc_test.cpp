@@ -138,23 +138,27 @@ TEST_F(RezProgram, AnErrorWritesNoOutput) {
     EXPECT_EQ(run("", err), 2); // usage
 }
 
-TEST(TesseraStrings, ThePlugInsListsAreComplete) {
-    std::ifstream in(std::string(TESSERA_SOURCE_DIR) + "/tessera/bundle/Tessera.r");
-    std::string source((std::istreambuf_iterator<char>(in)), {});
-    rezc::Result r = rezc::compile(source, "Tessera.r");
-    ASSERT_TRUE(r.ok) << r.error;
-    auto texts = [&](ResID id) {
-        const auto* res = r.map.find(FOUR_CHAR_CODE("STR#"), id);
-        return res ? listTexts(*res) : std::vector<std::string>{};
-    };
-    EXPECT_EQ(texts(128), (std::vector<std::string>{"Block width", "Block height", "Opacity"}));
-    EXPECT_EQ(texts(129).size(), 6u);
-    ASSERT_EQ(texts(130).size(), 1u);
-    EXPECT_LE(texts(130)[0].size(), 31u); // the host's button title field
-    EXPECT_EQ(texts(17000), (std::vector<std::string>{"Tessera"}));
-    for (ResID id : {128, 129, 17000})
-        for (const auto& t : texts(id))
-            EXPECT_LE(t.size(), 127u);
+// The string lists made for each bundle from tessera/bundle/strings.r.in.
+TEST(TesseraStrings, EachBundlesListsAreComplete) {
+    for (const char* name : {"Tessera.r", "TesseraMotion.r"}) {
+        std::ifstream in(std::string(TESSERA_STRINGS_DIR) + "/" + name);
+        std::string source((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_FALSE(source.empty()) << name;
+        rezc::Result r = rezc::compile(source, name);
+        ASSERT_TRUE(r.ok) << name << ": " << r.error;
+        auto texts = [&](ResID id) {
+            const auto* res = r.map.find(FOUR_CHAR_CODE("STR#"), id);
+            return res ? listTexts(*res) : std::vector<std::string>{};
+        };
+        EXPECT_EQ(texts(128), (std::vector<std::string>{"Block width", "Block height", "Opacity"}));
+        EXPECT_EQ(texts(129).size(), 6u);
+        ASSERT_EQ(texts(130).size(), 1u);
+        EXPECT_LE(texts(130)[0].size(), 31u); // the host's button title field
+        EXPECT_EQ(texts(17000), (std::vector<std::string>{"Tessera"}));
+        for (ResID id : {128, 129, 17000})
+            for (const auto& t : texts(id))
+                EXPECT_LE(t.size(), 127u);
+    }
 }
 
 } // namespace
