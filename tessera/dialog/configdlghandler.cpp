@@ -95,10 +95,10 @@ void SetupRegionChooser(WindowRef theWindow) {
     if (cUsedNumberOfRects < 2) {
         SimpleHideControl(theWindow, cSigRegion, 1);
         SimpleHideControl(theWindow, cSigRegion, 2);
-        SimpleHideControl(theWindow, cSigRegionChooser, 1);
+        SimpleHideControl(theWindow, cSigRegionBox, 1);
         return;
     }
-    SimpleShowControl(theWindow, cSigRegionChooser, 1);
+    SimpleShowControl(theWindow, cSigRegionBox, 1);
     SimpleShowControl(theWindow, cSigRegion, 1);
     SimpleShowControl(theWindow, cSigRegion, 2);
     SimpleSetControlValueByID(theWindow, cSigRegion, gConfigWorkSpace.activeRel == 1 ? 1 : 2, 1);

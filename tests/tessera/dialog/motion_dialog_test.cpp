@@ -63,8 +63,8 @@ class MotionDialogTest : public ::testing::Test {
         ui::ProcessEvents();
     }
     static void ShowFrame(const OpenDialog& d, int frame) {
-        auto* slider = qobject_cast<QAbstractSlider*>(
-            ui::ControlWidget(Control(d.window, "ClpS", 1)));
+        auto* slider =
+            qobject_cast<QAbstractSlider*>(ui::ControlWidget(Control(d.window, "ClpS", 1)));
         ASSERT_NE(slider, nullptr);
         slider->setValue(frame); // as the user's drag does: the slider's action follows
         ui::ProcessEvents();
@@ -73,10 +73,10 @@ class MotionDialogTest : public ::testing::Test {
     static bool OffTheOutlines(int x, int y) {
         for (const relRect& rel : {kStart, kEnd}) {
             const Rect r = Rel2Rect(rel, kFrame);
-            const bool nearOuter = x >= r.left - 8 && x <= r.right + 8 && y >= r.top - 8 &&
-                                   y <= r.bottom + 8;
-            const bool inInner = x > r.left + 8 && x < r.right - 8 && y > r.top + 8 &&
-                                 y < r.bottom - 8;
+            const bool nearOuter =
+                x >= r.left - 8 && x <= r.right + 8 && y >= r.top - 8 && y <= r.bottom + 8;
+            const bool inInner =
+                x > r.left + 8 && x < r.right - 8 && y > r.top + 8 && y < r.bottom - 8;
             if (nearOuter && !inInner) {
                 return false;
             }
@@ -150,8 +150,8 @@ TEST_F(MotionDialogTest, AfterClickingEndDragsAndShiftChangeTheEndRegionOnly) {
     EXPECT_EQ(GetControl32BitValue(Control(d.window, "Rect", 1)), 0);
 
     // Move the end region by its inside, then resize it by its bottom-right handle.
-    ui::PostDrag(d.window, {d.previewPoint(400, 300), d.previewPoint(380, 280),
-                            d.previewPoint(370, 270)});
+    ui::PostDrag(d.window,
+                 {d.previewPoint(400, 300), d.previewPoint(380, 280), d.previewPoint(370, 270)});
     ui::ProcessEvents();
     EXPECT_TRUE(SameRel(config.startRel, kStart));
     Rect end = Rel2Rect(config.endRel, kFrame);
@@ -232,7 +232,9 @@ TEST_F(MotionDialogTest, BothOutlinesAreDrawnTheEditedOneBrightWithHandles) {
     OpenDialog d(&config, host, kW, kH);
     tessera_test::Frame rendered(kW, kH);
     Render(0, kStart, rendered);
-    auto at = [&](int x, int y) { return PortPixel(d.window, d.preview.left + x, d.preview.top + y); };
+    auto at = [&](int x, int y) {
+        return PortPixel(d.window, d.preview.left + x, d.preview.top + y);
+    };
     auto renderedAt = [&](int x, int y) {
         const auto e = rendered.at(x, y);
         return (UInt32(e.r) << 16) | (UInt32(e.g) << 8) | e.b;
@@ -303,7 +305,8 @@ TEST_F(MotionDialogTest, ScreenshotsWithStartAndWithEndBeingEdited) {
         ASSERT_FALSE(shot.isNull());
         const Rect start = Rel2Rect(config.startRel, d.preview);
         const Rect end = Rel2Rect(config.endRel, d.preview);
-        const UInt32 startColour = shot.pixel(start.left, (start.top + start.bottom) / 2) & 0xFFFFFF;
+        const UInt32 startColour =
+            shot.pixel(start.left, (start.top + start.bottom) / 2) & 0xFFFFFF;
         const UInt32 endColour = shot.pixel(end.left, (end.top + end.bottom) / 2) & 0xFFFFFF;
         EXPECT_EQ(startColour, edited == 1 ? kRed : kDimmedRed);
         EXPECT_EQ(endColour, edited == 1 ? kDimmedRed : kRed);

@@ -37,7 +37,8 @@ TEST(MotionRealWindow, EndClickedAndDraggedWithTheRealMouseIsSavedOnOKAndStartIs
     char dirTemplate[] = "/tmp/tessera-motion-x11-XXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     const std::string dir = dirTemplate;
-    const std::string config = std::string(TESSERA_CONFIG_PATH) + " --plugin motion --prefs-dir " + dir;
+    const std::string config =
+        std::string(TESSERA_CONFIG_PATH) + " --plugin motion --prefs-dir " + dir;
     const std::string clip = dir + "/clip.mkv";
     ASSERT_TRUE(x11_test::MakeTestClip(clip, 12));
     // Start: left 0.1, top 0.1, 0.3 x 0.3; end: left 0.5, top 0.5, 0.4 x 0.4. In the NTSC

@@ -1,12 +1,12 @@
 // x11_configure_test.cpp - the dialog in a real window under an X server (one that
-// tests/run-under-xvfb.sh starts): fxhost configure opens it on a generated clip, xdotool drags the region's
-// bottom-right handle with the real pointer and presses Return, and the preferences file
+// tests/run-under-xvfb.sh starts): fxhost configure opens it on a generated clip, xdotool drags the
+// region's bottom-right handle with the real pointer and presses Return, and the preferences file
 // must then hold the dragged region.
 #include "DataHandling.h"
 #include "TestSupport.h"
+#include "X11Support.h"
 #include "prefsloader.h"
 #include "relrects.h"
-#include "X11Support.h"
 
 #include <gtest/gtest.h>
 
