@@ -87,6 +87,39 @@ void ChoosePicture(pluginDataRec* config) {
     ReRenderAndBlit();
 }
 
+// One region: the chooser stays out of sight and the region edited is always the start one.
+// Two: the chooser shows which one the preview edits, as GetCurrentRel reads activeRel
+// (anything but 1 is the end region), and the title names this effect rather than the
+// nib's "Tessera".
+void SetupRegionChooser(WindowRef theWindow) {
+    if (cUsedNumberOfRects < 2) {
+        SimpleHideControl(theWindow, cSigRegion, 1);
+        SimpleHideControl(theWindow, cSigRegion, 2);
+        SimpleHideControl(theWindow, cSigRegionBox, 1);
+        return;
+    }
+    SimpleShowControl(theWindow, cSigRegionBox, 1);
+    SimpleShowControl(theWindow, cSigRegion, 1);
+    SimpleShowControl(theWindow, cSigRegion, 2);
+    SimpleSetControlValueByID(theWindow, cSigRegion, gConfigWorkSpace.activeRel == 1 ? 1 : 2, 1);
+
+    CFStringRef title = nullptr;
+    if (CopyWindowTitleAsCFString(theWindow, &title) == noErr && title != nullptr) {
+        char buf[256] = {};
+        if (CFStringGetCString(title, buf, sizeof buf, kCFStringEncodingUTF8)) {
+            const std::string old(buf);
+            const std::string nibName = "Tessera";
+            if (old.compare(0, nibName.size(), nibName) == 0) {
+                CFStringRef named =
+                    toolbox::cf::makeString(cMyClearName + old.substr(nibName.size()));
+                SetWindowTitleWithCFString(theWindow, named);
+                CFRelease(named);
+            }
+        }
+        CFRelease(title);
+    }
+}
+
 // ---- the dialog's commands ----------------------------------------------------------------
 
 SInt32 ControlValue(OSType signature) {
@@ -153,8 +186,10 @@ void DoHelp(UInt32, pluginDataRec*, WindowRef) {
     OpenManual();
 }
 
+// "Rect" 1 is the Start button: unchecked means End is, and the workspace then names the
+// end region as 2, never as the button's 0.
 void DoRegion(UInt32, pluginDataRec*, WindowRef) {
-    gConfigWorkSpace.activeRel = SInt16(ControlValue(cSigRegion));
+    gConfigWorkSpace.activeRel = ControlValue(cSigRegion) == 1 ? 1 : 2;
     CalcAndKeepImageProps();
     ReRenderAndBlit();
 }
@@ -296,8 +331,7 @@ void SetupDialog(WindowRef theWindow, pluginDataRec* theConfig) {
     Assert(gConfigWorkSpace.theFrameCtrl, "Cannot acces Clip 1 CTRL");
     SetupColors(theWindow, theConfig);
     SetupSliders(theWindow);
-    SimpleHideControl(theWindow, cSigRegion, 1);
-    SimpleHideControl(theWindow, cSigRegion, 2);
+    SetupRegionChooser(theWindow);
     // The pop-up names the window that is open: a type without a window of its own opens
     // the first format's window and reads that format, not the pop-up's nearest item.
     SimpleSetControlValueByID(theWindow, cSigMedia, 1,

@@ -13,6 +13,9 @@
 //   Whichever set is dropped at the end (the old pictures after OK, the ones chosen during
 //   the dialog after Cancel) is released, so a restored record names live pictures and no
 //   picture made during a cancelled dialog outlives it.
+// - With two regions the Start / End chooser ("Rect" 1 and 2) is shown with the region being
+//   edited checked, and the window's title names the effect; choosing End makes activeRel 2.
+//   With one region the chooser stays hidden and the window is the nib's as it is.
 // - TheDialogHandler reports noErr for the dialog's own commands and eventNotHandledErr for
 //   any other, so that the platform's handling goes on.
 #pragma once

@@ -25,6 +25,30 @@ Point MakePoint(SInt32 h, SInt32 v) {
     return p;
 }
 
+// Half way to middle grey: still the colour's hue, plainly weaker than the colour itself.
+RGBColor DimmedColor(const RGBColor& c) {
+    return RGBColor{UInt16((UInt32(c.red) + 32768u) / 2u), UInt16((UInt32(c.green) + 32768u) / 2u),
+                    UInt16((UInt32(c.blue) + 32768u) / 2u)};
+}
+
+// The region's outline in its colour, inside a one-pixel edge in black or white, whichever
+// differs more from that colour: on a picture of that very colour the edge still shows the
+// region. Dimmed, both are taken half way to grey.
+void FrameOutline(const Rect& region, const RGBColor& colour, bool dimmed) {
+    static const RGBColor black{0, 0, 0};
+    static const RGBColor white{65535, 65535, 65535};
+    const UInt32 luma = (299u * colour.red + 587u * colour.green + 114u * colour.blue) / 1000u;
+    const RGBColor& contrast = luma > 32767u ? black : white;
+    const RGBColor edgeColour = dimmed ? DimmedColor(contrast) : contrast;
+    const RGBColor outline = dimmed ? DimmedColor(colour) : colour;
+    Rect edge = region;
+    InsetRect(&edge, -1, -1);
+    RGBForeColor(&edgeColour);
+    FrameRect(&edge);
+    RGBForeColor(&outline);
+    FrameRect(&region);
+}
+
 } // namespace
 
 SInt16 IsHandleHit(const Rect& theRect, Point theLoc) {
@@ -144,18 +168,15 @@ void DrawFrameContents(WindowRef theWindow, const Rect& destRect) {
              srcCopy, nullptr);
     const Rect portRect = GetPortRect(port);
     ClipRect(&destRect);
-    const Rect region = Rel2Rect(config->startRel, destRect);
-    // A one-pixel edge round the outline in black or white, whichever differs more from the
-    // outline's colour: on a picture of that very colour the edge still shows the region.
-    const RGBColor& outline = config->frameStartColor;
-    const UInt32 luma = (299u * outline.red + 587u * outline.green + 114u * outline.blue) / 1000u;
-    Rect edge = region;
-    InsetRect(&edge, -1, -1);
-    RGBForeColor(luma > 32767u ? &black : &white);
-    FrameRect(&edge);
-    RGBForeColor(&outline);
-    FrameRect(&region);
-    if (gConfigWorkSpace.activeRel == 1) {
+    if (cUsedNumberOfRects > 1) {
+        // The region not being edited: dimmed, without handles, and drawn first so that the
+        // edited one stays whole where they cross.
+        const relRect& other = gConfigWorkSpace.activeRel == 1 ? config->endRel : config->startRel;
+        FrameOutline(Rel2Rect(other, destRect), config->frameStartColor, true);
+    }
+    const Rect region = Rel2Rect(GetCurrentRel(), destRect);
+    FrameOutline(region, config->frameStartColor, false);
+    if (cUsedNumberOfRects > 1 || gConfigWorkSpace.activeRel == 1) {
         DrawHandles(region);
     }
     ClipRect(&portRect);

@@ -6,7 +6,9 @@
 // proportions, and drawing the rendered frame with the region's outline and handles.
 // Promises: a corner drag always gives a normalised rectangle; a chosen picture's
 // proportions (with keepProps on) win over Shift; drawing saves and restores nothing but
-// the clip, which it leaves at the whole port (callers own the port choice).
+// the clip, which it leaves at the whole port (callers own the port choice). With two regions
+// (start and end) the one being edited is drawn with its edge and handles, the other dimmed
+// beneath it; with one region only the start region is drawn.
 #pragma once
 
 #include "HIToolbox.h"

@@ -13,6 +13,7 @@
 
 #include <QTimer>
 
+#include <cstdlib>
 #include <memory>
 
 namespace dialog_test {
@@ -91,6 +92,13 @@ UInt32 PortPixel(WindowRef w, int x, int y) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(GetPixBaseAddr(pm)) +
                     std::ptrdiff_t(y) * GetPixRowBytes(pm) + x * 4;
     return (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3];
+}
+
+std::filesystem::path ScreenshotDir(const tessera_test::TempConfigHome& home) {
+    if (const char* d = std::getenv("TESSERA_SCREENSHOT_DIR")) {
+        return d;
+    }
+    return home.dir();
 }
 
 namespace {

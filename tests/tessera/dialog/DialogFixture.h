@@ -1,4 +1,5 @@
-// DialogFixture.h - what the dialog's tests share: the real Tessera bundle (its Info.plist
+// DialogFixture.h - what the dialog's tests share: the real bundle of the effect the test
+// program is built for (TESSERA_BUNDLE_PATH: Tessera's, or Tessera Motion's; its Info.plist
 // and nib windows) opened by identifier, the fake host that serves generated frames, the dialog
 // workspace set up as the host's button does, and a script of steps run inside the dialog's own
 // modal loop.
@@ -10,6 +11,7 @@
 #include "TestSupport.h"
 #include "ToolboxUITesting.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,7 +23,7 @@ namespace dialog_test {
 // table (see TestSupport.h).
 using FrameHost = tessera_test::FakeHost;
 
-// The bundle of the build, held open (so found by "com.kelmar.vidkit.tessera").
+// The bundle of the build, held open (so found by cMyBundleID).
 CFBundleRef TesseraBundle();
 
 // Opens a dialog window of the format the record asks for, bound to the workspace exactly
@@ -41,6 +43,11 @@ struct OpenDialog {
 ControlRef Control(WindowRef w, const char (&sig)[5], SInt16 id);
 std::string ControlText(WindowRef w, const char (&sig)[5], SInt16 id);
 UInt32 PortPixel(WindowRef w, int x, int y); // 00RRGGBB
+
+// Where screenshots go: TESSERA_SCREENSHOT_DIR when set (e.g. docs/), else the test's own
+// temporary folder, so that test processes running side by side never read each other's
+// pictures.
+std::filesystem::path ScreenshotDir(const tessera_test::TempConfigHome& home);
 
 // Runs steps one after the other, each as its own turn of whichever modal loop is running
 // (so a step may end a loop and the next one runs in the rebuilt window's loop).

@@ -151,6 +151,8 @@ TEST_F(DialogTest, SetUpHidesTheUnofferedControlsAndShowsTheRecord) {
         EXPECT_FALSE(IsControlVisible(Control(d.window, "Colr", n))) << n;
     }
     EXPECT_FALSE(IsControlVisible(Control(d.window, "Rect", 1)));
+    EXPECT_FALSE(IsControlVisible(Control(d.window, "Rect", 2)));
+    EXPECT_FALSE(IsControlVisible(Control(d.window, "RChs", 1))); // and the chooser's caption
     EXPECT_EQ(ControlText(d.window, "Lgnd", 2), "25%");
     EXPECT_EQ(ControlText(d.window, "Lgnd", 3), "0%");
     EXPECT_EQ(ControlText(d.window, "ClpM", 1), "0/29");

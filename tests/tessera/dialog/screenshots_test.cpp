@@ -13,22 +13,12 @@
 #include <QImage>
 #include <QPushButton>
 
-#include <cstdlib>
 #include <filesystem>
 
 using namespace dialog_test;
 namespace ui = toolbox::ui::testing;
 
 namespace {
-
-// TESSERA_SCREENSHOT_DIR when set; else the test's own temporary folder, so that test
-// processes running side by side never read each other's pictures.
-std::filesystem::path ShotDir(const tessera_test::TempConfigHome& home) {
-    if (const char* d = std::getenv("TESSERA_SCREENSHOT_DIR")) {
-        return d;
-    }
-    return home.dir();
-}
 
 class Screenshots : public ::testing::TestWithParam<SInt16> {};
 
@@ -46,7 +36,7 @@ TEST_P(Screenshots, EachFormatsWindowShowsThePreviewAndHasOKAsDefault) {
     FrameHost host(150);
     OpenDialog d(&config, host, w, h);
     const std::string name = DialogWindowName(GetParam());
-    const auto file = ShotDir(home) / (name + ".png");
+    const auto file = ScreenshotDir(home) / (name + ".png");
     ASSERT_TRUE(ui::WriteWindowPNG(d.window, file.string()));
     QImage shot(QString::fromStdString(file.string()));
     ASSERT_FALSE(shot.isNull());
@@ -78,7 +68,7 @@ TEST(ScreenshotsAbout, TheAboutWindowNamesTheEffectAndItsVersion) {
     ShowWindow(w);
     ui::ProcessEvents();
     EXPECT_EQ(ControlText(w, "Vers", 1), "Version 3.0.0 (i386 Universal)");
-    EXPECT_TRUE(ui::WriteWindowPNG(w, (ShotDir(home) / "about.png").string()));
+    EXPECT_TRUE(ui::WriteWindowPNG(w, (ScreenshotDir(home) / "about.png").string()));
     DisposeWindow(w);
 }
 

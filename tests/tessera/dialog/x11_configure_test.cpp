@@ -1,9 +1,10 @@
 // x11_configure_test.cpp - the dialog in a real window under an X server (one that
-// tests/run-under-xvfb.sh starts): fxhost configure opens it on a generated clip, xdotool drags the region's
-// bottom-right handle with the real pointer and presses Return, and the preferences file
+// tests/run-under-xvfb.sh starts): fxhost configure opens it on a generated clip, xdotool drags the
+// region's bottom-right handle with the real pointer and presses Return, and the preferences file
 // must then hold the dragged region.
 #include "DataHandling.h"
 #include "TestSupport.h"
+#include "X11Support.h"
 #include "prefsloader.h"
 #include "relrects.h"
 
@@ -22,36 +23,8 @@
 
 namespace {
 
-std::string Output(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p) != nullptr) {
-            out += buf;
-        }
-        pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) {
-        out.pop_back();
-    }
-    return out;
-}
-
-// The first frame of a clip as RGBA bytes, decoded by the ffmpeg program.
-std::vector<unsigned char> FirstFrameRGBA(const std::string& clip) {
-    std::vector<unsigned char> bytes;
-    const std::string cmd =
-        "ffmpeg -v error -i " + clip + " -frames:v 1 -f rawvideo -pix_fmt rgba - 2>/dev/null";
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        unsigned char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
-            bytes.insert(bytes.end(), buf, buf + n);
-        }
-        pclose(p);
-    }
-    return bytes;
-}
+using x11_test::FirstFrameRGBA;
+using x11_test::Output;
 
 TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     if (std::getenv("DISPLAY") == nullptr) {
@@ -60,13 +33,7 @@ TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
     tessera_test::TempConfigHome home;
     const std::string fxhost = FXHOST_PATH;
     const std::string clip = (home.dir() / "clip.mkv").string();
-    // The clip comes from ffmpeg's test source, not from fxhost: a clip that already went
-    // through the default mosaic would not change under it again.
-    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=30 -frames:v 12 "
-                           "-c:v ffv1 -pix_fmt bgra -y " +
-                           clip + " >/dev/null 2>&1")
-                              .c_str()),
-              0);
+    ASSERT_TRUE(x11_test::MakeTestClip(clip, 12));
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -89,18 +56,8 @@ TEST(RealWindow, DraggingTheCornerWithTheRealMouseSavesTheRegionOnOK) {
                               " Return";
     EXPECT_EQ(std::system(moves.c_str()), 0);
 
-    int status = -1;
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(child, &status, WNOHANG) == child) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (i == 99) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            FAIL() << "the dialog did not close on Return";
-        }
-    }
+    const int status = x11_test::WaitOrKill(child);
+    ASSERT_NE(status, -1) << "the dialog did not close on Return";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
