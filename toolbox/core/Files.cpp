@@ -340,8 +340,9 @@ OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::
     }
     const std::string prefix = TemporaryPrefix(leaf);
     removeDeadProcessTemporaries(dir, [&prefix](const std::string& name) {
-        return name.starts_with(prefix) ? temporaryOwner(std::string_view(name).substr(prefix.size()))
-                                        : 0L;
+        return name.starts_with(prefix)
+                   ? temporaryOwner(std::string_view(name).substr(prefix.size()))
+                   : 0L;
     });
     return noErr;
 }
