@@ -8,6 +8,8 @@
 #include "recordingsession.h"
 #include "videosource.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -986,37 +988,21 @@ namespace {
 
 constexpr int kTW = 320, kTH = 240, kTFrames = 12;
 
-// Tessera's default configuration: the whole frame, blocks of 10/1000 of the frame's
-// width and height, no opacity step. Each block (anchored at the top-left corner) takes
-// the integer average of its pixels' red, green and blue and the alpha of its last pixel.
+// Tessera's default configuration, through the plug-in tests' one mosaic oracle: the whole
+// frame in blocks of 10/1000 of its width and height.
 std::vector<std::uint8_t> MosaicOf(int i) {
-    const int bw = std::max(1, int(double(kTW) / 1000.0 * 10));
-    const int bh = std::max(1, int(double(kTH) / 1000.0 * 10));
-    std::vector<std::uint8_t> img(std::size_t(kTW) * kTH * 4);
-    for (int row = 0; row < kTH; row += bh) {
-        for (int col = 0; col < kTW; col += bw) {
-            long sum[3] = {0, 0, 0}, n = 0;
-            std::uint8_t alpha = 0;
-            for (int y = row; y < std::min(row + bh, kTH); ++y) {
-                for (int x = col; x < std::min(col + bw, kTW); ++x) {
-                    const auto p = InputPixel(x, y, i);
-                    sum[0] += p[1];
-                    sum[1] += p[2];
-                    sum[2] += p[3];
-                    alpha = p[0];
-                    ++n;
-                }
-            }
-            for (int y = row; y < std::min(row + bh, kTH); ++y) {
-                for (int x = col; x < std::min(col + bw, kTW); ++x) {
-                    std::uint8_t* px = &img[(std::size_t(y) * kTW + x) * 4];
-                    px[0] = alpha;
-                    px[1] = std::uint8_t(sum[0] / n);
-                    px[2] = std::uint8_t(sum[1] / n);
-                    px[3] = std::uint8_t(sum[2] / n);
-                }
-            }
+    std::vector<tessera_test::ARGB> px(std::size_t(kTW) * kTH);
+    for (int y = 0; y < kTH; ++y) {
+        for (int x = 0; x < kTW; ++x) {
+            const auto p = InputPixel(x, y, i);
+            px[std::size_t(y) * kTW + x] = {p[0], p[1], p[2], p[3]};
         }
+    }
+    tessera_test::MosaicOracle(px, px, kTW, kTH, Rect{0, 0, kTH, kTW}, kTW * 10 / 1000,
+                               kTH * 10 / 1000);
+    std::vector<std::uint8_t> img;
+    for (const auto& p : px) {
+        img.insert(img.end(), {p.a, p.r, p.g, p.b});
     }
     return img;
 }
