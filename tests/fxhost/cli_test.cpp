@@ -260,12 +260,8 @@ int MaxDifference(const std::string& a, const std::string& b) {
 
 class Cli : public ::testing::Test {
   protected:
-    fs::path out;
-    void SetUp() override {
-        char tmpl[] = "/tmp/fxhost-out-XXXXXX";
-        out = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(out); }
+    testfs::TempFolder folder{"fxhost-out"};
+    const fs::path out = folder.dir();
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "Files.h"
 #include "Resources.h"
+#include "TempFolder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,25 +17,7 @@
 
 namespace restest {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tessera-res-XXXXXX").string();
-        char* p = ::mkdtemp(tmpl.data());
-        EXPECT_NE(p, nullptr);
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& leaf) const { return path_ + "/" + leaf; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testfs::TempFolder;
 
 // Sets an environment variable for the life of the object (nullopt: unset it).
 class ScopedEnv {

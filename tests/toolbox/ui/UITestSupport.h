@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HIToolbox.h"
+#include "TempFolder.h"
 #include "ToolboxUITesting.h"
 
 #include <map>
@@ -12,20 +13,7 @@
 
 namespace uitest {
 
-// A fresh folder under $TMPDIR, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-    void write(const std::string& name, const std::string& contents) const;
-
-  private:
-    std::string dir;
-};
+using TempDir = testfs::TempFolder;
 
 // Name.bundle/Contents/{Info.plist, Resources/<nib>.nib/<window>.ui} under dir, opened as a
 // CFBundle (the caller releases it).
