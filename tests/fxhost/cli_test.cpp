@@ -31,6 +31,9 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using testfs::Quote;
+using testfs::Shell;
+using testfs::Slurp;
 
 namespace {
 
@@ -71,20 +74,6 @@ struct Clips {
     fs::path yuv;      // odd-sized H.264 + AAC in .mp4
     fs::path silentAv; // audio only
 };
-
-std::string Quote(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-int Shell(const std::string& cmd) {
-    const int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 const Clips& TheClips() {
     static Clips c = [] {

@@ -9,7 +9,7 @@
 #include "recordingsession.h"
 
 #include "QuickDraw.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "ToolboxTesting.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // fxhost on bad media, with the Tessera bundle: every case ends in one clear line and the
 // exit status of its kind, or in a complete output, and never leaves a half-written file
 // (under the final name or as a temporary) behind. Clips are made with the ffmpeg command.
-#include "TempFolder.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -30,23 +30,9 @@ struct Result {
     std::string err;
 };
 
-std::string Quote(const fs::path& p) {
-    std::string s = "'";
-    for (char c : p.string()) {
-        s += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return s + "'";
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-int Shell(const std::string& command) {
-    const int st = std::system(command.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+using testfs::Quote;
+using testfs::Shell;
+using testfs::Slurp;
 
 class BadMedia : public ::testing::Test {
   protected:

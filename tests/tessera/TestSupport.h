@@ -6,7 +6,7 @@
 #include "HYPlugin.h"
 #include "MacMemory.h"
 #include "QuickDraw.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the program end to end on real files, and the plug-in's own string lists.
 #include "RezCompiler.h"
 
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "TextUtils.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include "Files.h"
 #include "Resources.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -42,15 +42,8 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testfs::Slurp;
+using testfs::WriteAll;
 
 inline std::vector<UInt8> bytesOf(const std::string& s) {
     return {s.begin(), s.end()};
@@ -82,7 +75,7 @@ inline std::string fromP(ConstStr255Param p) {
 inline void writeResourceFile(const std::string& path, const toolbox::rsrc::ResourceMap& map) {
     std::vector<UInt8> bytes;
     ASSERT_EQ(map.serialize(bytes), noErr);
-    writeFile(path, textOf(bytes));
+    WriteAll(path, textOf(bytes));
 }
 
 inline toolbox::rsrc::Resource makeResource(ResType type, ResID id, std::string data,

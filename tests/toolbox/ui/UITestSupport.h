@@ -4,7 +4,7 @@
 #pragma once
 
 #include "HIToolbox.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 #include "ToolboxUITesting.h"
 
 #include <map>

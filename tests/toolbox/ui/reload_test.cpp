@@ -2,7 +2,7 @@
 // and open its windows each time (Qt's form loader does not survive being unloaded, so the
 // toolbox stays loaded once it has been). This program does not link the toolbox itself.
 #include "CoreFoundation.h"
-#include "TempFolder.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 

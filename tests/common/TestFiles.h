@@ -1,6 +1,7 @@
-// TempFolder.h - the one temporary folder of every test program: made fresh under the
-// system's temporary directory ($TMPDIR or /tmp) for the life of the object, and removed with
-// everything in it afterwards, even when a test took the folder's rights away.
+// TestFiles.h - what every test program shares for files and commands: the one temporary
+// folder (made fresh under $TMPDIR or /tmp for the life of the object, and removed with
+// everything in it afterwards, even when a test took the folder's rights away), whole-file
+// reading and writing, and running a shell command.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <sys/wait.h>
 
 namespace testfs {
 
@@ -48,5 +51,30 @@ class TempFolder {
     std::filesystem::path dir_;
     std::string path_;
 };
+
+// A file's bytes (empty when it cannot be read).
+inline std::string Slurp(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteAll(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary) << bytes;
+}
+
+// A path quoted for the shell.
+inline std::string Quote(const std::filesystem::path& p) {
+    std::string s = "'";
+    for (char c : p.string()) {
+        s += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return s + "'";
+}
+
+// Runs a shell command: its exit status, or 128 + the signal that ended it.
+inline int Shell(const std::string& command) {
+    const int st = std::system(command.c_str());
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
 
 } // namespace testfs
