@@ -283,7 +283,8 @@ TEST(AtomicReplace, ASaveClearsTheTemporariesOfKilledSaversOnly) {
     const std::string dead = ".f." + std::to_string(gone) + "-a1b2c3";
     const std::string alive = ".f.1-a1b2c3";
     const std::string others[] = {".f.notapid-a1b2c3", ".g." + std::to_string(gone) + "-a1b2c3",
-                                  ".f." + std::to_string(gone) + "-short", "f.bak"};
+                                  ".f." + std::to_string(gone) + "-short",
+                                  ".f." + std::to_string(gone), "f.bak"};
     WriteAll(dir / dead, "torn");
     WriteAll(dir / alive, "in progress");
     for (const auto& o : others)
