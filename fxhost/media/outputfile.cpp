@@ -1,18 +1,16 @@
 // outputfile.cpp - temporaries, the no-replace rename and the clean-up after dead runs.
 #include "outputfile.h"
 
+#include "Files.h"
 #include "hosterror.h"
 
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <random>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,43 +67,8 @@ long TemporaryPid(const std::string& name) {
     if (at == std::string::npos || at == 0) {
         return 0;
     }
-    std::string rest = name.substr(at + std::strlen(kPart));
-    const std::size_t dash = rest.find('-');
-    if (dash != std::string::npos) {
-        if (rest.size() - dash - 1 != 6) {
-            return 0;
-        }
-        rest.resize(dash);
-    }
-    if (rest.empty() || rest.size() > 10 || rest.find_first_not_of("0123456789") != std::string::npos) {
-        return 0;
-    }
-    const long pid = std::strtol(rest.c_str(), nullptr, 10);
-    return pid > 0 && pid <= long(INT_MAX) ? pid : 0;
-}
-
-void RemoveDeadRunsTemporaries(const fs::path& dir) {
-    const std::string d = dir.empty() ? std::string(".") : dir.string();
-    DIR* h = ::opendir(d.c_str());
-    if (!h) {
-        return;
-    }
-    while (const dirent* e = ::readdir(h)) {
-        const std::string name = e->d_name;
-        const long pid = TemporaryPid(name);
-        if (pid == 0 || pid == long(::getpid())) {
-            continue;
-        }
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) {
-            continue; // that run may still be writing
-        }
-        struct stat st;
-        if (::fstatat(::dirfd(h), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-            ::unlinkat(::dirfd(h), name.c_str(), 0);
-        }
-    }
-    ::closedir(h);
+    return toolbox::files::temporaryOwner(std::string_view(name).substr(at + std::strlen(kPart)),
+                                          /*bareAllowed=*/true);
 }
 
 // The target's name shortened to leave room for the decoration within NAME_MAX, cut at a
@@ -155,7 +118,7 @@ void CheckNotInput(const fs::path& output, const fs::path& input, bool replaceIn
 
 OutputFile::OutputFile(const fs::path& target, bool replace) : target_(target), replace_(replace) {
     const fs::path dir = target.parent_path();
-    RemoveDeadRunsTemporaries(dir);
+    toolbox::files::removeDeadProcessTemporaries(dir.string(), TemporaryPid);
     const std::string base = "." + ShortLeaf(target.filename().string()) + kPart +
                              std::to_string(::getpid()) + "-";
     std::random_device rd;

@@ -4,9 +4,11 @@
 // fade blend), never by calling the plug-in.
 #include "audiosource.h"
 #include "hosterror.h"
-#include "recordingsession.h"
 #include "pluginbundle.h"
+#include "recordingsession.h"
 #include "videosource.h"
+
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,9 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using testfs::Quote;
+using testfs::Shell;
+using testfs::Slurp;
 
 namespace {
 
@@ -69,20 +74,6 @@ struct Clips {
     fs::path yuv;      // odd-sized H.264 + AAC in .mp4
     fs::path silentAv; // audio only
 };
-
-std::string Quote(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-int Shell(const std::string& cmd) {
-    const int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 const Clips& TheClips() {
     static Clips c = [] {
@@ -140,21 +131,35 @@ Result Fxhost(const std::string& args, const std::string& env = "",
     return {status, Slurp(err)};
 }
 
+// `fxhost render IN -o OUT OPTIONS --plugin PLUGIN`; an empty IN renders the built-in clip.
+Result Render(const fs::path& in, const fs::path& o, const std::string& options = "",
+              const fs::path& plugin = kInvert, const std::string& env = "") {
+    return Fxhost("render " + (in.empty() ? std::string() : Quote(in)) + " -o " + Quote(o) + " " +
+                      options + " --plugin " + Quote(plugin),
+                  env);
+}
+
+// Messages are one line each: how many a stderr holds.
+long Lines(const std::string& err) {
+    return std::count(err.begin(), err.end(), '\n');
+}
+
+// ffmpeg, quiet and overwriting, with ARGS: its exit status.
+int Ffmpeg(const std::string& args) {
+    return Shell("ffmpeg -nostdin -v error -y " + args);
+}
+
 // Decoded output: frames as A, R, G, B bytes and the sound as interleaved s16.
 std::vector<std::uint8_t> DecodeVideo(const fs::path& file, int w, int h) {
     const fs::path raw = file.string() + ".argb";
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
-                    " -map 0:v -f rawvideo -pix_fmt argb " + Quote(raw)),
-              0);
+    EXPECT_EQ(Ffmpeg("-i " + Quote(file) + " -map 0:v -f rawvideo -pix_fmt argb " + Quote(raw)), 0);
     std::string s = Slurp(raw);
     EXPECT_EQ(s.size() % (std::size_t(w) * h * 4), 0u);
     return std::vector<std::uint8_t>(s.begin(), s.end());
 }
 std::vector<std::int16_t> DecodeAudio(const fs::path& file) {
     const fs::path raw = file.string() + ".pcm";
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) + " -map 0:a -f s16le -ac 2 " +
-                    Quote(raw)),
-              0);
+    EXPECT_EQ(Ffmpeg("-i " + Quote(file) + " -map 0:a -f s16le -ac 2 " + Quote(raw)), 0);
     const std::string s = Slurp(raw);
     std::vector<std::int16_t> out(s.size() / 2);
     std::memcpy(out.data(), s.data(), out.size() * 2);
@@ -215,8 +220,8 @@ std::vector<fs::path> Leftovers(const fs::path& dir) {
 std::string Probe(const fs::path& file, const std::string& stream, const std::string& entries,
                   const std::string& extra = "") {
     const fs::path o = file.string() + ".probe";
-    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " +
-          entries + " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
+    Shell("ffprobe -v error " + extra + " -select_streams " + stream + " -show_entries " + entries +
+          " -of csv=p=0 " + Quote(file) + " >" + Quote(o));
     std::string s = Slurp(o);
     while (!s.empty() && (s.back() == '\n' || s.back() == ',')) {
         s.pop_back();
@@ -227,8 +232,8 @@ std::string Probe(const fs::path& file, const std::string& stream, const std::st
 // The first frame of a file in its own pixel format, as ffmpeg decodes it.
 std::string FirstFrameRaw(const fs::path& file, const std::string& format) {
     const fs::path o = file.string() + ".raw1";
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i " + Quote(file) +
-                    " -frames:v 1 -f rawvideo -pix_fmt " + format + " " + Quote(o)),
+    EXPECT_EQ(Ffmpeg("-i " + Quote(file) + " -frames:v 1 -f rawvideo -pix_fmt " + format + " " +
+                     Quote(o)),
               0);
     return Slurp(o);
 }
@@ -244,12 +249,8 @@ int MaxDifference(const std::string& a, const std::string& b) {
 
 class Cli : public ::testing::Test {
   protected:
-    fs::path out;
-    void SetUp() override {
-        char tmpl[] = "/tmp/fxhost-out-XXXXXX";
-        out = mkdtemp(tmpl);
-    }
-    void TearDown() override { fs::remove_all(out); }
+    testfs::TempFolder folder{"fxhost-out"};
+    const fs::path out = folder.dir();
 };
 
 } // namespace
@@ -258,8 +259,7 @@ class Cli : public ::testing::Test {
 
 TEST_F(Cli, LosslessRenderGivesEveryFrameExactlyAndAudioSampleExact) {
     const fs::path o = out / "inv.mkv";
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
-                            " --lossless --plugin " + Quote(kInvert));
+    const Result r = Render(TheClips().rgb, o, "--lossless");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << "nothing on a pipe without --progress: " << r.err;
     const auto v = DecodeVideo(o, kW, kH);
@@ -279,8 +279,7 @@ TEST_F(Cli, LosslessRenderGivesEveryFrameExactlyAndAudioSampleExact) {
 
 TEST_F(Cli, FadesShowAtBothEnds) {
     const fs::path o = out / "fade.mkv";
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
-                            " --lossless --fade-in 6 --fade-out 5 --plugin " + Quote(kInvert));
+    const Result r = Render(TheClips().rgb, o, "--lossless --fade-in 6 --fade-out 5");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto v = DecodeVideo(o, kW, kH);
     ASSERT_EQ(v.size(), std::size_t(kFrames) * kW * kH * 4);
@@ -293,8 +292,7 @@ TEST_F(Cli, FadesShowAtBothEnds) {
 
 TEST_F(Cli, ProxyRenderingIsSilent) {
     const fs::path o = out / "proxy.mkv";
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
-                            " --lossless --proxy --plugin " + Quote(kInvert));
+    const Result r = Render(TheClips().rgb, o, "--lossless --proxy");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto a = DecodeAudio(o);
     ASSERT_EQ(a.size(), std::size_t(kFrames) * kSamplesPerFrame * kChannels);
@@ -303,8 +301,7 @@ TEST_F(Cli, ProxyRenderingIsSilent) {
 
 TEST_F(Cli, PartOfTheClipSeeksAndKeepsSoundInStep) {
     const fs::path o = out / "part.mkv";
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
-                            " --lossless --frames 23:9 --plugin " + Quote(kInvert));
+    const Result r = Render(TheClips().rgb, o, "--lossless --frames 23:9");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto v = DecodeVideo(o, kW, kH);
     ASSERT_EQ(v.size(), std::size_t(9) * kW * kH * 4);
@@ -322,8 +319,7 @@ TEST_F(Cli, PartOfTheClipSeeksAndKeepsSoundInStep) {
 
 TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
     const fs::path o = out / "odd.mp4";
-    Result r = Fxhost("render " + Quote(TheClips().yuv) + " -o " + Quote(o) + " --plugin " +
-                      Quote(kInvert));
+    Result r = Render(TheClips().yuv, o);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Shell("ffprobe -v error -select_streams v -count_frames -show_entries "
                     "stream=width,height,nb_read_frames -of csv=p=0 " +
@@ -334,8 +330,7 @@ TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
               Quote(o) + " | grep -qx aac"),
         0);
     const fs::path small = out / "small.mkv";
-    r = Fxhost("render " + Quote(TheClips().yuv) + " -o " + Quote(small) +
-               " --size 64x36 --proxy --plugin " + Quote(kInvert));
+    r = Render(TheClips().yuv, small, "--size 64x36 --proxy");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(
         Shell("ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 " +
@@ -345,7 +340,7 @@ TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
 
 TEST_F(Cli, BuiltInClipRendersWithoutInput) {
     const fs::path o = out / "demo.mp4";
-    const Result r = Fxhost("render -o " + Quote(o) + " --frames 0:15 --plugin " + Quote(kInvert));
+    const Result r = Render({}, o, "--frames 0:15");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
                     Quote(o) + " | tr '\\n' ' ' | grep -q 'h264,1280,720 aac'"),
@@ -353,12 +348,10 @@ TEST_F(Cli, BuiltInClipRendersWithoutInput) {
 }
 
 TEST_F(Cli, ProgressOnlyWhenAskedOnAPipeAndNeverWhenQuiet) {
-    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "p.mkv") +
-                      " --frames 0:5 --progress --plugin " + Quote(kInvert));
+    Result r = Render(TheClips().rgb, out / "p.mkv", "--frames 0:5 --progress");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("frame 5/5"), std::string::npos) << r.err;
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "q.mkv") +
-               " --frames 0:5 --progress --quiet --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, out / "q.mkv", "--frames 0:5 --progress --quiet");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.empty()) << r.err;
 }
@@ -366,13 +359,11 @@ TEST_F(Cli, ProgressOnlyWhenAskedOnAPipeAndNeverWhenQuiet) {
 TEST_F(Cli, ExistingOutputIsKeptUnlessReplaced) {
     const fs::path o = out / "keep.mkv";
     std::ofstream(o) << "precious";
-    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " --plugin " +
-                      Quote(kInvert));
+    Result r = Render(TheClips().rgb, o);
     EXPECT_EQ(r.status, 6);
     EXPECT_NE(r.err.find("exists"), std::string::npos) << r.err;
     EXPECT_EQ(Slurp(o), "precious");
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) +
-               " -y --frames 0:3 --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, o, "-y --frames 0:3");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(Slurp(o), "precious");
 }
@@ -411,7 +402,7 @@ TEST_F(Cli, HelpVersionAndConfigure) {
         Fxhost("configure " + Quote(TheClips().rgb) + " --frame 3 --plugin " + Quote(kInvert),
                "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM");
     EXPECT_EQ(r.status, 7) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
     // Whatever Qt says when it gives up after the check (here: a platform it cannot load),
     // and however often the display is tried, the same: one line and status 7, no abort.
     const std::string clip = Quote(TheClips().rgb) + " --plugin " + Quote(kInvert);
@@ -420,7 +411,7 @@ TEST_F(Cli, HelpVersionAndConfigure) {
         for (int i = 0; i < 10; ++i) {
             const Result again = Fxhost("configure " + clip, env);
             ASSERT_EQ(again.status, 7) << env << "\n" << again.err;
-            ASSERT_EQ(std::count(again.err.begin(), again.err.end(), '\n'), 1) << again.err;
+            ASSERT_EQ(Lines(again.err), 1) << again.err;
             ASSERT_EQ(again.err.rfind("fxhost: configure", 0), 0) << again.err;
         }
     }
@@ -441,17 +432,14 @@ TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
     }
     const fs::path truncated = out / "trunc.mp4";
     // H.264 with its index at the end: cut in half, the file has no index.
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=96x64:d=2 -c:v libx264 " +
-                    Quote(out / "whole.mp4")),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=96x64:d=2 -c:v libx264 " + Quote(out / "whole.mp4")),
               0);
     {
         const std::string whole = Slurp(out / "whole.mp4");
         std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
     }
     const fs::path weird = out / "weird.mkv";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 " +
-                    Quote(out / "m4.mkv")),
-              0);
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:d=1 -c:v mpeg4 " + Quote(out / "m4.mkv")), 0);
     {
         std::string bytes = Slurp(out / "m4.mkv");
         const auto at = bytes.find("V_MPEG4/ISO/ASP");
@@ -460,9 +448,9 @@ TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
         std::ofstream(weird, std::ios::binary) << bytes;
     }
     const fs::path big = out / "big.mkv";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i color=s=40000x2:d=0.04 -frames:v 1 "
-                    "-c:v ffv1 " +
-                    Quote(big)),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i color=s=40000x2:d=0.04 -frames:v 1 "
+                     "-c:v ffv1 " +
+                     Quote(big)),
               0);
     const struct {
         fs::path input;
@@ -476,11 +464,10 @@ TEST_F(Cli, InputFailuresAreOneLineAndExitThree) {
                  {big, "16-bit"}};
     for (const auto& c : cases) {
         const fs::path o = out / "never.mkv";
-        const Result r =
-            Fxhost("render " + Quote(c.input) + " -o " + Quote(o) + " --plugin " + Quote(kInvert));
+        const Result r = Render(c.input, o);
         EXPECT_EQ(r.status, 3) << c.input << ": " << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
         EXPECT_FALSE(fs::exists(o));
     }
     EXPECT_TRUE(Leftovers(out).empty());
@@ -491,10 +478,9 @@ TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
     const fs::path cut = out / "cut.mkv";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
     const fs::path o = out / "cut-out.mkv";
-    Result r = Fxhost("render " + Quote(cut) + " -o " + Quote(o) + " --lossless --plugin " +
-                      Quote(kInvert));
+    Result r = Render(cut, o, "--lossless");
     EXPECT_EQ(r.status, 8) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
     const auto v = DecodeVideo(o, kW, kH);
     const int frames = int(v.size() / (std::size_t(kW) * kH * 4));
     EXPECT_GT(frames, 0);
@@ -510,17 +496,16 @@ TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
     EXPECT_EQ(DecodeAudio(o).size(), std::size_t(frames) * kSamplesPerFrame * kChannels);
 
     // An MP4 with its index in front, cut: its index announces every frame.
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v "
-                    "libx264 -g 10 -movflags +faststart " +
-                    Quote(out / "fs.mp4")),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v "
+                     "libx264 -g 10 -movflags +faststart " +
+                     Quote(out / "fs.mp4")),
               0);
     const std::string mp4 = Slurp(out / "fs.mp4");
     std::ofstream(out / "fscut.mp4", std::ios::binary) << mp4.substr(0, mp4.size() * 6 / 10);
-    r = Fxhost("render " + Quote(out / "fscut.mp4") + " -o " + Quote(out / "fscut-out.mkv") +
-               " --plugin " + Quote(kInvert));
+    r = Render(out / "fscut.mp4", out / "fscut-out.mkv");
     EXPECT_EQ(r.status, 8) << r.err;
     EXPECT_NE(r.err.find(" of 50 frames"), std::string::npos) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
     EXPECT_EQ(Shell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of "
                     "csv=p=0 " +
                     Quote(out / "fscut-out.mkv") + " | grep -qx '[1-4][0-9]'"),
@@ -531,15 +516,14 @@ TEST_F(Cli, CutFilesRenderWhatIsThereSayHowMuchAndExitEight) {
 TEST_F(Cli, StreamJoinedMidGroupStartsAtItsFirstWholeFrameAndIsComplete) {
     // A transport stream picked up in the middle, as a capture starts: the frames before
     // the first key frame cannot be decoded, and the rest is the whole clip.
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=160x120:r=25:d=4 "
-                    "-c:v libx264 -g 25 -bf 2 " +
-                    Quote(out / "whole.ts")),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=160x120:r=25:d=4 "
+                     "-c:v libx264 -g 25 -bf 2 " +
+                     Quote(out / "whole.ts")),
               0);
     const std::string ts = Slurp(out / "whole.ts");
     const std::size_t from = ts.size() / 188 / 3 * 188;
     std::ofstream(out / "joined.ts", std::ios::binary) << ts.substr(from);
-    const Result r = Fxhost("render " + Quote(out / "joined.ts") + " -o " +
-                            Quote(out / "joined.mkv") + " --plugin " + Quote(kInvert));
+    const Result r = Render(out / "joined.ts", out / "joined.mkv");
     EXPECT_EQ(r.status, 0) << r.err;
     const std::string count = "stream=nb_read_frames";
     const std::string decodable = Probe(out / "joined.ts", "v", count, "-count_frames");
@@ -552,8 +536,7 @@ TEST_F(Cli, PipesStandardInputAndUrlsAreRefusedAtOnce) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     TheClips(); // made on first use: not part of the time measured
     const auto t0 = std::chrono::steady_clock::now();
-    Result r = Fxhost("render " + Quote(fifo) + " -o " + Quote(out / "o.mkv") + " --plugin " +
-                      Quote(kInvert));
+    Result r = Render(fifo, out / "o.mkv");
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_NE(r.err.find("named pipe"), std::string::npos) << r.err;
@@ -567,8 +550,7 @@ TEST_F(Cli, PipesStandardInputAndUrlsAreRefusedAtOnce) {
     EXPECT_NE(r.err.find("--network"), std::string::npos) << r.err;
     // A local playlist cannot reach the network either.
     std::ofstream(out / "list.m3u8") << "#EXTM3U\n#EXTINF:1,\nhttp://127.0.0.1:9/a.ts\n";
-    r = Fxhost("render " + Quote(out / "list.m3u8") + " -o " + Quote(out / "o.mkv") +
-               " --plugin " + Quote(kInvert));
+    r = Render(out / "list.m3u8", out / "o.mkv");
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_FALSE(fs::exists(out / "o.mkv"));
 }
@@ -583,8 +565,7 @@ TEST_F(Cli, BundleFailuresExitFour) {
                  {out / "Bare.bundle", "no Contents/Info.plist"},
                  {kBundles / "NoMain.bundle", "exports no 'main'"}};
     for (const auto& c : cases) {
-        const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
-                                " --plugin " + Quote(c.bundle));
+        const Result r = Render(TheClips().rgb, out / "x.mkv", "", c.bundle);
         EXPECT_EQ(r.status, 4) << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(Fxhost("info --plugin " + Quote(c.bundle)).status, 4);
@@ -605,9 +586,7 @@ TEST_F(Cli, BundleFailuresExitFour) {
 
 TEST_F(Cli, PluginResultCodeIsNamedAndNoOutputIsLeft) {
     const fs::path o = out / "fail.mkv";
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " --plugin " +
-                                Quote(kInvert),
-                            "INVERT_TEST_FAIL_FRAME=3");
+    const Result r = Render(TheClips().rgb, o, "", kInvert, "INVERT_TEST_FAIL_FRAME=3");
     EXPECT_EQ(r.status, 5) << r.err;
     EXPECT_NE(r.err.find("kPluginFailed (6)"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("frame 3"), std::string::npos) << r.err;
@@ -620,14 +599,11 @@ TEST_F(Cli, OutputFailuresExitSix) {
                       Quote(kInvert));
     EXPECT_EQ(r.status, 6) << r.err;
     EXPECT_NE(r.err.find("/nonexistent-dir/x.mkv"), std::string::npos) << r.err;
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
-               " --codec no-such-codec --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, out / "x.mkv", "--codec no-such-codec");
     EXPECT_EQ(r.status, 6) << r.err;
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mp4") +
-               " --lossless --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, out / "x.mp4", "--lossless");
     EXPECT_EQ(r.status, 6) << r.err;
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.nosuchformat") +
-               " --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, out / "x.nosuchformat");
     EXPECT_EQ(r.status, 6) << r.err;
     EXPECT_TRUE(fs::is_empty(out));
 }
@@ -638,8 +614,8 @@ pid_t StartLongRender(const fs::path& o, const std::vector<std::string>& extra =
     const pid_t pid = fork();
     if (pid == 0) {
         std::freopen("/dev/null", "w", stderr);
-        std::vector<std::string> args = {"fxhost", "render", "-o", o.string(), "--plugin",
-                                         kInvert.string()};
+        std::vector<std::string> args = {"fxhost",   "render",   "-o",
+                                         o.string(), "--plugin", kInvert.string()};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (auto& a : args) {
@@ -691,13 +667,11 @@ TEST_F(Cli, NothingAtTheOutputIsReplacedWithoutYes) {
     // A dangling link is something at the name too: kept, and nothing made where it points.
     const fs::path link = out / "link.mkv";
     fs::create_symlink(out / "nowhere.mkv", link);
-    Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
-                      " --frames 0:3 --plugin " + Quote(kInvert));
+    Result r = Render(TheClips().rgb, link, "--frames 0:3");
     EXPECT_EQ(r.status, 6) << r.err;
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
-    r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(link) +
-               " -y --frames 0:3 --plugin " + Quote(kInvert));
+    r = Render(TheClips().rgb, link, "-y --frames 0:3");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(fs::is_symlink(link)) << "-y replaces the link, not what it points at";
     EXPECT_FALSE(fs::exists(out / "nowhere.mkv"));
@@ -708,17 +682,15 @@ TEST_F(Cli, OutputThatIsTheInputIsRefusedUnlessInsisted) {
     fs::copy(TheClips().rgb, clip);
     fs::create_hard_link(clip, out / "alias.mkv");
     const std::string before = Slurp(clip);
-    for (const fs::path& o : {clip, out / "." / ".." / out.filename() / "clip.mkv", out / "alias.mkv"}) {
-        const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) +
-                                " -y --frames 0:3 --plugin " + Quote(kInvert));
+    for (const fs::path& o :
+         {clip, out / "." / ".." / out.filename() / "clip.mkv", out / "alias.mkv"}) {
+        const Result r = Render(clip, o, "-y --frames 0:3");
         EXPECT_EQ(r.status, 6) << o << ": " << r.err;
         EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
     }
     EXPECT_EQ(Slurp(clip), before);
-    const Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(clip) +
-                            " -y --replace-input --lossless --frames 0:3 --plugin " +
-                            Quote(kInvert));
+    const Result r = Render(clip, clip, "-y --replace-input --lossless --frames 0:3");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto v = DecodeVideo(clip, kW, kH);
     ASSERT_EQ(v.size(), std::size_t(3) * kW * kH * 4);
@@ -738,8 +710,7 @@ TEST_F(Cli, TemporariesOfDeadRunsAreRemovedAndOthersKept) {
     for (const fs::path& p : {dead, older, live, other}) {
         std::ofstream(p) << "x";
     }
-    const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(out / "x.mkv") +
-                            " --frames 0:2 --plugin " + Quote(kInvert));
+    const Result r = Render(TheClips().rgb, out / "x.mkv", "--frames 0:2");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(fs::exists(dead));
     EXPECT_FALSE(fs::exists(older));
@@ -751,10 +722,9 @@ TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
     fs::copy(TheClips().rgb, out / "in:put.mkv");
     const std::string longName = std::string(246, 'n') + ".mkv"; // 250 bytes, NAME_MAX 255
     for (const std::string& name : {std::string("a:b.mkv"), std::string("file:c.mkv"), longName}) {
-        const int st = Shell("cd " + Quote(out) + " && " + Quote(kProgram) +
-                             " render in:put.mkv -o " + Quote(name) +
-                             " --lossless --frames 0:2 --plugin " + Quote(kInvert) +
-                             " 2>" + Quote(out / "err.txt"));
+        const int st = Shell(
+            "cd " + Quote(out) + " && " + Quote(kProgram) + " render in:put.mkv -o " + Quote(name) +
+            " --lossless --frames 0:2 --plugin " + Quote(kInvert) + " 2>" + Quote(out / "err.txt"));
         EXPECT_EQ(st, 0) << name << ": " << Slurp(out / "err.txt");
         const auto v = DecodeVideo(out / name, kW, kH);
         ASSERT_EQ(v.size(), std::size_t(2) * kW * kH * 4) << name;
@@ -764,7 +734,6 @@ TEST_F(Cli, NamesWithColonsAndLongNamesWork) {
 }
 
 // --- footage as it comes: colours, depth, timing, display ---------------------------------
-
 
 TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
     const struct {
@@ -778,18 +747,16 @@ TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
     for (const auto& c : cases) {
         const std::string name = std::string(c.space) + "-" + c.range;
         const fs::path in = out / (name + ".mkv"), o = out / (name + "-out.mkv");
-        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
-                        "-vf format=rgb24,scale=out_color_matrix=" +
-                        std::string(c.matrix) + ":out_range=" + c.range +
-                        ",format=yuv444p -colorspace " + c.space + " -color_primaries " +
-                        c.primaries + " -color_trc " + c.transfer + " -color_range " + c.range +
-                        " -c:v libx264 -crf 0 " + Quote(in)),
+        ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                         "-vf format=rgb24,scale=out_color_matrix=" +
+                         std::string(c.matrix) + ":out_range=" + c.range +
+                         ",format=yuv444p -colorspace " + c.space + " -color_primaries " +
+                         c.primaries + " -color_trc " + c.transfer + " -color_range " + c.range +
+                         " -c:v libx264 -crf 0 " + Quote(in)),
                   0);
         // Frame 0 of a fade-in is the untouched input; lossless H.264 leaves only the
         // conversions to ARGB and back (of colours an RGB picture can have).
-        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
-                                " --fade-in 100 --crf 0 --pix-fmt yuv444p --plugin " +
-                                Quote(kInvert));
+        const Result r = Render(in, o, "--fade-in 100 --crf 0 --pix-fmt yuv444p");
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
         const std::string tags = "stream=color_space,color_range,color_primaries,color_transfer";
         EXPECT_EQ(Probe(o, "v", tags), Probe(in, "v", tags)) << name;
@@ -800,38 +767,27 @@ TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
 
 TEST_F(Cli, DeepInputKeepsItsDepthOrSaysItDoesNot) {
     const fs::path in = out / "ten.mkv";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
-                    "-pix_fmt yuv420p10le -c:v ffv1 " +
-                    Quote(in)),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                     "-pix_fmt yuv420p10le -c:v ffv1 " +
+                     Quote(in)),
               0);
-    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-out.mkv") +
-                      " --plugin " + Quote(kInvert));
+    Result r = Render(in, out / "ten-out.mkv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(Probe(out / "ten-out.mkv", "v", "stream=pix_fmt"), "yuv420p10le");
-    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "ten-mpeg4.mkv") +
-               " --codec mpeg4 --plugin " + Quote(kInvert));
+    r = Render(in, out / "ten-mpeg4.mkv", "--codec mpeg4");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
     EXPECT_NE(r.err.find("10-bit"), std::string::npos) << r.err;
     EXPECT_EQ(Probe(out / "ten-mpeg4.mkv", "v", "stream=pix_fmt"), "yuv420p");
 }
 
 TEST_F(Cli, EncoderQualityPresetAndPixelFormatCanBeChosen) {
     const fs::path small = out / "small.mp4", big = out / "big.mp4", full = out / "444.mp4";
-    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(small) +
-                     " --crf 45 --preset ultrafast --plugin " + Quote(kInvert))
-                  .status,
-              0);
-    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(big) + " --crf 5 --plugin " +
-                     Quote(kInvert))
-                  .status,
-              0);
+    ASSERT_EQ(Render(TheClips().rgb, small, "--crf 45 --preset ultrafast").status, 0);
+    ASSERT_EQ(Render(TheClips().rgb, big, "--crf 5").status, 0);
     EXPECT_LT(fs::file_size(small) * 2, fs::file_size(big));
-    ASSERT_EQ(Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(full) +
-                     " --pix-fmt yuv444p --plugin " + Quote(kInvert))
-                  .status,
-              0);
+    ASSERT_EQ(Render(TheClips().rgb, full, "--pix-fmt yuv444p").status, 0);
     EXPECT_EQ(Probe(full, "v", "stream=pix_fmt"), "yuv444p");
     const struct {
         const char* options;
@@ -843,10 +799,9 @@ TEST_F(Cli, EncoderQualityPresetAndPixelFormatCanBeChosen) {
                    {"--lossless --crf 3", 2}};
     for (const auto& c : refused) {
         const fs::path o = out / "refused.mkv";
-        const Result r = Fxhost("render " + Quote(TheClips().rgb) + " -o " + Quote(o) + " " +
-                                c.options + " --plugin " + Quote(kInvert));
+        const Result r = Render(TheClips().rgb, o, c.options);
         EXPECT_EQ(r.status, c.status) << c.options << ": " << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
         EXPECT_FALSE(fs::exists(o));
     }
 }
@@ -854,18 +809,17 @@ TEST_F(Cli, EncoderQualityPresetAndPixelFormatCanBeChosen) {
 TEST_F(Cli, VariableRateClipKeepsEveryFrameItsTimeAndItsSound) {
     // 25 frames at 25 fps, a gap of 5 s, 25 more; 7 s of sound throughout.
     const fs::path in = out / "gap.mkv";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi "
-                    "-i sine=f=300:r=48000:d=7 -vf \"setpts='(N+if(gte(N,25),125,0))/25/TB'\" "
-                    "-fps_mode passthrough -c:v ffv1 -c:a pcm_s16le " +
-                    Quote(in)),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi "
+                     "-i sine=f=300:r=48000:d=7 -vf \"setpts='(N+if(gte(N,25),125,0))/25/TB'\" "
+                     "-fps_mode passthrough -c:v ffv1 -c:a pcm_s16le " +
+                     Quote(in)),
               0);
     const fs::path o = out / "gap-out.mkv";
-    Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) + " --lossless --plugin " +
-                      Quote(kInvert));
+    Result r = Render(in, o, "--lossless");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string times = "frame=pts_time";
     const std::string inTimes = Probe(in, "v", times);
-    EXPECT_EQ(std::count(inTimes.begin(), inTimes.end(), '\n'), 49) << inTimes;
+    EXPECT_EQ(Lines(inTimes), 49) << inTimes;
     EXPECT_EQ(Probe(o, "v", times), inTimes);
     // The sound is all there, through the gap, sample for sample.
     const auto inSound = DecodeAudio(in), outSound = DecodeAudio(o);
@@ -873,17 +827,14 @@ TEST_F(Cli, VariableRateClipKeepsEveryFrameItsTimeAndItsSound) {
     EXPECT_TRUE(std::equal(outSound.begin(), outSound.end(), inSound.begin()));
 
     // Frames chosen by index or by time start the output at their own time.
-    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "part.mkv") +
-               " --lossless --frames 24:3 --plugin " + Quote(kInvert));
+    r = Render(in, out / "part.mkv", "--lossless --frames 24:3");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "part.mkv", "v", times), "0.000000\n5.040000\n5.080000");
-    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "time.mkv") +
-               " --lossless -ss 6 -t 0.5 -an --plugin " + Quote(kInvert));
+    r = Render(in, out / "time.mkv", "--lossless -ss 6 -t 0.5 -an");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "time.mkv", "v", "stream=nb_read_frames", "-count_frames"), "13");
     EXPECT_EQ(Probe(out / "time.mkv", "a", "stream=codec_type"), "") << "-an: no sound";
-    r = Fxhost("render " + Quote(in) + " -o " + Quote(out / "to.mkv") +
-               " --lossless -ss 0.5 -to 6.1 --plugin " + Quote(kInvert));
+    r = Render(in, out / "to.mkv", "--lossless -ss 0.5 -to 6.1");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "to.mkv", "v", "stream=nb_read_frames", "-count_frames"), "15");
 }
@@ -893,52 +844,47 @@ TEST_F(Cli, RotatedAnamorphicAndInterlacedClipsComeOutAsShown) {
         const fs::path in = out / ("rot" + std::to_string(degrees) + ".mp4");
         const fs::path o = out / ("rot" + std::to_string(degrees) + "-out.mkv");
         // The display matrix, as a phone writes it (ffmpeg sets it when copying).
-        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
-                        "-c:v libx264 -crf 0 -pix_fmt yuv444p " +
-                        Quote(out / "upright.mp4") + " && ffmpeg -nostdin -v error -y -i " +
-                        Quote(out / "upright.mp4") + " -c copy -metadata:s:v:0 rotate=" +
-                        std::to_string(degrees) + " " + Quote(in)),
+        ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                         "-c:v libx264 -crf 0 -pix_fmt yuv444p " +
+                         Quote(out / "upright.mp4") + " && ffmpeg -nostdin -v error -y -i " +
+                         Quote(out / "upright.mp4") + " -c copy -metadata:s:v:0 rotate=" +
+                         std::to_string(degrees) + " " + Quote(in)),
                   0);
-        const Result r = Fxhost("render " + Quote(in) + " -o " + Quote(o) +
-                                " --lossless --fade-in 100 --plugin " + Quote(kInvert));
+        const Result r = Render(in, o, "--lossless --fade-in 100");
         ASSERT_EQ(r.status, 0) << r.err;
         // Upright, as ffmpeg shows it (it turns the picture by the same matrix).
         EXPECT_EQ(Probe(o, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
         EXPECT_LE(MaxDifference(FirstFrameRaw(in, "rgb24"), FirstFrameRaw(o, "rgb24")), 6)
             << degrees;
         const fs::path png = out / ("rot" + std::to_string(degrees) + ".png");
-        ASSERT_EQ(Fxhost("thumbnail " + Quote(in) + " -o " + Quote(png) + " --plugin " +
-                         Quote(kInvert))
-                      .status,
-                  0);
+        ASSERT_EQ(
+            Fxhost("thumbnail " + Quote(in) + " -o " + Quote(png) + " --plugin " + Quote(kInvert))
+                .status,
+            0);
         EXPECT_EQ(Probe(png, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
     }
     const fs::path wide = out / "sar.mkv";
-    ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
-                    "-vf setsar=2/1 -c:v ffv1 -field_order tt " +
-                    Quote(wide)),
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                     "-vf setsar=2/1 -c:v ffv1 -field_order tt " +
+                     Quote(wide)),
               0);
-    Result r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mkv") +
-                      " --plugin " + Quote(kInvert));
+    Result r = Render(wide, out / "sar-out.mkv");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "sar-out.mkv", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
     // H.264 codes the fields as such.
-    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-out.mp4") + " --plugin " +
-               Quote(kInvert));
+    r = Render(wide, out / "sar-out.mp4");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(Probe(out / "sar-out.mp4", "v", "stream=sample_aspect_ratio,field_order"), "2:1,tt");
-    r = Fxhost("render " + Quote(wide) + " -o " + Quote(out / "sar-half.mkv") +
-               " --size 32x48 --lossless --plugin " + Quote(kInvert));
+    r = Render(wide, out / "sar-half.mkv", "--size 32x48 --lossless");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Probe(out / "sar-half.mkv", "v", "stream=sample_aspect_ratio,field_order"),
-              "4:1,tt")
+    EXPECT_EQ(Probe(out / "sar-half.mkv", "v", "stream=sample_aspect_ratio,field_order"), "4:1,tt")
         << "the picture keeps its shape";
 }
 
 TEST_F(Cli, LosslessRoundTripsTinyFrames) {
     std::mt19937 rng(3);
-    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
-             {1, 1}, {1, 5}, {2, 2}, {3, 1}, {2, 7}, {5, 3}, {9, 2}}) {
+    for (const auto& [w, h] :
+         std::vector<std::pair<int, int>>{{1, 1}, {1, 5}, {2, 2}, {3, 1}, {2, 7}, {5, 3}, {9, 2}}) {
         const std::string size = std::to_string(w) + "x" + std::to_string(h);
         std::string pixels;
         for (int i = 0; i < w * h * 3; ++i) {
@@ -946,11 +892,10 @@ TEST_F(Cli, LosslessRoundTripsTinyFrames) {
         }
         const fs::path raw = out / (size + ".bgra"), o = out / (size + ".mkv");
         std::ofstream(raw, std::ios::binary) << pixels;
-        ASSERT_EQ(Shell("ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s " + size +
-                        " -r 25 -i " + Quote(raw) + " -c:v ffvhuff " + Quote(out / "in.mkv")),
+        ASSERT_EQ(Ffmpeg("-f rawvideo -pix_fmt bgra -s " + size + " -r 25 -i " + Quote(raw) +
+                         " -c:v ffvhuff " + Quote(out / "in.mkv")),
                   0);
-        const Result r = Fxhost("render " + Quote(out / "in.mkv") + " -o " + Quote(o) +
-                                " --lossless -y --plugin " + Quote(kInvert));
+        const Result r = Render(out / "in.mkv", o, "--lossless -y");
         ASSERT_EQ(r.status, 0) << size << ": " << r.err;
         const auto v = DecodeVideo(o, w, h);
         ASSERT_EQ(v.size(), pixels.size()) << size;
@@ -1028,37 +973,21 @@ namespace {
 
 constexpr int kTW = 320, kTH = 240, kTFrames = 12;
 
-// Tessera's default configuration: the whole frame, blocks of 10/1000 of the frame's
-// width and height, no opacity step. Each block (anchored at the top-left corner) takes
-// the integer average of its pixels' red, green and blue and the alpha of its last pixel.
+// Tessera's default configuration, through the plug-in tests' one mosaic oracle: the whole
+// frame in blocks of 10/1000 of its width and height.
 std::vector<std::uint8_t> MosaicOf(int i) {
-    const int bw = std::max(1, int(double(kTW) / 1000.0 * 10));
-    const int bh = std::max(1, int(double(kTH) / 1000.0 * 10));
-    std::vector<std::uint8_t> img(std::size_t(kTW) * kTH * 4);
-    for (int row = 0; row < kTH; row += bh) {
-        for (int col = 0; col < kTW; col += bw) {
-            long sum[3] = {0, 0, 0}, n = 0;
-            std::uint8_t alpha = 0;
-            for (int y = row; y < std::min(row + bh, kTH); ++y) {
-                for (int x = col; x < std::min(col + bw, kTW); ++x) {
-                    const auto p = InputPixel(x, y, i);
-                    sum[0] += p[1];
-                    sum[1] += p[2];
-                    sum[2] += p[3];
-                    alpha = p[0];
-                    ++n;
-                }
-            }
-            for (int y = row; y < std::min(row + bh, kTH); ++y) {
-                for (int x = col; x < std::min(col + bw, kTW); ++x) {
-                    std::uint8_t* px = &img[(std::size_t(y) * kTW + x) * 4];
-                    px[0] = alpha;
-                    px[1] = std::uint8_t(sum[0] / n);
-                    px[2] = std::uint8_t(sum[1] / n);
-                    px[3] = std::uint8_t(sum[2] / n);
-                }
-            }
+    std::vector<tessera_test::ARGB> px(std::size_t(kTW) * kTH);
+    for (int y = 0; y < kTH; ++y) {
+        for (int x = 0; x < kTW; ++x) {
+            const auto p = InputPixel(x, y, i);
+            px[std::size_t(y) * kTW + x] = {p[0], p[1], p[2], p[3]};
         }
+    }
+    tessera_test::MosaicOracle(px, px, kTW, kTH, Rect{0, 0, kTH, kTW}, kTW * 10 / 1000,
+                               kTH * 10 / 1000);
+    std::vector<std::uint8_t> img;
+    for (const auto& p : px) {
+        img.insert(img.end(), {p.a, p.r, p.g, p.b});
     }
     return img;
 }
@@ -1084,13 +1013,11 @@ class Tessera : public Cli {
             }
         }
         std::ofstream(out / "t.raw", std::ios::binary) << video;
-        ASSERT_EQ(
-            Shell("ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgra -s 320x240 -r 25 -i " +
-                  Quote(out / "t.raw") +
-                  " -f lavfi -i sine=f=500:r=48000:d=0.48 -c:v ffv1 "
-                  "-pix_fmt bgra -c:a pcm_s16le " +
-                  Quote(clip)),
-            0);
+        ASSERT_EQ(Ffmpeg("-f rawvideo -pix_fmt bgra -s 320x240 -r 25 -i " + Quote(out / "t.raw") +
+                         " -f lavfi -i sine=f=500:r=48000:d=0.48 -c:v ffv1 "
+                         "-pix_fmt bgra -c:a pcm_s16le " +
+                         Quote(clip)),
+                  0);
     }
     std::string Env() const { return "XDG_CONFIG_HOME=" + Quote(config); }
     int Compare(const std::vector<std::uint8_t>& v, int fi, int fo) {
@@ -1113,18 +1040,14 @@ class Tessera : public Cli {
 
 TEST_F(Tessera, LosslessRenderMatchesTheMosaicAndFades) {
     const fs::path o = out / "mosaic.mkv";
-    Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) + " --lossless --plugin " +
-                          Quote(kTessera),
-                      Env());
+    Result r = Render(clip, o, "--lossless", kTessera, Env());
     ASSERT_EQ(r.status, 0) << r.err;
     auto v = DecodeVideo(o, kTW, kTH);
     ASSERT_EQ(v.size(), std::size_t(kTFrames) * kTW * kTH * 4);
     EXPECT_EQ(Compare(v, 0, 0), 0);
 
     const fs::path faded = out / "faded.mkv";
-    r = Fxhost("render " + Quote(clip) + " -o " + Quote(faded) +
-                   " --lossless --fade-in 4 --fade-out 3 --sliders 0.1,0.9,0.3 --plugin " +
-                   Quote(kTessera),
+    r = Render(clip, faded, "--lossless --fade-in 4 --fade-out 3 --sliders 0.1,0.9,0.3", kTessera,
                Env());
     ASSERT_EQ(r.status, 0) << r.err;
     v = DecodeVideo(faded, kTW, kTH);
@@ -1134,17 +1057,13 @@ TEST_F(Tessera, LosslessRenderMatchesTheMosaicAndFades) {
 
 TEST_F(Tessera, SoundPassesThroughAndProxyIsSilent) {
     const fs::path o = out / "sound.mkv";
-    Result r = Fxhost("render " + Quote(clip) + " -o " + Quote(o) + " --lossless --plugin " +
-                          Quote(kTessera),
-                      Env());
+    Result r = Render(clip, o, "--lossless", kTessera, Env());
     ASSERT_EQ(r.status, 0) << r.err;
     const auto in = DecodeAudio(clip);
     const auto a = DecodeAudio(o);
     EXPECT_EQ(a, in);
     const fs::path p = out / "proxy.mkv";
-    r = Fxhost("render " + Quote(clip) + " -o " + Quote(p) + " --lossless --proxy --plugin " +
-                   Quote(kTessera),
-               Env());
+    r = Render(clip, p, "--lossless --proxy", kTessera, Env());
     ASSERT_EQ(r.status, 0) << r.err;
     const auto silent = DecodeAudio(p);
     EXPECT_EQ(silent.size(), in.size());

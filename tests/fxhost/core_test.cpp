@@ -5,10 +5,11 @@
 #include "framesource.h"
 #include "hosterror.h"
 #include "hostsession.h"
-#include "recordingsession.h"
 #include "pluginbundle.h"
+#include "recordingsession.h"
 
 #include "QuickDraw.h"
+#include "TestFiles.h"
 #include "ToolboxTesting.h"
 
 #include <gtest/gtest.h>
@@ -39,15 +40,6 @@ std::string LoadError(const fs::path& p) {
     }
     return "";
 }
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/fxhost-core-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 // The pixel the test plug-in should leave at (x, y) of frame `index`: the generated
 // pattern inverted, with the untouched frame blended back at `opacity` during fades.
@@ -92,18 +84,19 @@ TEST(PluginBundle, LoadsBundleAndFindsMain) {
 TEST(PluginBundle, ClearErrorsForBrokenBundles) {
     EXPECT_NE(LoadError("/nonexistent/Nothing.bundle").find("does not exist"), std::string::npos);
 
-    TempDir tmp;
-    fs::copy(kBundles / "InvertTest.bundle", tmp.path / "Bare.bundle", fs::copy_options::recursive);
-    fs::remove(tmp.path / "Bare.bundle/Contents/Info.plist");
-    EXPECT_NE(LoadError(tmp.path / "Bare.bundle").find("no Contents/Info.plist"),
+    testfs::TempFolder tmp;
+    fs::copy(kBundles / "InvertTest.bundle", tmp.dir() / "Bare.bundle",
+             fs::copy_options::recursive);
+    fs::remove(tmp.dir() / "Bare.bundle/Contents/Info.plist");
+    EXPECT_NE(LoadError(tmp.dir() / "Bare.bundle").find("no Contents/Info.plist"),
               std::string::npos);
 
     EXPECT_NE(LoadError(kBundles / "NoMain.bundle").find("exports no 'main'"), std::string::npos);
 
-    fs::copy(kBundles / "InvertTest.bundle", tmp.path / "NoExe.bundle",
+    fs::copy(kBundles / "InvertTest.bundle", tmp.dir() / "NoExe.bundle",
              fs::copy_options::recursive);
-    fs::remove(tmp.path / "NoExe.bundle/Contents/Linux/InvertTest");
-    EXPECT_NE(LoadError(tmp.path / "NoExe.bundle").find("no executable"), std::string::npos);
+    fs::remove(tmp.dir() / "NoExe.bundle/Contents/Linux/InvertTest");
+    EXPECT_NE(LoadError(tmp.dir() / "NoExe.bundle").find("no executable"), std::string::npos);
 }
 
 TEST(PluginBundle, LocateOrder) {

@@ -1,6 +1,8 @@
 // fxhost on bad media, with the Tessera bundle: every case ends in one clear line and the
 // exit status of its kind, or in a complete output, and never leaves a half-written file
 // (under the final name or as a temporary) behind. Clips are made with the ffmpeg command.
+#include "TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,36 +30,15 @@ struct Result {
     std::string err;
 };
 
-std::string Quote(const fs::path& p) {
-    std::string s = "'";
-    for (char c : p.string()) {
-        s += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return s + "'";
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-int Shell(const std::string& command) {
-    const int st = std::system(command.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+using testfs::Quote;
+using testfs::Shell;
+using testfs::Slurp;
 
 class BadMedia : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessera-badmedia-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         fs::create_directory(dir / "config"); // the plug-in's preferences stay private
         fs::create_directory(dir / "out");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 
     // ffmpeg making a clip from lavfi sources; the test fails if ffmpeg cannot.
@@ -100,7 +81,8 @@ class BadMedia : public ::testing::Test {
         return s;
     }
 
-    fs::path dir;
+    testfs::TempFolder folder{"tessera-badmedia"};
+    const fs::path dir = folder.dir();
 };
 
 int Lines(const std::string& s) {

@@ -50,15 +50,8 @@ int StartUpOnDefaults() {
     return ok ? kOnDefaults : kNotDefaults;
 }
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& p, const std::string& s) {
-    std::ofstream f(p, std::ios::binary);
-    f << s;
-}
+using testfs::Slurp;
+using testfs::WriteAll;
 
 // Runs body in a child as an ordinary user: root reads and writes whatever it likes, so
 // permission cases are only real for another user. The folder is handed to that user.
@@ -85,7 +78,7 @@ TEST(PrefsBadFile, GarbageAtTheNameLeavesDefaultsAndTheBytesAlone) {
     WriteAll(home.prefsFile(), garbage);
     const ChildResult r = RunInChild(StartUpOnDefaults);
     EXPECT_TRUE(r.exited && r.status == kOnDefaults) << r;
-    EXPECT_EQ(ReadAll(home.prefsFile()), garbage);
+    EXPECT_EQ(Slurp(home.prefsFile()), garbage);
 }
 
 TEST(PrefsBadFile, EmptyFileLeavesDefaults) {
@@ -102,7 +95,7 @@ TEST(PrefsBadFile, DirectoryAtTheNameLeavesDefaultsAndIsKept) {
     const ChildResult r = RunInChild(StartUpOnDefaults);
     EXPECT_TRUE(r.exited && r.status == kOnDefaults) << r;
     EXPECT_TRUE(fs::is_directory(home.prefsFile()));
-    EXPECT_EQ(ReadAll(home.prefsFile() / "inside"), "kept");
+    EXPECT_EQ(Slurp(home.prefsFile() / "inside"), "kept");
 }
 
 TEST(PrefsBadFile, PipeAtTheNameDoesNotHangStartUp) {
@@ -124,11 +117,11 @@ TEST(PrefsBadFile, SymlinkToAFileElsewhereIsNeitherReadNorWrittenThrough) {
         ASSERT_TRUE(SaveConfig(&c));
         fs::copy_file(other.prefsFile(), outside / "target");
     }
-    const std::string before = ReadAll(outside / "target");
+    const std::string before = Slurp(outside / "target");
     fs::create_symlink(outside / "target", home.prefsFile());
     const ChildResult r = RunInChild(StartUpOnDefaults);
     EXPECT_TRUE(r.exited && r.status == kOnDefaults) << r;
-    EXPECT_EQ(ReadAll(outside / "target"), before);
+    EXPECT_EQ(Slurp(outside / "target"), before);
 }
 
 TEST(PrefsBadFile, DanglingSymlinkCreatesNothingElsewhere) {
@@ -146,12 +139,12 @@ TEST(PrefsBadFile, UnreadableFileLeavesDefaultsAndIsNotReplaced) {
     EnsurePrefsFile();
     const pluginDataRec c = Numbered(9);
     ASSERT_TRUE(SaveConfig(&c));
-    const std::string before = ReadAll(home.prefsFile());
+    const std::string before = Slurp(home.prefsFile());
     fs::permissions(home.prefsFile(), fs::perms::none);
     const ChildResult r = RunAsUser(home.dir(), StartUpOnDefaults);
     EXPECT_TRUE(r.exited && r.status == kOnDefaults) << r;
     fs::permissions(home.prefsFile(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(ReadAll(home.prefsFile()), before);
+    EXPECT_EQ(Slurp(home.prefsFile()), before);
 }
 
 TEST(PrefsBadFile, ReadOnlyFileIsReadButNeverChanged) {
@@ -159,7 +152,7 @@ TEST(PrefsBadFile, ReadOnlyFileIsReadButNeverChanged) {
     EnsurePrefsFile();
     const pluginDataRec c = Numbered(21);
     ASSERT_TRUE(SaveConfig(&c));
-    const std::string before = ReadAll(home.prefsFile());
+    const std::string before = Slurp(home.prefsFile());
     fs::permissions(home.prefsFile(), fs::perms::owner_read);
     const ChildResult r = RunAsUser(home.dir(), [] {
         auto* config = reinterpret_cast<pluginDataRec*>(NewPtrClear(sizeof(pluginDataRec)));
@@ -171,7 +164,7 @@ TEST(PrefsBadFile, ReadOnlyFileIsReadButNeverChanged) {
         return SaveConfig(&other) ? 5 : 0;
     });
     EXPECT_TRUE(r.exited && r.status == 0) << r;
-    EXPECT_EQ(ReadAll(home.prefsFile()), before);
+    EXPECT_EQ(Slurp(home.prefsFile()), before);
 }
 
 TEST(PrefsBadFile, FullDiskFailsTheSaveAndKeepsTheOldConfiguration) {
@@ -217,7 +210,7 @@ TEST(PrefsBadFile, PreferencesFolderThatIsAFileLeavesDefaults) {
     setenv("XDG_CONFIG_HOME", notAFolder.c_str(), 1);
     const ChildResult r = RunInChild(StartUpOnDefaults);
     EXPECT_TRUE(r.exited && r.status == kOnDefaults) << r;
-    EXPECT_EQ(ReadAll(notAFolder), "a file where the folder should be");
+    EXPECT_EQ(Slurp(notAFolder), "a file where the folder should be");
 }
 
 TEST(PrefsBadFile, NewFileIsPrivateToTheUser) {

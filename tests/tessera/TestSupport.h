@@ -6,6 +6,7 @@
 #include "HYPlugin.h"
 #include "MacMemory.h"
 #include "QuickDraw.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -19,32 +20,7 @@
 
 namespace tessera_test {
 
-// A fresh temporary folder for the life of the object, removed with everything in it.
-class TempFolder {
-  public:
-    explicit TempFolder(const char* prefix = "tessera-test") {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-        char* made = mkdtemp(pattern.data());
-        if (made == nullptr) {
-            ADD_FAILURE() << "cannot make a temporary folder";
-            return;
-        }
-        dir_ = made;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        // A test may have taken the folder's rights away; give them back so it can go.
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(dir_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& dir() const { return dir_; }
-
-  private:
-    std::filesystem::path dir_;
-};
+using testfs::TempFolder;
 
 // Points XDG_CONFIG_HOME at a fresh temporary folder for the life of the object, so the
 // preferences file of a test is its own and real.
@@ -140,6 +116,15 @@ class Frame {
     GWorldPtr gw_ = nullptr;
     int width_ = 0, height_ = 0;
 };
+
+// Every pixel of f against want(x, y), naming the first one that differs.
+template <typename F> void ExpectPixels(const Frame& f, F want) {
+    for (int y = 0; y < f.height(); ++y) {
+        for (int x = 0; x < f.width(); ++x) {
+            ASSERT_EQ(f.at(x, y), want(x, y)) << "at " << x << ", " << y;
+        }
+    }
+}
 
 // A pattern with distinct values everywhere, so that a wrong block, a stride bug or an
 // off-by-one shows. Alpha varies too, so that "the alpha of the last pixel read" is

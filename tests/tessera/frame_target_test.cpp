@@ -93,13 +93,10 @@ TEST_F(FrameTarget, ARectangleInsideALargerFrameIsDrawnThereAndNowhereElse) {
     Frame host(W + 21, H + 13);
     host.fill([](int, int) { return kUntouched; });
     ASSERT_EQ(RenderInto(host.get(), Rect{top, left, top + H, left + W}), kPluginOK);
-    for (int y = 0; y < host.height(); ++y) {
-        for (int x = 0; x < host.width(); ++x) {
-            const bool inside = x >= left && x < left + W && y >= top && y < top + H;
-            ASSERT_EQ(host.at(x, y), inside ? Expected(x - left, y - top) : kUntouched)
-                << "at " << x << ", " << y;
-        }
-    }
+    ExpectPixels(host, [this](int x, int y) {
+        const bool inside = x >= left && x < left + W && y >= top && y < top + H;
+        return inside ? Expected(x - left, y - top) : kUntouched;
+    });
 }
 
 TEST_F(FrameTarget, TheHostFramesClipLimitsTheDrawing) {
@@ -111,14 +108,11 @@ TEST_F(FrameTarget, TheHostFramesClipLimitsTheDrawing) {
     ClipRect(&clip);
     SetGWorld(nullptr, nullptr);
     ASSERT_EQ(RenderInto(host.get(), Rect{top, left, top + H, left + W}), kPluginOK);
-    for (int y = 0; y < host.height(); ++y) {
-        for (int x = 0; x < host.width(); ++x) {
-            const bool inside = x >= left && x < left + W && y >= top && y < top + H &&
-                                x < clip.right && y < clip.bottom;
-            ASSERT_EQ(host.at(x, y), inside ? Expected(x - left, y - top) : kUntouched)
-                << "at " << x << ", " << y;
-        }
-    }
+    ExpectPixels(host, [this, &clip](int x, int y) {
+        const bool inside = x >= left && x < left + W && y >= top && y < top + H &&
+                            x < clip.right && y < clip.bottom;
+        return inside ? Expected(x - left, y - top) : kUntouched;
+    });
 }
 
 TEST_F(FrameTarget, ASourceThatIsTheHostsFrameItselfIsReadBeforeItIsOverwritten) {
@@ -126,11 +120,7 @@ TEST_F(FrameTarget, ASourceThatIsTheHostsFrameItselfIsReadBeforeItIsOverwritten)
     host.fill(tessera_test::Pattern);
     host_.deliver = host.get();
     ASSERT_EQ(RenderInto(host.get(), Rect{0, 0, H, W}), kPluginOK);
-    for (int y = 0; y < H; ++y) {
-        for (int x = 0; x < W; ++x) {
-            ASSERT_EQ(host.at(x, y), Expected(x, y)) << "at " << x << ", " << y;
-        }
-    }
+    ExpectPixels(host, [this](int x, int y) { return Expected(x, y); });
 }
 
 TEST_F(FrameTarget, AFrameWrapperThatCannotBeMadeLeavesTheFrameAsItWas) {
@@ -147,11 +137,7 @@ TEST_F(FrameTarget, AFrameWrapperThatCannotBeMadeLeavesTheFrameAsItWas) {
     EXPECT_EQ(TesseraMain(0, &params_), kPluginOutOfMemory);
     params_.selector = kPlugTerminate;
     EXPECT_EQ(TesseraMain(0, &params_), kPluginOK);
-    for (int y = 0; y < host.height(); ++y) {
-        for (int x = 0; x < host.width(); ++x) {
-            ASSERT_EQ(host.at(x, y), kUntouched) << "at " << x << ", " << y;
-        }
-    }
+    ExpectPixels(host, [](int, int) { return kUntouched; });
 }
 
 } // namespace

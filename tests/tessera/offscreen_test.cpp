@@ -49,17 +49,9 @@ TEST(Buffers, Source2TargetCopiesExactlyOrScalesToTheTarget) {
     Frame src(8, 6), same(8, 6), big(16, 12);
     src.fill(Opaque);
     Source2Target(src.get(), same.get());
-    for (int y = 0; y < 6; ++y) {
-        for (int x = 0; x < 8; ++x) {
-            ASSERT_EQ(same.at(x, y), src.at(x, y));
-        }
-    }
+    ExpectPixels(same, [&](int x, int y) { return src.at(x, y); });
     Source2Target(src.get(), big.get());
-    for (int y = 0; y < 12; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            ASSERT_EQ(big.at(x, y), src.at(x / 2, y / 2)) << x << ", " << y;
-        }
-    }
+    ExpectPixels(big, [&](int x, int y) { return src.at(x / 2, y / 2); });
     Source2Target(nullptr, big.get()); // nothing happens
     Source2Target(src.get(), nullptr);
 }
@@ -75,11 +67,7 @@ TEST(Images, GWorld2CGImageHasTheBuffersSizeAndPixels) {
     EXPECT_EQ(h, 5);
     Frame g(9, 5);
     DrawCGImageInQDRect(g.get(), image, GetPortRect(g.get()), 0, false);
-    for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 9; ++x) {
-            ASSERT_EQ(g.at(x, y), f.at(x, y));
-        }
-    }
+    ExpectPixels(g, [&](int x, int y) { return f.at(x, y); });
     CGImageRelease(image);
 }
 

@@ -2,6 +2,7 @@
 // the program end to end on real files, and the plug-in's own string lists.
 #include "RezCompiler.h"
 
+#include "TestFiles.h"
 #include "TextUtils.h"
 
 #include <cstdio>
@@ -93,13 +94,8 @@ TEST(RezLanguage, ErrorsNameTheLineAndColumn) {
 
 class RezProgram : public ::testing::Test {
   protected:
-    std::filesystem::path dir;
-    void SetUp() override {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "rezc-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    testfs::TempFolder folder{"rezc-test"};
+    const std::filesystem::path dir = folder.dir();
 
     // Runs rezc with arguments; returns the exit status and fills err with standard error.
     int run(const std::string& args, std::string& err) {

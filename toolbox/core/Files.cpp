@@ -282,33 +282,6 @@ std::string TemporaryPrefix(const std::string& leaf) {
     return "." + leaf + ".";
 }
 
-void RemoveStaleTemporaries(const std::string& dir, const std::string& leaf) {
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr)
-        return;
-    const std::string prefix = TemporaryPrefix(leaf);
-    while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.size() <= prefix.size() + 7 || name.compare(0, prefix.size(), prefix) != 0)
-            continue;
-        const std::string rest = name.substr(prefix.size()); // "PID-XXXXXX"
-        const std::size_t dash = rest.find('-');
-        if (dash == 0 || dash == std::string::npos || rest.size() - dash - 1 != 6 ||
-            rest.find_first_not_of("0123456789") != dash)
-            continue;
-        const long pid = std::strtol(rest.substr(0, dash).c_str(), nullptr, 10);
-        if (pid <= 0 || pid == long(::getpid()) || pid > long(INT_MAX))
-            continue;
-        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
-            continue; // its saver may still be at work
-        const std::string path = (dir == "/" ? std::string() : dir) + "/" + name;
-        struct stat st;
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
-            ::unlink(path.c_str());
-    }
-    ::closedir(d);
-}
-
 } // namespace
 
 OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::size_t length,
@@ -365,8 +338,48 @@ OSErr replaceFileAtomically(const std::string& rawPath, const void* bytes, std::
         ::fsync(dfd); // the rename itself reaches the disk
         ::close(dfd);
     }
-    RemoveStaleTemporaries(dir, leaf);
+    const std::string prefix = TemporaryPrefix(leaf);
+    removeDeadProcessTemporaries(dir, [&prefix](const std::string& name) {
+        return name.starts_with(prefix)
+                   ? temporaryOwner(std::string_view(name).substr(prefix.size()))
+                   : 0L;
+    });
     return noErr;
+}
+
+long temporaryOwner(std::string_view tail, bool bareAllowed) {
+    const std::size_t dash = tail.find('-');
+    if (dash != std::string_view::npos) {
+        if (tail.size() - dash - 1 != 6)
+            return 0;
+        tail = tail.substr(0, dash);
+    } else if (!bareAllowed) {
+        return 0;
+    }
+    if (tail.empty() || tail.size() > 10 || tail.find_first_not_of("0123456789") != tail.npos)
+        return 0;
+    const long pid = std::strtol(std::string(tail).c_str(), nullptr, 10);
+    return pid > 0 && pid <= long(INT_MAX) ? pid : 0;
+}
+
+void removeDeadProcessTemporaries(const std::string& dir,
+                                  const std::function<long(const std::string& name)>& ownerOf) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr)
+        return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        const long pid = ownerOf(name);
+        if (pid <= 0 || pid > long(INT_MAX) || pid == long(::getpid()))
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue; // its maker may still be at work
+        struct stat st;
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
 }
 
 OSErr readWholeFile(const std::string& path, std::string& contents) {

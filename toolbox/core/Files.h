@@ -18,7 +18,9 @@
 
 #include "MacTypes.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #pragma pack(push, 2) // the classic 68K alignment: an FSSpec is 70 bytes, as callers expect
 struct FSSpec {
@@ -119,5 +121,20 @@ OSErr replaceFileAtomically(const std::string& path, const void* bytes, std::siz
 
 // Reads a whole regular file (size limit 256 MiB): fnfErr, notAFileErr, permErr, ioErr.
 OSErr readWholeFile(const std::string& path, std::string& contents);
+
+// The process ID a temporary file's name ends with: "PID-XXXXXX" (mkstemp's six characters
+// after the dash), or "PID" alone when bareAllowed. PID is 1 to 10 decimal digits and at most
+// INT_MAX. 0 when `tail` is anything else.
+long temporaryOwner(std::string_view tail, bool bareAllowed = false);
+
+// Removes from the folder `dir` ("" = the current folder) the temporary files that processes
+// which no longer exist left behind. ownerOf maps a name in the folder to the PID of the
+// process that made it, or 0 for a name that is not such a temporary (temporaryOwner reads
+// the usual tail). A file is removed only when its PID is not this process, no process with
+// that PID exists (one that cannot be signalled counts as alive), and it is a regular file
+// (a symbolic link is not followed) owned by this user. Failures are ignored: the clean-up
+// is a courtesy and never the reason a save fails.
+void removeDeadProcessTemporaries(const std::string& dir,
+                                  const std::function<long(const std::string& name)>& ownerOf);
 
 } // namespace toolbox::files

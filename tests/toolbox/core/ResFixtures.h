@@ -4,6 +4,7 @@
 
 #include "Files.h"
 #include "Resources.h"
+#include "TestFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,25 +17,7 @@
 
 namespace restest {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tessera-res-XXXXXX").string();
-        char* p = ::mkdtemp(tmpl.data());
-        EXPECT_NE(p, nullptr);
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& leaf) const { return path_ + "/" + leaf; }
-
-  private:
-    std::string path_;
-};
+using TempDir = testfs::TempFolder;
 
 // Sets an environment variable for the life of the object (nullopt: unset it).
 class ScopedEnv {
@@ -59,15 +42,8 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testfs::Slurp;
+using testfs::WriteAll;
 
 inline std::vector<UInt8> bytesOf(const std::string& s) {
     return {s.begin(), s.end()};
@@ -99,7 +75,7 @@ inline std::string fromP(ConstStr255Param p) {
 inline void writeResourceFile(const std::string& path, const toolbox::rsrc::ResourceMap& map) {
     std::vector<UInt8> bytes;
     ASSERT_EQ(map.serialize(bytes), noErr);
-    writeFile(path, textOf(bytes));
+    WriteAll(path, textOf(bytes));
 }
 
 inline toolbox::rsrc::Resource makeResource(ResType type, ResID id, std::string data,

@@ -80,10 +80,10 @@ struct BundleDir {
         std::filesystem::create_directories(path + "/Contents/Resources/sub");
         std::filesystem::create_directories(path + "/Contents/Resources/en.lproj");
         std::filesystem::create_directories(path + "/Contents/Linux");
-        writeFile(path + "/Contents/Info.plist", infoPlist);
-        writeFile(path + "/Contents/Resources/manual.pdf", "%PDF-1.4");
-        writeFile(path + "/Contents/Resources/sub/inner.txt", "x");
-        writeFile(path + "/Contents/Resources/en.lproj/Localizable.strings", "x");
+        WriteAll(path + "/Contents/Info.plist", infoPlist);
+        WriteAll(path + "/Contents/Resources/manual.pdf", "%PDF-1.4");
+        WriteAll(path + "/Contents/Resources/sub/inner.txt", "x");
+        WriteAll(path + "/Contents/Resources/en.lproj/Localizable.strings", "x");
         std::filesystem::create_directories(path + "/Contents/Resources/tessera.nib");
     }
     CFBundleRef create() const {

@@ -48,7 +48,33 @@ struct Frame {
             for (int x = 0; x < width; ++x)
                 Put(x, y, f(x, y));
     }
+    // Every pixel against want(x, y).
+    template <typename F> void Expect(F want) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(Get(x, y), want(x, y)) << "pixel " << x << "," << y;
+    }
 };
+
+// A 32-bit GWorld of w x h, to be disposed of by the caller.
+GWorldPtr NewWorld(int w, int h) {
+    Rect bounds = R(0, 0, h, w);
+    GWorldPtr gw = nullptr;
+    EXPECT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    return gw;
+}
+
+// Every pixel of a GWorld of w x h against want(x, y).
+template <typename F> void ExpectWorld(GWorldPtr gw, int w, int h, F want) {
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    const auto* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            Pixel p;
+            std::memcpy(p.data(), base + y * GetPixRowBytes(pm) + 4 * x, 4);
+            ASSERT_EQ(p, want(x, y)) << "pixel " << x << "," << y;
+        }
+}
 
 class CoreGraphicsTest : public ::testing::Test {
   protected:
@@ -130,9 +156,7 @@ TEST_F(ImageTest, ImageIsACopyOfThePixelsAtThatMoment) {
     Frame dst(4, 4);
     CGContextRef d = Context(dst);
     CGContextDrawImage(d, CGRectMake(0, 0, 4, 4), copy);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(dst.Get(x, y), Opaque(x, y));
+    dst.Expect(Opaque);
     CGContextRelease(d);
     CGImageRelease(copy);
     CGImageRelease(image);
@@ -317,12 +341,9 @@ TEST_F(DrawImageTest, OriginIsBottomLeftWithYUp) {
     CGImageRef image = ImageOf(40, 20, Opaque);
     CGContextRef c = Context(dst);
     CGContextDrawImage(c, CGRectMake(20, 70, 40, 20), image);
-    for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 200; ++x) {
-            const bool inside = x >= 20 && x < 60 && y >= 10 && y < 30;
-            ASSERT_EQ(dst.Get(x, y), inside ? Opaque(x - 20, y - 10) : (Pixel{0, 0, 0, 0}))
-                << x << "," << y;
-        }
+    dst.Expect([](int x, int y) {
+        return x >= 20 && x < 60 && y >= 10 && y < 30 ? Opaque(x - 20, y - 10) : Pixel{0, 0, 0, 0};
+    });
     CGContextRelease(c);
     CGImageRelease(image);
 }
@@ -442,11 +463,9 @@ TEST_F(DrawImageTest, ClearRectZeroesOnlyTheRect) {
     CGContextRef c = Context(dst);
     CGContextSetAlpha(c, 0.3f);                    // does not apply to clearing
     CGContextClearRect(c, CGRectMake(2, 1, 4, 3)); // rows 4..6 from the top, columns 2..5
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
-            const bool inside = x >= 2 && x < 6 && y >= 4 && y < 7;
-            ASSERT_EQ(dst.Get(x, y), inside ? (Pixel{0, 0, 0, 0}) : Opaque(x, y)) << x << "," << y;
-        }
+    dst.Expect([](int x, int y) {
+        return x >= 2 && x < 6 && y >= 4 && y < 7 ? Pixel{0, 0, 0, 0} : Opaque(x, y);
+    });
     CGContextRelease(c);
 }
 
@@ -460,10 +479,7 @@ TEST_F(DrawImageTest, RotationByPiAboutTheCentreTurnsThePictureRound) {
         CGContextRotateCTM(c, float(M_PI));
         CGContextDrawImage(c, CGRectMake(-w / 2.0f, -h / 2.0f, float(w), float(h)), image);
         CGContextRestoreGState(c);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                ASSERT_EQ(dst.Get(x, y), Opaque(w - 1 - x, h - 1 - y))
-                    << w << ": " << x << "," << y;
+        dst.Expect([w = w, h = h](int x, int y) { return Opaque(w - 1 - x, h - 1 - y); });
         const CGAffineTransform ctm = CGContextGetCTM(c);
         EXPECT_EQ(ctm.a, 1.0f) << "restore brings the identity back";
         EXPECT_EQ(ctm.tx, 0.0f);
@@ -486,9 +502,7 @@ TEST_F(DrawImageTest, BilinearScalingOfATwoByTwoImage) {
     CGContextRef c = Context(dst);
     CGContextDrawImage(c, CGRectMake(0, 0, 4, 4), image);
     const UInt8 ramp[4] = {0, 64, 191, 255};
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(dst.Get(x, y), (Pixel{255, ramp[x], ramp[y], 9})) << x << "," << y;
+    dst.Expect([&ramp](int x, int y) { return Pixel{255, ramp[x], ramp[y], 9}; });
     CGContextRelease(c);
     CGImageRelease(image);
 }
@@ -517,9 +531,7 @@ TEST_F(DrawImageTest, NegativeSizesDoNotMirrorButTheCTMDoes) {
     CGContextTranslateCTM(c, 3, 0);
     CGContextScaleCTM(c, -1, 1);
     CGContextDrawImage(c, CGRectMake(0, 0, 3, 2), image);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            ASSERT_EQ(flipped.Get(x, y), Opaque(2 - x, y)) << x << "," << y;
+    flipped.Expect([](int x, int y) { return Opaque(2 - x, y); });
     CGContextRelease(a);
     CGContextRelease(b);
     CGContextRelease(c);
@@ -538,13 +550,10 @@ TEST_F(DrawImageTest, NothingOutsideTheContextIsTouched) {
     CGContextRotateCTM(c, 0.7f);
     CGContextDrawImage(c, CGRectMake(-10, -10, 20, 20), image);
     CGContextClearRect(c, CGRectMake(-100, -100, 200, 200));
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 12; ++x) {
-            const bool inside = x >= 2 && x < 10 && y >= 2 && y < 10;
-            ASSERT_EQ(outer.Get(x, y),
-                      inside ? (Pixel{0, 0, 0, 0}) : (Pixel{0x77, 0x77, 0x77, 0x77}))
-                << x << "," << y;
-        }
+    outer.Expect([](int x, int y) {
+        return x >= 2 && x < 10 && y >= 2 && y < 10 ? Pixel{0, 0, 0, 0}
+                                                    : Pixel{0x77, 0x77, 0x77, 0x77};
+    });
     CGContextRelease(c);
     CGImageRelease(image);
 }
@@ -554,9 +563,7 @@ TEST_F(DrawImageTest, NothingOutsideTheContextIsTouched) {
 using QDBridgeTest = CoreGraphicsTest;
 
 TEST_F(QDBridgeTest, ContextDrawsIntoTheGWorldPixels) {
-    Rect bounds = R(0, 0, 20, 30);
-    GWorldPtr gw = nullptr;
-    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    GWorldPtr gw = NewWorld(30, 20);
     CGContextRef c = nullptr;
     ASSERT_EQ(QDBeginCGContext(gw, &c), noErr);
     ASSERT_NE(c, nullptr);
@@ -568,25 +575,16 @@ TEST_F(QDBridgeTest, ContextDrawsIntoTheGWorldPixels) {
     EXPECT_EQ(QDEndCGContext(gw, &c), noErr);
     EXPECT_EQ(c, nullptr);
     CGContextRelease(c);
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm));
-    const SInt32 rowBytes = GetPixRowBytes(pm);
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 30; ++x) {
-            Pixel p;
-            std::memcpy(p.data(), base + y * rowBytes + 4 * x, 4);
-            const bool inside = x >= 10 && x < 15 && y >= 3 && y < 7;
-            ASSERT_EQ(p, inside ? Opaque(x - 10, y - 3) : (Pixel{0, 0, 0, 0})) << x << "," << y;
-        }
+    ExpectWorld(gw, 30, 20, [](int x, int y) {
+        return x >= 10 && x < 15 && y >= 3 && y < 7 ? Opaque(x - 10, y - 3) : Pixel{0, 0, 0, 0};
+    });
     EXPECT_EQ(QDEndCGContext(gw, &c), paramErr) << "nothing left to end";
     CGImageRelease(image);
     DisposeGWorld(gw);
 }
 
 TEST_F(QDBridgeTest, ContextKeepsToThePortClip) {
-    Rect bounds = R(0, 0, 6, 6);
-    GWorldPtr gw = nullptr;
-    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    GWorldPtr gw = NewWorld(6, 6);
     CGrafPtr oldPort;
     GDHandle oldDevice;
     GetGWorld(&oldPort, &oldDevice);
@@ -599,15 +597,9 @@ TEST_F(QDBridgeTest, ContextKeepsToThePortClip) {
     CGImageRef image = ImageOf(6, 6, Opaque);
     CGContextDrawImage(c, CGRectMake(0, 0, 6, 6), image);
     QDEndCGContext(gw, &c);
-    PixMapHandle pm = GetGWorldPixMap(gw);
-    const auto* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm));
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 6; ++x) {
-            Pixel p;
-            std::memcpy(p.data(), base + y * GetPixRowBytes(pm) + 4 * x, 4);
-            const bool inside = x >= 2 && x < 5 && y >= 1 && y < 3;
-            ASSERT_EQ(p, inside ? Opaque(x, y) : (Pixel{0, 0, 0, 0})) << x << "," << y;
-        }
+    ExpectWorld(gw, 6, 6, [](int x, int y) {
+        return x >= 2 && x < 5 && y >= 1 && y < 3 ? Opaque(x, y) : Pixel{0, 0, 0, 0};
+    });
     CGImageRelease(image);
     DisposeGWorld(gw);
 }
@@ -616,9 +608,7 @@ TEST_F(QDBridgeTest, BeginFailsCleanlyWithoutMemoryOrPort) {
     CGContextRef c = reinterpret_cast<CGContextRef>(1);
     EXPECT_EQ(QDBeginCGContext(nullptr, &c), paramErr);
     EXPECT_EQ(c, nullptr);
-    Rect bounds = R(0, 0, 2, 2);
-    GWorldPtr gw = nullptr;
-    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    GWorldPtr gw = NewWorld(2, 2);
     toolbox::testing::FailNextAllocations(1);
     EXPECT_EQ(QDBeginCGContext(gw, &c), memFullErr);
     EXPECT_EQ(c, nullptr);
@@ -628,9 +618,7 @@ TEST_F(QDBridgeTest, BeginFailsCleanlyWithoutMemoryOrPort) {
 }
 
 TEST_F(QDBridgeTest, DisposingTheGWorldLeavesTheContextDrawingNowhere) {
-    Rect bounds = R(0, 0, 4, 4);
-    GWorldPtr gw = nullptr;
-    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    GWorldPtr gw = NewWorld(4, 4);
     CGContextRef c = nullptr;
     ASSERT_EQ(QDBeginCGContext(gw, &c), noErr);
     GWorldPtr same = gw;

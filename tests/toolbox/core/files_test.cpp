@@ -74,14 +74,14 @@ TEST(FindFolder, ErrorsForUnknownFoldersAndVolumes) {
     EXPECT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, nullptr, &id),
               paramErr);
     TempDir dir;
-    writeFile(dir / "file", "x");
+    WriteAll(dir / "file", "x");
     ScopedEnv xdg("XDG_CONFIG_HOME", dir / "file"); // a file where the folder should be
     EXPECT_EQ(FindFolder(kOnSystemDisk, kPreferencesFolderType, kCreateFolder, &vol, &id), fnfErr);
 }
 
 TEST(FSMakeFSSpec, ExistingAndMissingItems) {
     TempDir dir;
-    writeFile(dir / "there", "x");
+    WriteAll(dir / "there", "x");
     SInt32 id = toolbox::files::directoryID(dir.path());
     ASSERT_NE(id, 0);
     FSSpec spec;
@@ -117,8 +117,8 @@ TEST(FSMakeFSSpec, ErrorsForBadFoldersNamesAndVolumes) {
 TEST(FSMakeFSSpec, PartialPathsWalkFolders) {
     TempDir dir;
     std::filesystem::create_directories(dir / "sub/inner");
-    writeFile(dir / "sub/inner/f", "x");
-    writeFile(dir / "top", "x");
+    WriteAll(dir / "sub/inner/f", "x");
+    WriteAll(dir / "top", "x");
     SInt32 id = toolbox::files::directoryID(dir / "sub");
     FSSpec spec;
     ASSERT_EQ(FSMakeFSSpec(0, id, PStr(":inner:f"), &spec), noErr);
@@ -134,7 +134,7 @@ TEST_P(NameRoundTrip, ThroughFSSpecFSRefAndCFURL) {
     TempDir dir;
     const std::string name = GetParam();
     const std::string path = dir / name;
-    writeFile(path, "contents");
+    WriteAll(path, "contents");
     FSSpec spec;
     ASSERT_EQ(toolbox::files::specFromPath(path, spec), noErr);
     EXPECT_LE(spec.name[0], 63);
@@ -183,8 +183,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(NameRoundTrip, StandInNamesAreDistinctAndStable) {
     TempDir dir;
     const std::string a = std::string(100, 'a') + "1", b = std::string(100, 'a') + "2";
-    writeFile(dir / a, "1");
-    writeFile(dir / b, "2");
+    WriteAll(dir / a, "1");
+    WriteAll(dir / b, "2");
     FSSpec sa, sb, sa2;
     ASSERT_EQ(toolbox::files::specFromPath(dir / a, sa), noErr);
     ASSERT_EQ(toolbox::files::specFromPath(dir / b, sb), noErr);
@@ -198,7 +198,7 @@ TEST(FinderInfo, SetOnAppleSingleKeepsTheForks) {
     toolbox::applesingle::File file;
     file.set(toolbox::applesingle::kResourceFork, bytesOf("fork"));
     auto bytes = toolbox::applesingle::serialize(file);
-    writeFile(dir / "f", textOf(bytes));
+    WriteAll(dir / "f", textOf(bytes));
     FSSpec spec;
     ASSERT_EQ(toolbox::files::specFromPath(dir / "f", spec), noErr);
     FInfo info{};
@@ -214,13 +214,13 @@ TEST(FinderInfo, SetOnAppleSingleKeepsTheForks) {
     EXPECT_EQ(back.fdCreator, info.fdCreator);
     EXPECT_EQ(back.fdFlags, info.fdFlags);
     toolbox::applesingle::File reread;
-    ASSERT_EQ(toolbox::applesingle::parse(bytesOf(readFile(dir / "f")), reread), noErr);
+    ASSERT_EQ(toolbox::applesingle::parse(bytesOf(Slurp(dir / "f")), reread), noErr);
     EXPECT_EQ(textOf(reread.find(toolbox::applesingle::kResourceFork)->bytes), "fork");
 }
 
 TEST(FinderInfo, PlainFilesReadZeroAndAreNotConverted) {
     TempDir dir;
-    writeFile(dir / "plain", "just data");
+    WriteAll(dir / "plain", "just data");
     std::filesystem::create_directory(dir / "folder");
     FSSpec spec;
     ASSERT_EQ(toolbox::files::specFromPath(dir / "plain", spec), noErr);
@@ -229,20 +229,20 @@ TEST(FinderInfo, PlainFilesReadZeroAndAreNotConverted) {
     EXPECT_EQ(info.fdType, 0u);
     info.fdType = FOUR_CHAR_CODE("TEXT");
     EXPECT_EQ(FSpSetFInfo(&spec, &info), wrPermErr);
-    EXPECT_EQ(readFile(dir / "plain"), "just data");
+    EXPECT_EQ(Slurp(dir / "plain"), "just data");
     ASSERT_EQ(toolbox::files::specFromPath(dir / "folder", spec), noErr);
     EXPECT_EQ(FSpGetFInfo(&spec, &info), notAFileErr);
 }
 
 TEST(AtomicReplace, KeepsTheModeAndRefusesToOverwriteWhenAskedTo) {
     TempDir dir;
-    writeFile(dir / "f", "old");
+    WriteAll(dir / "f", "old");
     ::chmod((dir / "f").c_str(), 0640);
     ASSERT_EQ(toolbox::files::replaceFileAtomically(dir / "f", "new", 3), noErr);
-    EXPECT_EQ(readFile(dir / "f"), "new");
+    EXPECT_EQ(Slurp(dir / "f"), "new");
     EXPECT_EQ(modeOf(dir / "f"), 0640u);
     EXPECT_EQ(toolbox::files::replaceFileAtomically(dir / "f", "x", 1, 0600, true), dupFNErr);
-    EXPECT_EQ(readFile(dir / "f"), "new");
+    EXPECT_EQ(Slurp(dir / "f"), "new");
     ASSERT_EQ(toolbox::files::replaceFileAtomically(dir / "g", "x", 1, 0600, true), noErr);
     EXPECT_EQ(modeOf(dir / "g"), 0600u);
     std::filesystem::create_directory(dir / "d");
@@ -252,7 +252,7 @@ TEST(AtomicReplace, KeepsTheModeAndRefusesToOverwriteWhenAskedTo) {
 
 TEST(AtomicReplace, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     TempDir dir;
-    writeFile(dir / "f", "old contents");
+    WriteAll(dir / "f", "old contents");
     std::string big(1 << 20, 'n');
     struct rlimit old, small;
     ::getrlimit(RLIMIT_FSIZE, &old);
@@ -264,7 +264,7 @@ TEST(AtomicReplace, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(e, dskFulErr);
-    EXPECT_EQ(readFile(dir / "f"), "old contents");
+    EXPECT_EQ(Slurp(dir / "f"), "old contents");
     std::size_t n = 0;
     for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(dir.path()))
         ++n;
@@ -273,7 +273,7 @@ TEST(AtomicReplace, AFailedWriteLeavesTheOldFileAndNoTemporary) {
 
 TEST(AtomicReplace, ASaveClearsTheTemporariesOfKilledSaversOnly) {
     TempDir dir;
-    writeFile(dir / "f", "old");
+    WriteAll(dir / "f", "old");
     // A saver that has ended (its process reaped) and one that is alive (this test's parent
     // chain: process 1 always exists), plus names that only look alike.
     const pid_t gone = ::fork();
@@ -283,13 +283,14 @@ TEST(AtomicReplace, ASaveClearsTheTemporariesOfKilledSaversOnly) {
     const std::string dead = ".f." + std::to_string(gone) + "-a1b2c3";
     const std::string alive = ".f.1-a1b2c3";
     const std::string others[] = {".f.notapid-a1b2c3", ".g." + std::to_string(gone) + "-a1b2c3",
-                                  ".f." + std::to_string(gone) + "-short", "f.bak"};
-    writeFile(dir / dead, "torn");
-    writeFile(dir / alive, "in progress");
+                                  ".f." + std::to_string(gone) + "-short",
+                                  ".f." + std::to_string(gone), "f.bak"};
+    WriteAll(dir / dead, "torn");
+    WriteAll(dir / alive, "in progress");
     for (const auto& o : others)
-        writeFile(dir / o, "x");
+        WriteAll(dir / o, "x");
     ASSERT_EQ(toolbox::files::replaceFileAtomically(dir / "f", "new", 3), noErr);
-    EXPECT_EQ(readFile(dir / "f"), "new");
+    EXPECT_EQ(Slurp(dir / "f"), "new");
     EXPECT_FALSE(std::filesystem::exists(dir / dead));
     EXPECT_TRUE(std::filesystem::exists(dir / alive));
     for (const auto& o : others)

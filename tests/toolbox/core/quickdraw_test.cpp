@@ -42,6 +42,19 @@ Pixel Pattern(int x, int y) {
                  UInt8(x ^ (y * 5))};
 }
 
+// Every pixel of a w x h world against want(x, y).
+template <typename F> void ExpectImage(GWorldPtr gw, int w, int h, F want) {
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            ASSERT_EQ(Get(gw, x, y), want(x, y)) << "pixel " << x << "," << y;
+}
+
+// CopyBits of `from` in src to `to` in dst.
+void Copy(GWorldPtr src, GWorldPtr dst, Rect from, Rect to, SInt16 mode = srcCopy) {
+    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, mode,
+             nullptr);
+}
+
 class QuickDrawTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -114,9 +127,7 @@ TEST_F(GWorldTest, RowBytesArePaddedAndPixelsStartZero) {
         const SInt32 rowBytes = GetPixRowBytes(GetGWorldPixMap(gw));
         EXPECT_GE(rowBytes, 4 * width + 64) << width;
         EXPECT_EQ(rowBytes % 64, 0) << width;
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < width; ++x)
-                ASSERT_EQ(Get(gw, x, y), (Pixel{0, 0, 0, 0}));
+        ExpectImage(gw, width, 3, [](int, int) { return Pixel{0, 0, 0, 0}; });
     }
 }
 
@@ -286,9 +297,7 @@ TEST_F(GWorldTest, UpdateGWorldKeepsThePortAndItsPicture) {
     GetPortBounds(gw, &bounds);
     EXPECT_TRUE(EqualRect(&bounds, &bigger));
     EXPECT_GE(GetPixRowBytes(GetGWorldPixMap(gw)), 4 * 6 + 64);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(Get(gw, x, y), Pattern(x, y));
+    ExpectImage(gw, 4, 3, Pattern);
     EXPECT_EQ(Get(gw, 5, 4), (Pixel{0, 0, 0, 0}));
     toolbox::testing::FailNextAllocations(1);
     Rect other = R(0, 0, 9, 9);
@@ -314,8 +323,7 @@ TEST_F(CopyBitsTest, EqualSizesCopyBytesExactlyAcrossRowBytes) {
                                reinterpret_cast<Ptr>(memory.data()), rowBytes),
               noErr);
     made_.push_back(dst);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &bounds, &bounds,
-             srcCopy, nullptr);
+    Copy(src, dst, bounds, bounds);
     EXPECT_EQ(QDError(), noErr);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x)
@@ -327,58 +335,37 @@ TEST_F(CopyBitsTest, EqualSizesCopyBytesExactlyAcrossRowBytes) {
 
 TEST_F(CopyBitsTest, CopiesBetweenOffsetRectangles) {
     GWorldPtr src = MakePattern(10, 10), dst = Make(10, 10);
-    Rect from = R(2, 3, 5, 7), to = R(6, 0, 9, 4);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, srcCopy,
-             nullptr);
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 10; ++x) {
-            const bool inside = x < 4 && y >= 6 && y < 9;
-            ASSERT_EQ(Get(dst, x, y), inside ? Pattern(x + 3, y - 4) : (Pixel{0, 0, 0, 0}))
-                << x << "," << y;
-        }
+    Copy(src, dst, R(2, 3, 5, 7), R(6, 0, 9, 4));
+    ExpectImage(dst, 10, 10, [](int x, int y) {
+        return x < 4 && y >= 6 && y < 9 ? Pattern(x + 3, y - 4) : Pixel{0, 0, 0, 0};
+    });
 }
 
 TEST_F(CopyBitsTest, ScalesUpByNearestNeighbour) {
     GWorldPtr src = MakePattern(3, 2), dst = Make(6, 4);
-    Rect from = R(0, 0, 2, 3), to = R(0, 0, 4, 6);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, srcCopy,
-             nullptr);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x)
-            ASSERT_EQ(Get(dst, x, y), Pattern(x / 2, y / 2)) << x << "," << y;
+    Copy(src, dst, R(0, 0, 2, 3), R(0, 0, 4, 6));
+    ExpectImage(dst, 6, 4, [](int x, int y) { return Pattern(x / 2, y / 2); });
 }
 
 TEST_F(CopyBitsTest, ScalesDownSamplingPixelCentres) {
     GWorldPtr src = MakePattern(8, 4), dst = Make(4, 2);
-    Rect from = R(0, 0, 4, 8), to = R(0, 0, 2, 4);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, srcCopy,
-             nullptr);
+    Copy(src, dst, R(0, 0, 4, 8), R(0, 0, 2, 4));
     // Destination pixel i covers source pixels 2i and 2i+1; its centre falls on 2i+1.
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(Get(dst, x, y), Pattern(2 * x + 1, 2 * y + 1)) << x << "," << y;
+    ExpectImage(dst, 4, 2, [](int x, int y) { return Pattern(2 * x + 1, 2 * y + 1); });
 }
 
 TEST_F(CopyBitsTest, ClipsToBothBitmapsAtTheEdges) {
     GWorldPtr src = MakePattern(6, 6), dst = Make(6, 6);
     // Destination hangs over the top-left edge, source over the bottom-right one.
-    Rect from = R(3, 3, 9, 9), to = R(-2, -2, 4, 4);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &from, &to, srcCopy,
-             nullptr);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 6; ++x) {
-            const bool inside = x < 1 && y < 1; // dest (0,0) <- src (5,5); beyond is no source
-            ASSERT_EQ(Get(dst, x, y), inside ? Pattern(5, 5) : (Pixel{0, 0, 0, 0}))
-                << x << "," << y;
-        }
+    Copy(src, dst, R(3, 3, 9, 9), R(-2, -2, 4, 4));
+    // dest (0,0) <- src (5,5); beyond is no source
+    ExpectImage(dst, 6, 6, [](int x, int y) {
+        return x < 1 && y < 1 ? Pattern(5, 5) : Pixel{0, 0, 0, 0};
+    });
     // Scaled, with the destination partly outside: the visible part keeps the full mapping.
     GWorldPtr big = Make(4, 4);
-    Rect all = R(0, 0, 6, 6), half = R(-6, -6, 6, 6); // 6x6 -> 12x12, only a quarter visible
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(big), &all, &half, srcCopy,
-             nullptr);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(Get(big, x, y), Pattern((x + 6) / 2, (y + 6) / 2)) << x << "," << y;
+    Copy(src, big, R(0, 0, 6, 6), R(-6, -6, 6, 6)); // 6x6 -> 12x12, only a quarter visible
+    ExpectImage(big, 4, 4, [](int x, int y) { return Pattern((x + 6) / 2, (y + 6) / 2); });
 }
 
 TEST_F(CopyBitsTest, HonoursTheClipOfTheCurrentDestinationPort) {
@@ -387,42 +374,31 @@ TEST_F(CopyBitsTest, HonoursTheClipOfTheCurrentDestinationPort) {
     Rect clip = R(1, 1, 3, 4);
     ClipRect(&clip);
     Rect all = R(0, 0, 5, 5);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &all, &all, srcCopy,
-             nullptr);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 5; ++x) {
-            Point pt{SInt16(y), SInt16(x)};
-            ASSERT_EQ(Get(dst, x, y), PtInRect(pt, &clip) ? Pattern(x, y) : (Pixel{0, 0, 0, 0}));
-        }
+    Copy(src, dst, all, all);
+    ExpectImage(dst, 5, 5, [&clip](int x, int y) {
+        return PtInRect(Point{SInt16(y), SInt16(x)}, &clip) ? Pattern(x, y) : Pixel{0, 0, 0, 0};
+    });
     // A destination that is not the current port is not clipped by it.
     GWorldPtr other = Make(5, 5);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(other), &all, &all, srcCopy,
-             nullptr);
+    Copy(src, other, all, all);
     EXPECT_EQ(Get(other, 0, 0), Pattern(0, 0));
 }
 
 TEST_F(CopyBitsTest, OverlappingCopyWithinOneBufferReadsTheSourceFirst) {
     GWorldPtr gw = MakePattern(8, 8);
-    Rect from = R(0, 0, 6, 6), to = R(2, 1, 8, 7);
-    CopyBits(GetPortBitMapForCopyBits(gw), GetPortBitMapForCopyBits(gw), &from, &to, srcCopy,
-             nullptr);
-    for (int y = 2; y < 8; ++y)
-        for (int x = 1; x < 7; ++x)
-            ASSERT_EQ(Get(gw, x, y), Pattern(x - 1, y - 2)) << x << "," << y;
+    Copy(gw, gw, R(0, 0, 6, 6), R(2, 1, 8, 7));
+    ExpectImage(gw, 8, 8, [](int x, int y) {
+        return x >= 1 && x < 7 && y >= 2 ? Pattern(x - 1, y - 2) : Pattern(x, y);
+    });
     GWorldPtr scaled = MakePattern(8, 8);
-    Rect small = R(0, 0, 4, 4), whole = R(0, 0, 8, 8);
-    CopyBits(GetPortBitMapForCopyBits(scaled), GetPortBitMapForCopyBits(scaled), &small, &whole,
-             srcCopy, nullptr);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            ASSERT_EQ(Get(scaled, x, y), Pattern(x / 2, y / 2)) << x << "," << y;
+    Copy(scaled, scaled, R(0, 0, 4, 4), R(0, 0, 8, 8));
+    ExpectImage(scaled, 8, 8, [](int x, int y) { return Pattern(x / 2, y / 2); });
 }
 
 TEST_F(CopyBitsTest, UnsupportedModeDrawsNothingAndSaysSo) {
     GWorldPtr src = MakePattern(2, 2), dst = Make(2, 2);
     Rect all = R(0, 0, 2, 2);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &all, &all, srcXor,
-             nullptr);
+    Copy(src, dst, all, all, srcXor);
     EXPECT_EQ(QDError(), paramErr);
     EXPECT_EQ(Get(dst, 0, 0), (Pixel{0, 0, 0, 0}));
     CopyBits(nullptr, GetPortBitMapForCopyBits(dst), &all, &all, srcCopy, nullptr);
@@ -436,8 +412,7 @@ TEST_F(CopyBitsTest, ColoursDoNotTintTheCopy) {
     RGBForeColor(&green);
     RGBBackColor(&blue);
     Rect all = R(0, 0, 3, 3);
-    CopyBits(GetPortBitMapForCopyBits(src), GetPortBitMapForCopyBits(dst), &all, &all, srcCopy,
-             nullptr);
+    Copy(src, dst, all, all);
     EXPECT_EQ(Get(dst, 2, 1), Pattern(2, 1));
 }
 
@@ -449,9 +424,7 @@ const Pixel kNone{0, 0, 0, 0};
 
 // Every pixel of a w x h world, by whether `inside(x, y)` holds.
 template <typename F> void ExpectPixels(GWorldPtr gw, int w, int h, Pixel in, Pixel out, F f) {
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            ASSERT_EQ(Get(gw, x, y), f(x, y) ? in : out) << "pixel " << x << "," << y;
+    ExpectImage(gw, w, h, [&](int x, int y) { return f(x, y) ? in : out; });
 }
 
 TEST_F(DrawingTest, PaintRectFillsExactlyTheRectInTheForeColour) {
@@ -497,13 +470,12 @@ TEST_F(DrawingTest, InvertRectComplementsColoursAndMakesThemOpaque) {
     Use(gw);
     Rect r = R(1, 1, 3, 3);
     InvertRect(&r);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
-            Pixel p = Pattern(x, y);
-            if (x >= 1 && x < 3 && y >= 1 && y < 3)
-                p = Pixel{255, UInt8(~p[1]), UInt8(~p[2]), UInt8(~p[3])};
-            ASSERT_EQ(Get(gw, x, y), p);
-        }
+    ExpectImage(gw, 4, 4, [](int x, int y) {
+        const Pixel p = Pattern(x, y);
+        return x >= 1 && x < 3 && y >= 1 && y < 3
+                   ? Pixel{255, UInt8(~p[1]), UInt8(~p[2]), UInt8(~p[3])}
+                   : p;
+    });
 }
 
 TEST_F(DrawingTest, PenModesActOnASolidPen) {

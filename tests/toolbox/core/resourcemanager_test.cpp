@@ -42,7 +42,7 @@ class ResourceManager : public ::testing::Test {
 
     // The resource map inside an AppleSingle file on disk.
     ResourceMap mapOnDisk(const std::string& leaf) {
-        std::string bytes = readFile(dir / leaf);
+        std::string bytes = Slurp(dir / leaf);
         toolbox::applesingle::File file;
         EXPECT_EQ(toolbox::applesingle::parse(bytesOf(bytes), file), noErr);
         ResourceMap map;
@@ -79,7 +79,7 @@ TEST_F(ResourceManager, CreatedFileIsAPrivateAppleSingleFileWithTypeAndCreator) 
     FSpCreateResFile(&spec, FOUR_CHAR_CODE("klmr"), kPref, smSystemScript);
     ASSERT_EQ(ResError(), noErr);
     EXPECT_EQ(modeOf(dir / "vemto-Prefs"), 0600u);
-    std::string bytes = readFile(dir / "vemto-Prefs");
+    std::string bytes = Slurp(dir / "vemto-Prefs");
     toolbox::applesingle::File file;
     ASSERT_EQ(toolbox::applesingle::parse(bytesOf(bytes), file), noErr);
     EXPECT_EQ(file.fileType(), kPref);
@@ -100,11 +100,11 @@ TEST_F(ResourceManager, CreatedFileIsAPrivateAppleSingleFileWithTypeAndCreator) 
 }
 
 TEST_F(ResourceManager, CreatingOverAnExistingFileChangesNothing) {
-    writeFile(dir / "taken", "user's own data");
+    WriteAll(dir / "taken", "user's own data");
     FSSpec spec = specFor("taken");
     FSpCreateResFile(&spec, FOUR_CHAR_CODE("klmr"), kPref, smSystemScript);
     EXPECT_EQ(ResError(), dupFNErr);
-    EXPECT_EQ(readFile(dir / "taken"), "user's own data");
+    EXPECT_EQ(Slurp(dir / "taken"), "user's own data");
 }
 
 TEST_F(ResourceManager, AddedResourceIsReadBackAfterReopening) {
@@ -275,22 +275,22 @@ TEST_F(ResourceManager, IndexedAccessAndAttributes) {
 }
 
 TEST_F(ResourceManager, AFileThatIsNotAppleSingleIsRefusedAndKept) {
-    writeFile(dir / "vemto-Prefs", "plain text, not a resource file");
+    WriteAll(dir / "vemto-Prefs", "plain text, not a resource file");
     FSSpec spec = specFor("vemto-Prefs");
     EXPECT_EQ(FSpOpenResFile(&spec, fsCurPerm), kResFileNotOpened);
     EXPECT_EQ(ResError(), eofErr);
-    EXPECT_EQ(readFile(dir / "vemto-Prefs"), "plain text, not a resource file");
+    EXPECT_EQ(Slurp(dir / "vemto-Prefs"), "plain text, not a resource file");
 }
 
 TEST_F(ResourceManager, DamagedResourceForkIsRefused) {
     toolbox::applesingle::File file;
     file.set(toolbox::applesingle::kResourceFork, bytesOf(std::string(40, '\xEE')));
     auto bytes = toolbox::applesingle::serialize(file);
-    writeFile(dir / "damaged", textOf(bytes));
+    WriteAll(dir / "damaged", textOf(bytes));
     FSSpec spec = specFor("damaged");
     EXPECT_EQ(FSpOpenResFile(&spec, fsCurPerm), kResFileNotOpened);
     EXPECT_EQ(ResError(), mapReadErr);
-    EXPECT_EQ(readFile(dir / "damaged"), textOf(bytes));
+    EXPECT_EQ(Slurp(dir / "damaged"), textOf(bytes));
 }
 
 TEST_F(ResourceManager, FoldersAndMissingFilesGiveClearErrors) {
@@ -312,7 +312,7 @@ TEST_F(ResourceManager, ReadOnlyFileOpensReadOnlyAndIsNeverWritten) {
     FSpCreateResFile(&spec, 0, 0, smSystemScript);
     saveRecord(spec, "kept");
     ::chmod((dir / "prefs").c_str(), 0400);
-    const std::string before = readFile(dir / "prefs");
+    const std::string before = Slurp(dir / "prefs");
     EXPECT_EQ(FSpOpenResFile(&spec, fsRdWrPerm), kResFileNotOpened);
     EXPECT_EQ(ResError(), permErr);
 
@@ -334,7 +334,7 @@ TEST_F(ResourceManager, ReadOnlyFileOpensReadOnlyAndIsNeverWritten) {
     EXPECT_EQ(ResError(), wrPermErr);
     ReleaseResource(h);
     CloseResFile(ref);
-    EXPECT_EQ(readFile(dir / "prefs"), before);
+    EXPECT_EQ(Slurp(dir / "prefs"), before);
 }
 
 TEST_F(ResourceManager, ResourceHandlesCarryTheResourceBit) {
@@ -383,7 +383,7 @@ TEST_F(ResourceManager, SymlinksAreNeitherReadNorWrittenThrough) {
     FSSpec target = specFor("elsewhere/prefs");
     FSpCreateResFile(&target, FOUR_CHAR_CODE("klmr"), kPref, smSystemScript);
     saveRecord(target, "kept elsewhere");
-    const std::string before = readFile(dir / "elsewhere/prefs");
+    const std::string before = Slurp(dir / "elsewhere/prefs");
     std::filesystem::create_symlink(dir / "elsewhere/prefs", dir / "link");
     FSSpec link = specFor("link");
     EXPECT_EQ(FSpOpenResFile(&link, fsCurPerm), kResFileNotOpened);
@@ -393,7 +393,7 @@ TEST_F(ResourceManager, SymlinksAreNeitherReadNorWrittenThrough) {
     FSpCreateResFile(&link, 0, 0, smSystemScript);
     EXPECT_EQ(ResError(), dupFNErr);
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link"));
-    EXPECT_EQ(readFile(dir / "elsewhere/prefs"), before);
+    EXPECT_EQ(Slurp(dir / "elsewhere/prefs"), before);
 
     // A dangling link: the file is missing, and creating it makes nothing at the far end.
     std::filesystem::create_symlink(dir / "elsewhere/new", dir / "dangling");
@@ -408,7 +408,7 @@ TEST_F(ResourceManager, FailedSaveLeavesTheOldFileWhole) {
     FSSpec spec = specFor("prefs");
     FSpCreateResFile(&spec, 0, 0, smSystemScript);
     saveRecord(spec, "old record");
-    const std::string before = readFile(dir / "prefs");
+    const std::string before = Slurp(dir / "prefs");
 
     ResFileRefNum ref = FSpOpenResFile(&spec, fsCurPerm);
     AddResource(handleWith(std::string(64 * 1024, 'z')), kPref, 2, nullptr);
@@ -423,7 +423,7 @@ TEST_F(ResourceManager, FailedSaveLeavesTheOldFileWhole) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(err, dskFulErr);
-    EXPECT_EQ(readFile(dir / "prefs"), before);
+    EXPECT_EQ(Slurp(dir / "prefs"), before);
     std::size_t files = 0;
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path()))
         ++files;

@@ -11,27 +11,6 @@
 
 namespace uitest {
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base != nullptr && *base ? base : "/tmp") + "/tbui-XXXXXX";
-    if (::mkdtemp(tmpl.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    dir = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-}
-
-void TempDir::write(const std::string& name, const std::string& contents) const {
-    const std::filesystem::path p = file(name);
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary);
-    out.write(contents.data(), std::streamsize(contents.size()));
-}
-
 CFBundleRef MakeBundle(const TempDir& dir, const std::string& identifier, const NibFiles& nibs) {
     const std::string root = "Test-" + identifier + ".bundle/Contents/";
     dir.write(root + "Info.plist", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -1,10 +1,13 @@
-// UITestSupport.h - fixtures for the windowing toolbox's tests: a temporary folder, a real
-// bundle on disk with nib folders of Qt Designer files, generated image files, and a
-// custom control class that records what it is sent.
+// UITestSupport.h - fixtures for the windowing toolbox's tests: a temporary folder, a test
+// with a window of the test nib open, a real bundle on disk with nib folders of Qt Designer
+// files, generated image files, and a custom control class that records what it is sent.
 #pragma once
 
 #include "HIToolbox.h"
+#include "TestFiles.h"
 #include "ToolboxUITesting.h"
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <string>
@@ -12,20 +15,7 @@
 
 namespace uitest {
 
-// A fresh folder under $TMPDIR, removed with everything in it at the end.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-    void write(const std::string& name, const std::string& contents) const;
-
-  private:
-    std::string dir;
-};
+using TempDir = testfs::TempFolder;
 
 // Name.bundle/Contents/{Info.plist, Resources/<nib>.nib/<window>.ui} under dir, opened as a
 // CFBundle (the caller releases it).
@@ -98,6 +88,23 @@ CFBundleRef TestBundle();
 WindowRef OpenWindow(const char* nib, const char* window, OSStatus* err = nullptr);
 // Empties the box log, the scripted answers and the dialog logs.
 void ResetLogs();
+
+// A test with the logs reset and a window of the test nib open ("main" unless the fixture
+// names another), disposed of afterwards.
+class WindowTest : public ::testing::Test {
+  protected:
+    explicit WindowTest(const char* window = "main") : window_(window) {}
+    void SetUp() override {
+        ResetLogs();
+        w = OpenWindow("test", window_);
+        ASSERT_NE(w, nullptr);
+    }
+    void TearDown() override { DisposeWindow(w); }
+    WindowRef w = nullptr;
+
+  private:
+    const char* window_;
+};
 // The centre of a control, in window coordinates.
 Point Centre(ControlRef c);
 CFStringRef Str(const char* utf8); // a constant string

@@ -16,16 +16,7 @@ namespace tst = toolbox::ui::testing;
 
 namespace {
 
-class Controls : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ResetLogs();
-        w = OpenWindow("test", "main");
-        ASSERT_NE(w, nullptr);
-    }
-    void TearDown() override { DisposeWindow(w); }
-    WindowRef w = nullptr;
-};
+using Controls = WindowTest;
 
 TEST_F(Controls, AreFoundBySignatureAndNumber) {
     for (auto [sig, id] : std::vector<std::pair<const char*, SInt32>>{

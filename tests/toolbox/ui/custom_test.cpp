@@ -16,18 +16,16 @@ namespace tst = toolbox::ui::testing;
 
 namespace {
 
-class CustomControls : public ::testing::Test {
+class CustomControls : public WindowTest {
   protected:
     void SetUp() override {
-        ResetLogs();
-        w = OpenWindow("test", "main");
+        WindowTest::SetUp();
         ASSERT_NE(w, nullptr);
         InstallCommandLog(w, &commands);
         ShowWindow(w);
         tst::ProcessEvents();
         Box() = BoxLog{};
     }
-    void TearDown() override { DisposeWindow(w); }
     std::vector<EventKind> clickEvents() const {
         std::vector<EventKind> out;
         for (EventKind k : Box().events) {
@@ -37,7 +35,6 @@ class CustomControls : public ::testing::Test {
         }
         return out;
     }
-    WindowRef w = nullptr;
     CommandLog commands;
 };
 

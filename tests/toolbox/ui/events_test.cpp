@@ -43,16 +43,13 @@ EventRef CommandEvent(UInt32 id) {
     return e;
 }
 
-class Events : public ::testing::Test {
+class Events : public WindowTest {
   protected:
+    Events() : WindowTest("small") {}
     void SetUp() override {
-        ResetLogs();
         gOrder.clear();
-        w = OpenWindow("test", "small");
-        ASSERT_NE(w, nullptr);
+        WindowTest::SetUp();
     }
-    void TearDown() override { DisposeWindow(w); }
-    WindowRef w = nullptr;
     const EventTypeSpec spec{kEventClassCommand, kEventCommandProcess};
 };
 

@@ -2,31 +2,24 @@
 // and open its windows each time (Qt's form loader does not survive being unloaded, so the
 // toolbox stays loaded once it has been). This program does not link the toolbox itself.
 #include "CoreFoundation.h"
+#include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
-#include <filesystem>
-#include <fstream>
 
 namespace {
 
-void Write(const std::filesystem::path& p, const std::string& text) {
-    std::filesystem::create_directories(p.parent_path());
-    std::ofstream(p) << text;
-}
-
 TEST(Reload, APluginUsingWindowsCanBeUnloadedAndLoadedAgain) {
     ASSERT_EQ(dlopen("libtessera-toolbox-ui.so", RTLD_NOW | RTLD_NOLOAD), nullptr);
-    char tmpl[] = "/tmp/tbui-reload-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::filesystem::path dir(tmpl);
-    const auto contents = dir / "Reload.bundle" / "Contents";
-    Write(contents / "Info.plist",
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-          "<key>CFBundleIdentifier</key><string>org.tessera.test.reload</string></dict></plist>\n");
-    Write(
-        contents / "Resources" / "test.nib" / "main.ui",
+    testfs::TempFolder dir("tbui-reload");
+    const std::string contents = "Reload.bundle/Contents/";
+    dir.write(
+        contents + "Info.plist",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleIdentifier</key><string>org.tessera.test.reload</string></dict></plist>\n");
+    dir.write(
+        contents + "Resources/test.nib/main.ui",
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\"><class>main</class>"
         "<widget class=\"QWidget\" name=\"main\"><property name=\"geometry\"><rect><x>0</x><y>0</y>"
         "<width>120</width><height>80</height></rect></property>"
@@ -35,7 +28,7 @@ TEST(Reload, APluginUsingWindowsCanBeUnloadedAndLoadedAgain) {
         "<property name=\"controlClass\" stdset=\"0\"><string>org.tessera.test.reload</string>"
         "</property></widget></widget><customwidgets><customwidget><class>ToolboxControl</class>"
         "<extends>QWidget</extends></customwidget></customwidgets></ui>\n");
-    const std::string bundle = (dir / "Reload.bundle").string();
+    const std::string bundle = dir / "Reload.bundle";
     for (int round = 0; round < 3; ++round) {
         void* module = dlopen(RELOAD_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(module, nullptr) << dlerror();
@@ -47,7 +40,6 @@ TEST(Reload, APluginUsingWindowsCanBeUnloadedAndLoadedAgain) {
     }
     // The module went; the toolbox it pulled in stays.
     EXPECT_NE(dlopen("libtessera-toolbox-ui.so", RTLD_NOW | RTLD_NOLOAD), nullptr);
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
