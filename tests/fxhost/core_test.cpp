@@ -110,16 +110,16 @@ TEST(PluginBundle, LocateOrder) {
 
     // A bare name is a bundle beside the program, unless the working folder has one by
     // that name (the tests run beside InvertTest.bundle) or the name holds a slash.
-    TempDir self;
-    fs::create_directory(self.path / "Beside.bundle");
-    fs::create_directory(self.path / "InvertTest.bundle");
-    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside"), self.path), self.path / "Beside.bundle");
-    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside.bundle"), self.path),
-              self.path / "Beside.bundle");
-    EXPECT_EQ(PluginBundle::Locate(fs::path("Elsewhere"), self.path), fs::path("Elsewhere"));
-    EXPECT_EQ(PluginBundle::Locate(fs::path("./Beside"), self.path), fs::path("./Beside"));
+    testfs::TempFolder self;
+    fs::create_directory(self.dir() / "Beside.bundle");
+    fs::create_directory(self.dir() / "InvertTest.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside"), self.dir()), self.dir() / "Beside.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Beside.bundle"), self.dir()),
+              self.dir() / "Beside.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Elsewhere"), self.dir()), fs::path("Elsewhere"));
+    EXPECT_EQ(PluginBundle::Locate(fs::path("./Beside"), self.dir()), fs::path("./Beside"));
     if (fs::exists("InvertTest.bundle")) {
-        EXPECT_EQ(PluginBundle::Locate(fs::path("InvertTest.bundle"), self.path),
+        EXPECT_EQ(PluginBundle::Locate(fs::path("InvertTest.bundle"), self.dir()),
                   fs::path("InvertTest.bundle"));
     }
 }
