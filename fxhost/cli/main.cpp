@@ -82,7 +82,8 @@ const char* const kMainHelp =
     "  configure INPUT            open the plug-in's configuration dialog\n"
     "\n"
     "The plug-in is --plugin BUNDLE, else $FXHOST_PLUGIN_PATH, else Tessera.bundle next to\n"
-    "fxhost; a bare name names a bundle next to fxhost (--plugin TesseraMotion).\n"
+    "fxhost, else Tessera.bundle in ../lib/tessera/ from fxhost (where it is installed); a\n"
+    "bare name names a bundle in those two places (--plugin TesseraMotion).\n"
     "'fxhost COMMAND --help' shows a command's options; --version the version.\n";
 
 const char* const kRenderHelp =

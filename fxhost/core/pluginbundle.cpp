@@ -77,13 +77,18 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
 
 fs::path PluginBundle::Locate(const std::optional<fs::path>& explicitPath,
                               const fs::path& selfDir) {
+    // Next to the program is the build tree's layout (and a copied-together folder); the
+    // private folder is cmake --install's, where bundles stay out of the prefix's bin/.
+    const fs::path places[] = {selfDir, (selfDir / kInstalledBundleDir).lexically_normal()};
+    std::error_code ec;
     if (explicitPath && !explicitPath->empty()) {
         const std::string name = explicitPath->string();
-        std::error_code ec;
         if (name.find('/') == std::string::npos && !fs::exists(*explicitPath, ec)) {
-            for (const fs::path& beside : {selfDir / name, selfDir / (name + ".bundle")}) {
-                if (fs::is_directory(beside, ec)) {
-                    return beside;
+            for (const fs::path& place : places) {
+                for (const fs::path& candidate : {place / name, place / (name + ".bundle")}) {
+                    if (fs::is_directory(candidate, ec)) {
+                        return candidate;
+                    }
                 }
             }
         }
@@ -91,6 +96,11 @@ fs::path PluginBundle::Locate(const std::optional<fs::path>& explicitPath,
     }
     if (const char* env = std::getenv("FXHOST_PLUGIN_PATH"); env && *env) {
         return fs::path(env);
+    }
+    for (const fs::path& place : places) {
+        if (fs::is_directory(place / "Tessera.bundle", ec)) {
+            return place / "Tessera.bundle";
+        }
     }
     return selfDir / "Tessera.bundle";
 }

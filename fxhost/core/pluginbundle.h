@@ -30,9 +30,13 @@ class PluginBundle {
     const std::filesystem::path& executable() const { return executable_; }
 
     // Which bundle a command uses: the explicit one if given, else $FXHOST_PLUGIN_PATH,
-    // else Tessera.bundle next to the running program (`selfDir`). A bare name (no slash)
-    // that is not there in the working folder names a bundle next to the program, with or
-    // without ".bundle": `--plugin TesseraMotion`.
+    // else Tessera.bundle next to the running program (`selfDir`), else the one in the
+    // installed tree's private folder, `selfDir/../lib/tessera` (kInstalledBundleDir). A
+    // bare name (no slash) that is not there in the working folder names a bundle in those
+    // same two places, in that order, with or without ".bundle": `--plugin TesseraMotion`.
+    // When none of the places has it, the answer is the place next to the program, so that
+    // the error names where a bundle was looked for first.
+    static constexpr const char* kInstalledBundleDir = "../lib/tessera";
     static std::filesystem::path Locate(const std::optional<std::filesystem::path>& explicitPath,
                                         const std::filesystem::path& selfDir);
 

@@ -122,6 +122,26 @@ TEST(PluginBundle, LocateOrder) {
         EXPECT_EQ(PluginBundle::Locate(fs::path("InvertTest.bundle"), self.dir()),
                   fs::path("InvertTest.bundle"));
     }
+
+    // The installed tree: bin/fxhost with its bundles in lib/tessera. Beside the program
+    // still comes first, for the default bundle as for a bare name.
+    testfs::TempFolder prefix;
+    const fs::path bin = prefix.dir() / "bin", lib = prefix.dir() / "lib" / "tessera";
+    fs::create_directories(bin);
+    fs::create_directories(lib / "Tessera.bundle");
+    fs::create_directories(lib / "Motion.bundle");
+    fs::create_directories(lib / "Both.bundle");
+    EXPECT_EQ(PluginBundle::Locate(std::nullopt, bin), lib / "Tessera.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Motion"), bin), lib / "Motion.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Motion.bundle"), bin), lib / "Motion.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Absent"), bin), fs::path("Absent"));
+    fs::create_directories(bin / "Tessera.bundle");
+    fs::create_directories(bin / "Both.bundle");
+    EXPECT_EQ(PluginBundle::Locate(std::nullopt, bin), bin / "Tessera.bundle");
+    EXPECT_EQ(PluginBundle::Locate(fs::path("Both"), bin), bin / "Both.bundle");
+    setenv("FXHOST_PLUGIN_PATH", "/env/P.bundle", 1);
+    EXPECT_EQ(PluginBundle::Locate(std::nullopt, bin), fs::path("/env/P.bundle"));
+    unsetenv("FXHOST_PLUGIN_PATH");
 }
 
 // --- generated frames --------------------------------------------------------------------
