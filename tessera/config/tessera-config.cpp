@@ -187,8 +187,9 @@ void Save(const effectIdentityRec& effect, const pluginDataRec& config, const fs
 }
 
 std::string JsonRegion(const relRect& r) {
-    return "{\"left\": " + Number(r.left) + ", \"top\": " + Number(r.top) + ", \"width\": " +
-           Number(r.right - r.left) + ", \"height\": " + Number(r.bottom - r.top) + "}";
+    return "{\"left\": " + Number(r.left) + ", \"top\": " + Number(r.top) +
+           ", \"width\": " + Number(r.right - r.left) +
+           ", \"height\": " + Number(r.bottom - r.top) + "}";
 }
 
 std::string TextRegion(const relRect& r) {

@@ -50,9 +50,8 @@ void CallPixelEffect(GWorldPtr source, GWorldPtr dest) {
     Source2Target(source, dest);
     const SInt64 shown = SInt64(gConfigWorkSpace.minFrameIndex) + gConfigWorkSpace.currFrameIndex;
     const SInt32 frameIndex = SInt32(std::clamp<SInt64>(shown, INT32_MIN, INT32_MAX));
-    const SInt32 frameCount = gConfigWorkSpace.maxFrameIndex < INT32_MAX
-                                  ? gConfigWorkSpace.maxFrameIndex + 1
-                                  : INT32_MAX;
+    const SInt32 frameCount =
+        gConfigWorkSpace.maxFrameIndex < INT32_MAX ? gConfigWorkSpace.maxFrameIndex + 1 : INT32_MAX;
     const Rect theRect = Rel2Rect(FrameRegion(theConfig, frameIndex, frameCount), theFrame);
     PixelDrive(source, dest, theRect, theConfig, gConfigWorkSpace.currFrameIndex,
                gConfigWorkSpace.maxFrameIndex);

@@ -25,15 +25,15 @@ struct effectIdentityRec {
     const char* prefsFileName; // its saved configuration, in the Preferences folder
     int usedNumberOfRects;     // 1: startRel only; 2: startRel moving to endRel
 };
-constexpr effectIdentityRec cTesseraIdentity{"Tessera", "com.kelmar.vidkit.tessera",
-                                             "vemto-Prefs", 1};
+constexpr effectIdentityRec cTesseraIdentity{"Tessera", "com.kelmar.vidkit.tessera", "vemto-Prefs",
+                                             1};
 constexpr effectIdentityRec cTesseraMotionIdentity{
     "Tessera Motion", "com.kelmar.vidkit.tesseramotion", "vemto-Motion-Prefs", 2};
 
 // This executable's effect. Every executable links exactly one EffectIdentity object
 // (CMake targets tessera_identity or tessera_motion_identity), which defines these from one
 // of the records above: the values are fixed when the executable is built.
-extern const char* const cMyClearName;   // the effect's name as users see it
+extern const char* const cMyClearName; // the effect's name as users see it
 extern const char* const cMyBundleID;
 extern const char* const cPrefsFileName; // the preferences file's name
 extern const int cUsedNumberOfRects;     // number of regions the effect uses

@@ -9,11 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numeric>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -67,13 +67,13 @@ class ConfigTool : public ::testing::Test {
         const fs::path in = home_.dir() / "in.mkv", out = home_.dir() / "out.mkv";
         const fs::path inRaw = home_.dir() / "in.rgb", outRaw = home_.dir() / "out.rgb";
         const std::string q = "'";
-        ASSERT_EQ(std::system(("ffmpeg -v error -nostdin -y -f lavfi -i "
-                               "\"nullsrc=size=64x32:rate=25,geq=r='random(1)*255':g='X*4':b='Y*8'\" "
-                               "-frames:v " +
-                               std::to_string(frames) + " -pix_fmt bgr0 -c:v ffv1 " + q +
-                               in.string() + q)
-                                  .c_str()),
-                  0);
+        ASSERT_EQ(
+            std::system(("ffmpeg -v error -nostdin -y -f lavfi -i "
+                         "\"nullsrc=size=64x32:rate=25,geq=r='random(1)*255':g='X*4':b='Y*8'\" "
+                         "-frames:v " +
+                         std::to_string(frames) + " -pix_fmt bgr0 -c:v ffv1 " + q + in.string() + q)
+                            .c_str()),
+            0);
         ASSERT_EQ(std::system((q + kFxhost.string() + "' render '" + in.string() + "' -o '" +
                                out.string() + "' --lossless --quiet --plugin '" + bundle +
                                "' --prefs-dir '" + dir_.string() + q)
@@ -108,7 +108,7 @@ std::vector<int> ChangedPerColumn(const std::string& a, const std::string& b, in
 
 TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
     ToolRun r = Tool("--prefs-dir '" + dir_.string() +
-                 "' set --region 0.125,0.25,0.5,0.375 --block 20,40 --opacity 35 --format pal");
+                     "' set --region 0.125,0.25,0.5,0.375 --block 20,40 --opacity 35 --format pal");
     ASSERT_EQ(r.status, 0) << r.err;
     pluginDataRec c{};
     ASSERT_TRUE(ReadJob(c));
@@ -131,7 +131,8 @@ TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
 
     r = Tool("--prefs-dir '" + dir_.string() + "' show --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"effect\": \"Tessera\", \"region\": {\"left\": 0.125, \"top\": 0.25, \"width\": 0.5, \"height\": "
+    EXPECT_EQ(r.out, "{\"effect\": \"Tessera\", \"region\": {\"left\": 0.125, \"top\": 0.25, "
+                     "\"width\": 0.5, \"height\": "
                      "0.375}, \"block\": {\"width\": 20, \"height\": 40}, \"opacity\": 5, "
                      "\"format\": \"PAL\", \"keepProportions\": false, \"file\": \"" +
                          JobFile() + "\"}\n");

@@ -18,9 +18,9 @@
 #include "ToolboxTesting.h"
 #include "blend.h"
 #include "framesource.h"
-#include "recordingsession.h"
 #include "iMovieGlue.h"
 #include "pluginbundle.h"
+#include "recordingsession.h"
 
 #include <gtest/gtest.h>
 

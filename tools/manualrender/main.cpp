@@ -5,10 +5,16 @@
 // Promises: pictures are found relative to the Markdown file; a missing picture, an
 // unreadable source or an unwritable output fails the build (non-zero exit, one line on
 // standard error) instead of shipping a manual with holes. The PDF is written under a
-// temporary name and renamed, so a failed run leaves no half-written manual.
+// temporary name and renamed, so a failed run leaves no half-written manual. The same source
+// gives the same bytes: Qt's hashing is made deterministic (it orders the PDF's font objects),
+// and with SOURCE_DATE_EPOCH set (as reproducible package builds set it) the document's
+// creation date is that time instead of the clock's.
+#include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHashFunctions>
 #include <QImage>
 #include <QPageLayout>
 #include <QPdfWriter>
@@ -20,6 +26,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -28,9 +35,52 @@ int Fail(const QString& what) {
     return 1;
 }
 
+// Qt stamps /CreationDate (D:YYYYMMDDHHmmSS and a zone) with the clock. With
+// SOURCE_DATE_EPOCH set, that date becomes the given time in UTC; the entry keeps its length
+// (blanks pad it after the string, where the PDF syntax allows them), so the cross-reference
+// offsets stay right. False if the file cannot be read or written back.
+bool StampSourceDate(const QString& pdf) {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch == nullptr || *epoch == '\0') {
+        return true;
+    }
+    char* end = nullptr;
+    const long long seconds = std::strtoll(epoch, &end, 10);
+    if (*end != '\0' || seconds < 0) {
+        return true; // not a time: the clock's date stays, as with no variable at all
+    }
+    QFile file(pdf);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    QByteArray bytes = file.readAll();
+    file.close();
+    const QByteArray key = "/CreationDate (";
+    const qsizetype at = bytes.indexOf(key);
+    const qsizetype close = at < 0 ? -1 : bytes.indexOf(')', at + key.size());
+    if (close < 0) {
+        return true; // Qt wrote no date: nothing to make reproducible
+    }
+    const QByteArray date =
+        "D:" +
+        QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString("yyyyMMddHHmmss").toLatin1() + "Z";
+    const qsizetype room = close - (at + key.size());
+    if (date.size() > room) {
+        return true;
+    }
+    QByteArray entry = date + ")";
+    entry.append(QByteArray(room - date.size(), ' '));
+    bytes.replace(at + key.size(), entry.size(), entry);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    QHashSeed::setDeterministicGlobalSeed();
     QGuiApplication app(argc, argv);
     if (argc != 3) {
         return Fail("usage: manualrender SOURCE.md OUTPUT.pdf");
@@ -88,7 +138,7 @@ int main(int argc, char** argv) {
         writer.setPageMargins(QMarginsF(0, 0, 0, 0));
         doc.print(&writer);
     }
-    if (QFileInfo(temp).size() == 0) {
+    if (QFileInfo(temp).size() == 0 || !StampSourceDate(temp)) {
         QFile::remove(temp);
         return Fail("cannot write " + output);
     }
