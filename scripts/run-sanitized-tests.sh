@@ -8,8 +8,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ASAN_BUILD_DIR:-$root/build-asan}
 "$root/scripts/install-deps.sh"
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_SANITIZE=ON \
-  -DTESSERA_BUILD_BENCH=OFF >/dev/null
+  -DTESSERA_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 ninja -C "$build" -j2
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1}
