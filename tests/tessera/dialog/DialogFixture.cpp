@@ -94,6 +94,23 @@ UInt32 PortPixel(WindowRef w, int x, int y) {
     return (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3];
 }
 
+PreviewComparison ComparePreview(const OpenDialog& d, const tessera_test::Frame& expected,
+                                 const std::function<bool(int x, int y)>& skip) {
+    PreviewComparison result;
+    for (int y = 1; y < expected.height() - 1; y += 3) {
+        for (int x = 1; x < expected.width() - 1; x += 3) {
+            if (skip(x, y)) {
+                continue;
+            }
+            const auto e = expected.at(x, y);
+            const UInt32 want = (UInt32(e.r) << 16) | (UInt32(e.g) << 8) | e.b;
+            ++result.compared;
+            result.differing += PortPixel(d.window, d.preview.left + x, d.preview.top + y) != want;
+        }
+    }
+    return result;
+}
+
 std::filesystem::path ScreenshotDir(const tessera_test::TempConfigHome& home) {
     if (const char* d = std::getenv("TESSERA_SCREENSHOT_DIR")) {
         return d;

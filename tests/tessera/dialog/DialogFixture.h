@@ -44,6 +44,16 @@ ControlRef Control(WindowRef w, const char (&sig)[5], SInt16 id);
 std::string ControlText(WindowRef w, const char (&sig)[5], SInt16 id);
 UInt32 PortPixel(WindowRef w, int x, int y); // 00RRGGBB
 
+// Every third pixel of the preview, one in from its border, against the same pixel of
+// `expected` (a render of the preview's size), except those `skip` names (what is drawn over
+// the render: outlines, edges, handles).
+struct PreviewComparison {
+    int compared = 0;
+    int differing = 0;
+};
+PreviewComparison ComparePreview(const OpenDialog& d, const tessera_test::Frame& expected,
+                                 const std::function<bool(int x, int y)>& skip);
+
 // Where screenshots go: TESSERA_SCREENSHOT_DIR when set (e.g. docs/), else the test's own
 // temporary folder, so that test processes running side by side never read each other's
 // pictures.

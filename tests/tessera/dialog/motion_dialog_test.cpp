@@ -99,20 +99,10 @@ class MotionDialogTest : public ::testing::Test {
     int DifferingFromRender(const OpenDialog& d, int frame, const relRect& region) const {
         tessera_test::Frame expected(kW, kH);
         Render(frame, region, expected);
-        int compared = 0, differing = 0;
-        for (int y = 1; y < kH - 1; y += 3) {
-            for (int x = 1; x < kW - 1; x += 3) {
-                if (!OffTheOutlines(x, y)) {
-                    continue;
-                }
-                const auto e = expected.at(x, y);
-                const UInt32 want = (UInt32(e.r) << 16) | (UInt32(e.g) << 8) | e.b;
-                ++compared;
-                differing += PortPixel(d.window, d.preview.left + x, d.preview.top + y) != want;
-            }
-        }
-        EXPECT_GT(compared, 25000);
-        return differing;
+        const PreviewComparison c =
+            ComparePreview(d, expected, [](int x, int y) { return !OffTheOutlines(x, y); });
+        EXPECT_GT(c.compared, 25000);
+        return c.differing;
     }
 
     tessera_test::TempConfigHome home;
