@@ -153,13 +153,13 @@ std::string Number(double v) {
     return text;
 }
 
-fs::path PrefsFolder() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') {
-        return xdg;
+// Where the effect's file is, as the plug-in finds it.
+fs::path PrefsFile(const effectIdentityRec& effect) {
+    std::string path;
+    if (!GetPrefsFilePath(path, effect.prefsFileName)) {
+        Refuse("no preferences folder can be found or made (see --prefs-dir)", kExitFailed);
     }
-    const char* home = std::getenv("HOME");
-    return fs::path(home != nullptr ? home : "") / ".config";
+    return path;
 }
 
 // The configuration in the file, or the defaults when there is no file. A file that is there
@@ -278,8 +278,6 @@ int Run(std::vector<std::string> args) {
     }
     const std::string command = args[0];
     const std::vector<std::string> options(args.begin() + 1, args.end());
-    const fs::path file = PrefsFolder() / effect.prefsFileName;
-
     auto valueOf = [&](size_t& i) -> std::string {
         const std::string& a = options[i];
         const size_t eq = a.find('=');
@@ -303,6 +301,7 @@ int Run(std::vector<std::string> args) {
             }
             json = true;
         }
+        const fs::path file = PrefsFile(effect);
         std::error_code ec;
         const bool saved = fs::exists(fs::symlink_status(file, ec));
         const pluginDataRec config = Load(effect, file);
@@ -316,6 +315,7 @@ int Run(std::vector<std::string> args) {
         if (!options.empty()) {
             Refuse("reset takes no options, not '" + options[0] + "'");
         }
+        const fs::path file = PrefsFile(effect);
         (void)Load(effect, file); // a file that cannot be read is reported, not written over
         pluginDataRec config{};
         ResetConfig(&config, true);
@@ -362,6 +362,7 @@ int Run(std::vector<std::string> args) {
             Refuse(std::string("set needs at least one of --region, ") +
                    (moving ? "--end-region, " : "") + "--block, --opacity, --format");
         }
+        const fs::path file = PrefsFile(effect);
         pluginDataRec config = Load(effect, file);
         if (region) {
             config.startRel = *region;

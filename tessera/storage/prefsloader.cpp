@@ -55,9 +55,10 @@ RGBColor TakeColor(const char* record, size_t offset) {
     return c;
 }
 
-// The preferences file's FSSpec; false when the Preferences folder cannot be found.
-// specErr receives FSMakeFSSpec's result (noErr when the file exists, fnfErr when not).
-bool LocatePrefsFile(const char* fileName, FSSpec& spec, OSErr& specErr) {
+// The preferences file's FSSpec and, where it can be named, its path (else empty), whatever
+// is at that name; false when the Preferences folder cannot be found. specErr receives
+// FSMakeFSSpec's result (noErr when the file exists, fnfErr when not).
+bool PrefsFileSpec(const char* fileName, FSSpec& spec, OSErr& specErr, std::string& path) {
     if (fileName == nullptr || fileName[0] == '\0') {
         return false;
     }
@@ -70,15 +71,23 @@ bool LocatePrefsFile(const char* fileName, FSSpec& spec, OSErr& specErr) {
     Str255 name;
     CopyCStringToPascal(fileName, name);
     specErr = FSMakeFSSpec(vRefNum, dirID, name, &spec);
-    // A symbolic link at the file's name points somewhere this file has no business in:
-    // it is neither read through, nor written through, nor replaced.
-    std::string path;
-    struct stat st;
-    if (specErr != dirNFErr && toolbox::files::pathFromSpec(spec, path) == noErr &&
-        ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        return false;
+    path.clear();
+    if (specErr != dirNFErr && toolbox::files::pathFromSpec(spec, path) != noErr) {
+        path.clear();
     }
     return true;
+}
+
+// The preferences file's FSSpec, as PrefsFileSpec, unless a symbolic link stands at the
+// file's name: it points somewhere this file has no business in, so it is neither read
+// through, nor written through, nor replaced.
+bool LocatePrefsFile(const char* fileName, FSSpec& spec, OSErr& specErr) {
+    std::string path;
+    struct stat st;
+    if (!PrefsFileSpec(fileName, spec, specErr, path)) {
+        return false;
+    }
+    return path.empty() || !(::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
 }
 
 // Puts back the resource file that was current before the preferences file was opened,
@@ -249,6 +258,12 @@ Boolean ReadConfig(pluginDataRec* theConfig, const char* fileName) {
     const Boolean ok = Save2Config(theConfig, record);
     DisposeHandle(record);
     return ok;
+}
+
+bool GetPrefsFilePath(std::string& path, const char* fileName) {
+    FSSpec spec;
+    OSErr specErr = noErr;
+    return PrefsFileSpec(fileName, spec, specErr, path) && !path.empty();
 }
 
 void EnsurePrefsFile(const char* fileName) {

@@ -18,6 +18,7 @@
 #include "PluginDefines.h"
 
 #include <bit>
+#include <string>
 
 constexpr UInt32 cConfigSaveVersion = 3;
 constexpr OSType cPrefsType = FOUR_CHAR_CODE("Pref");
@@ -54,6 +55,9 @@ Boolean Save2Config(pluginDataRec* theConfig, Handle theSaveConfig);
 Boolean SaveConfig(const pluginDataRec* theConfig, const char* fileName = cPrefsFileName);
 Boolean ReadConfig(pluginDataRec* theConfig, const char* fileName = cPrefsFileName);
 void EnsurePrefsFile(const char* fileName = cPrefsFileName);
+// Where that file is (or would be), whatever stands there; false when the Preferences folder
+// cannot be found.
+bool GetPrefsFilePath(std::string& path, const char* fileName = cPrefsFileName);
 
 // The master record's start-up: the file is made if missing, then InitPluginData.
 void InitMyPlugIn(pluginDataRec* theData);
