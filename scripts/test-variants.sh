@@ -2,6 +2,8 @@
 # Builds and tests the two other builds the plug-in ships as, from the same sources:
 #   build-i386/  32-bit x86 (g++ -m32, Debian's i386 multiarch libraries), run natively, or
 #                under qemu-i386 on a kernel without 32-bit program support;
+#   build-i386-emulated/  only the resource files, made by the i386 build's own resource
+#                compiler under qemu-i386 (the other build-time-program path of a cross build);
 #   build-ppc/   big-endian 32-bit PowerPC (clang with Debian's PowerPC cross libraries),
 #                run under qemu-ppc.
 #                Debian has no PowerPC libplist or Qt: this build reads no Info.plist and
@@ -65,19 +67,34 @@ if [ ! -f "$native/CMakeCache.txt" ]; then
   native=$root/build-x86_64
   cmake -S . -B "$native" "${lean[@]}" >/dev/null
 fi
-ninja -C "$native" tessera_variant_tests
+ninja -C "$native" tessera_variant_tests rezc
 TESSERA_VARIANT_EXPECT="" run_ctest "$native" -R '^variant\.' "$@"
+# The cross builds run their build-time programs (the resource compiler) from this one.
+host_tools=(-DTESSERA_HOST_TOOLS_DIR="$native/out/bin")
 
 echo "== i386 (at ${SECONDS}s)"
-cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake "${lean[@]}" >/dev/null
+cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake "${lean[@]}" \
+  "${host_tools[@]}" >/dev/null
 ninja -C build-i386 toolbox_core_tests tessera_unit_tests tessera_bundle tessera_bundle_tests \
-  fxhost_core_tests tessera_variant_tests
+  fxhost_core_tests tessera_variant_tests tessera_resources
 TESSERA_VARIANT_EXPECT="x86_64" run_ctest build-i386 \
   -R '^(interface\.|toolbox\.core\.|tessera\.(unit|bundle)\.|tessera\.(exports|layout32)$|fxhost\.core\.|variant\.)' \
   -E "$slow" "$@"
 
+# The other way a cross build gets its build-time programs, forced even where the kernel runs
+# i386 programs: its own, under qemu-i386. Both ways must make the same resource files.
+echo "== i386 build-time programs under qemu-i386 (at ${SECONDS}s)"
+cmake -S . -B build-i386-emulated -DCMAKE_TOOLCHAIN_FILE=cmake/i386-linux-gnu.cmake \
+  -DTESSERA_I386_EMULATOR=ON -DTESSERA_BUILD_TESTS=OFF "${lean[@]}" >/dev/null
+ninja -C build-i386-emulated tessera_resources
+for rsrc in Tessera.bundle/Contents/Resources/Tessera.rsrc \
+  TesseraMotion.bundle/Contents/Resources/TesseraMotion.rsrc; do
+  cmp "build-i386/out/bin/$rsrc" "build-i386-emulated/out/bin/$rsrc"
+done
+
 echo "== PowerPC (at ${SECONDS}s)"
-cmake -S . -B build-ppc -DCMAKE_TOOLCHAIN_FILE=cmake/powerpc-linux-gnu.cmake "${lean[@]}" >/dev/null
+cmake -S . -B build-ppc -DCMAKE_TOOLCHAIN_FILE=cmake/powerpc-linux-gnu.cmake "${lean[@]}" \
+  "${host_tools[@]}" >/dev/null
 ninja -C build-ppc toolbox_core_tests tessera_unit_tests fxhost_core_tests tessera_variant_tests \
   ppc_mffs_shim
 # Without Info.plist there are no bundles: the bundle tests of the toolbox and fxhost's
