@@ -12,8 +12,9 @@ shift || true
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 ui=${TESSERA_FUZZ_UI:-ON}
 
+source "$root/scripts/common.sh"
 if [ ! -f "$build/build.ninja" ]; then
-  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja \
+  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja "${tessera_launcher[@]}" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSERA_FUZZ=ON -DTESSERA_SANITIZE=ON \
     -DTESSERA_BUILD_TESTS=OFF -DTESSERA_BUILD_BENCH=OFF -DTESSERA_BUILD_UI="$ui" >/dev/null
 fi

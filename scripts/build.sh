@@ -5,11 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 "$root/scripts/install-deps.sh"
-# A compiler cache, when there is one, spares recompiling what has not changed (.ci/run lets
-# fresh clones share it).
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S "$root" -B "$build" -G Ninja "${launcher[@]}" "$@" >/dev/null
+source "$root/scripts/common.sh"
+cmake -S "$root" -B "$build" -G Ninja "${tessera_launcher[@]}" "$@" >/dev/null
 ninja -C "$build"

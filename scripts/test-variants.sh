@@ -42,19 +42,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     { $SUDO apt-get update -qq && $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }
 fi
 
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-lean=(-G Ninja -DTESSERA_BUILD_UI=OFF -DTESSERA_BUILD_BENCH=OFF -DFXHOST_BUILD_MEDIA=OFF "${launcher[@]}")
+source "$root/scripts/common.sh"
+lean=(-G Ninja -DTESSERA_BUILD_UI=OFF -DTESSERA_BUILD_BENCH=OFF -DFXHOST_BUILD_MEDIA=OFF "${tessera_launcher[@]}")
 
 exchange=$(mktemp -d "${TMPDIR:-/tmp}/tessera-variants-XXXXXX")
 trap 'rm -rf "$exchange"' EXIT
 export TESSERA_VARIANT_EXCHANGE=$exchange
-# The exhaustive blend sweeps (hundreds of millions of blends) and their reruns at each x86
-# vector level are the main build's: under an emulator they take minutes each. The block
-# pass's exactness sweep runs in every build.
-slow='CGBlendExactness|BlendExactness\.(portable|sse2|avx2)$|BlockPassExactness\.(portable|sse2|avx2)$'
 run_ctest() { # build dir, ctest arguments...
   local dir=$1
   shift
@@ -79,7 +72,7 @@ ninja -C build-i386 toolbox_core_tests tessera_unit_tests tessera_bundle tessera
   fxhost_core_tests tessera_variant_tests tessera_resources
 TESSERA_VARIANT_EXPECT="x86_64" run_ctest build-i386 \
   -R '^(interface\.|toolbox\.core\.|tessera\.(unit|bundle)\.|tessera\.(exports|layout32)$|fxhost\.core\.|variant\.)' \
-  -E "$slow" "$@"
+  -E "$tessera_sweeps" "$@"
 
 # The other way a cross build gets its build-time programs, forced even where the kernel runs
 # i386 programs: its own, under qemu-i386. Both ways must make the same resource files.
@@ -104,7 +97,7 @@ ninja -C build-ppc toolbox_core_tests tessera_unit_tests fxhost_core_tests tesse
 QEMU_SET_ENV=LD_PRELOAD=$root/build-ppc/out/lib/libppc_mffs_shim.so \
 TESSERA_VARIANT_EXPECT="x86_64 i386" run_ctest build-ppc \
   -R '^(toolbox\.core\.|tessera\.unit\.|fxhost\.core\.(GeneratedFrameSource|Blend)|variant\.)' \
-  -E "CFBundle|MacRoman|$slow" "$@"
+  -E "CFBundle|MacRoman|$tessera_sweeps" "$@"
 
 echo "== i386 with the PowerPC files (at ${SECONDS}s)"
 TESSERA_VARIANT_EXPECT="x86_64 ppc" run_ctest build-i386 -R '^variant\.VariantPrefs\.' "$@"
