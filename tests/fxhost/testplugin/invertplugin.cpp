@@ -12,6 +12,8 @@
 //
 // Test switches, read from the environment on each call:
 //   INVERT_TEST_FAIL_FRAME=N   the frame call with renderFrame N returns kPluginFailed.
+//   INVERT_TEST_CLEAR_AT_END=1 the end of a clip clears the destination frame to zero, as a
+//                              plug-in that tidies its frame on the way out does.
 #include "HYPlugin.h"
 #include "QuickDraw.h"
 
@@ -70,6 +72,12 @@ HYPluginResult Begin(_PluginParams* p) {
 }
 
 HYPluginResult End(_PluginParams* p) {
+    if (const char* c = std::getenv("INVERT_TEST_CLEAR_AT_END"); c && p->frame) {
+        PixMapHandle pm = GetGWorldPixMap(p->frame);
+        Rect b;
+        GetPixBounds(pm, &b);
+        std::memset(GetPixBaseAddr(pm), 0, std::size_t(GetPixRowBytes(pm)) * (b.bottom - b.top));
+    }
     if (p->clientData) {
         p->procs->DisposePtr(static_cast<Ptr>(p->clientData));
         p->clientData = nullptr;
