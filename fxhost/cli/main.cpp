@@ -5,8 +5,8 @@
 // fxhost/README.md). Promises: --help for every command and --version; nothing on
 // standard output but what a command is asked to print.
 #include "commands.h"
-#include "mediainput.h"
 #include "hosterror.h"
+#include "mediainput.h"
 #include "outputfile.h"
 #include "pluginbundle.h"
 #include "render.h"
@@ -180,7 +180,11 @@ class Args {
         for (auto it = args_.begin(); it != args_.end(); ++it) {
             const std::string& a = *it;
             if (a == name || (alias && a == alias)) {
-                if (it + 1 == args_.end()) {
+                // An option in the value's place is a value forgotten, not a file named
+                // "--proxy"; such a name can still be given as NAME=--proxy.
+                const bool option =
+                    it + 1 != args_.end() && (it + 1)->rfind("--", 0) == 0 && (it + 1)->size() > 2;
+                if (it + 1 == args_.end() || option) {
                     Usage(std::string(name) + " needs a value");
                 }
                 std::string v = *(it + 1);
@@ -281,7 +285,8 @@ int Render(Args& a) {
     auto time = [&](const char* opt, const std::string& v) {
         std::int64_t us = 0;
         if (av_parse_time(&us, v.c_str(), 1) < 0 || us < 0) {
-            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v + "'");
+            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v +
+                  "'");
         }
         return double(us) / 1e6;
     };
@@ -330,8 +335,8 @@ int Render(Args& a) {
     if (!ops.empty()) {
         rq.input = ops[0];
     }
-    if (rq.lossless && (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() ||
-                        !rq.pixelFormat.empty())) {
+    if (rq.lossless &&
+        (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() || !rq.pixelFormat.empty())) {
         Usage("--lossless takes no --codec, --crf, --preset or --pix-fmt");
     }
     rq.interrupted = &gInterrupted;

@@ -388,6 +388,13 @@ TEST_F(Cli, InfoDescribesThePlugin) {
     EXPECT_NE(json.find("\"group\": \"Host tests\""), std::string::npos);
     r = Fxhost("info", "FXHOST_PLUGIN_PATH=" + Quote(kInvert));
     EXPECT_EQ(r.status, 0) << r.err;
+    // A default the plug-in left NaN is null: the description stays valid JSON.
+    r = Fxhost("info --json --plugin " + Quote(kInvert), "INVERT_TEST_NAN_DEFAULT=1",
+               out / "nan.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string nan = Slurp(out / "nan.json");
+    EXPECT_NE(nan.find("\"default\": null}"), std::string::npos) << nan;
+    EXPECT_EQ(nan.find("nan"), std::string::npos) << nan;
 }
 
 TEST_F(Cli, HelpVersionAndConfigure) {
@@ -417,6 +424,10 @@ TEST_F(Cli, HelpVersionAndConfigure) {
     }
     EXPECT_EQ(Fxhost("render --bogus -o x.mp4").status, 2);
     EXPECT_EQ(Fxhost("frobnicate").status, 2);
+    // An option where a value belongs is a forgotten value, not a name.
+    const Result forgot = Fxhost("render --frames 0:1 -o --proxy");
+    EXPECT_EQ(forgot.status, 2) << forgot.err;
+    EXPECT_FALSE(fs::exists(fs::current_path() / "--proxy"));
 }
 
 // --- failures ----------------------------------------------------------------------------
