@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -98,6 +99,18 @@ TEST(PluginBundle, ClearErrorsForBrokenBundles) {
              fs::copy_options::recursive);
     fs::remove(tmp.dir() / "NoExe.bundle/Contents/Linux/InvertTest");
     EXPECT_NE(LoadError(tmp.dir() / "NoExe.bundle").find("no executable"), std::string::npos);
+}
+
+// A bundle refused for want of its entry is unloaded again, not left mapped.
+TEST(PluginBundle, RefusedExecutableIsUnloaded) {
+    const fs::path exe = kBundles / "NoMain.bundle" / "Contents" / "Linux" / "NoMain";
+    ASSERT_TRUE(fs::exists(exe));
+    EXPECT_NE(LoadError(kBundles / "NoMain.bundle").find("exports no 'main'"), std::string::npos);
+    void* still = dlopen(exe.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr) << "the refused plug-in stays loaded";
+    if (still) {
+        dlclose(still);
+    }
 }
 
 TEST(PluginBundle, LocateOrder) {
