@@ -3,7 +3,10 @@
 // Threads: the worker decodes and converts ahead into a queue of at most kAhead frames;
 // the caller (the plug-in's thread, inside GetFrame) takes frames from it. To seek, the
 // caller stops the worker, repositions the demuxer and the decoder, and starts it again;
-// the demuxer and decoder are only ever touched by one thread at a time.
+// the demuxer and decoder are only ever touched by one thread at a time. The worker starts
+// with the first request, not when the file opens: until then the process has no thread of
+// this source's, so whatever the caller sets up in between (an encoder that briefly quiets
+// standard error) runs alone.
 #include "videosource.h"
 
 #include "ffutil.h"
@@ -541,12 +544,11 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     width_ = d.expected.width;
     height_ = d.expected.height;
 
-    // Hand the first frame to the queue and let the worker carry on from there.
+    // Hand the first frame to the queue; the worker carries on from there once asked.
     Impl::Item item{0, std::move(first), {}, {}};
     d.lastIndex = 0;
     d.nextIndex = 1;
     d.queue.push_back(std::move(item));
-    d.startWorker();
 }
 
 FFmpegFrameSource::~FFmpegFrameSource() = default;
@@ -577,6 +579,9 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
     const Shape want{width, height, quality};
     std::unique_lock lock(d.m);
     d.expected = want;
+    if (!d.worker.joinable()) {
+        d.startWorker();
+    }
     bool repositioned = false;
     auto restart = [&] {
         lock.unlock();

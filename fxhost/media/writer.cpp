@@ -24,7 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::size_t kQueueFrames = 2;
 
-// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted.
+// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted. The swap is
+// process-wide: it is made only while no other thread of fxhost's runs (the encoder opens
+// before the frame source's worker starts, which waits for the first frame asked for).
 class QuietStderr {
   public:
     QuietStderr() {
