@@ -338,6 +338,27 @@ TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
         0);
 }
 
+// Sound that runs on past the last picture (2 s of pictures, 3 s of sound) is kept whole,
+// as ffmpeg's own filter path keeps it; a selection of frames still ends the sound with them.
+TEST_F(Cli, SoundPastTheLastPictureIsKept) {
+    const fs::path in = out / "long-sound.mp4";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi -i sine=f=440:r=48000:d=3 "
+                     "-c:v libx264 -pix_fmt yuv420p -c:a aac " +
+                     Quote(in)),
+              0);
+    const fs::path ours = out / "long-sound-out.mp4", theirs = out / "long-sound-ffmpeg.mp4";
+    ASSERT_EQ(Render(in, ours).status, 0);
+    ASSERT_EQ(Ffmpeg("-i " + Quote(in) + " -vf pixelize -c:v libx264 -c:a aac " + Quote(theirs)),
+              0);
+    const double ffmpegSound = std::stod(Probe(theirs, "a", "stream=duration"));
+    const double sound = std::stod(Probe(ours, "a", "stream=duration"));
+    EXPECT_GT(ffmpegSound, 2.9);
+    EXPECT_NEAR(sound, ffmpegSound, 0.03);
+    const fs::path part = out / "long-sound-part.mp4";
+    ASSERT_EQ(Render(in, part, "--frames 0:25").status, 0);
+    EXPECT_NEAR(std::stod(Probe(part, "a", "stream=duration")), 1.0, 0.05);
+}
+
 TEST_F(Cli, BuiltInClipRendersWithoutInput) {
     const fs::path o = out / "demo.mp4";
     const Result r = Render({}, o, "--frames 0:15");
