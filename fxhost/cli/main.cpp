@@ -108,6 +108,8 @@ const char* const kRenderHelp =
     "  -t DURATION           render the frames that start within DURATION after -ss\n"
     "  -to TIME              render the frames that start before TIME\n"
     "  -an                   no sound in the output\n"
+    "  --strip-metadata      leave out the input's tags and chapters (location, device make\n"
+    "                        and model, creation time, title and other names)\n"
     "  --codec NAME          the video encoder (an FFmpeg encoder name, e.g. libx264, mpeg4)\n"
     "  --crf N               the encoder's quality setting (libx264: 0-51, default 23)\n"
     "  --preset NAME         the encoder's speed preset (libx264: ultrafast .. veryslow)\n"
@@ -309,6 +311,7 @@ int Render(Args& a) {
         Usage("-to must come after -ss");
     }
     rq.noAudio = a.flag("-an");
+    rq.stripMetadata = a.flag("--strip-metadata");
     if (auto v = a.value("--codec")) {
         rq.codec = *v;
     }

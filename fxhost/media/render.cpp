@@ -206,6 +206,9 @@ RenderStats Render(const RenderRequest& rq) {
                       std::int64_t(d.sampleAspect.den) * video->height() * width, INT32_MAX);
         }
     }
+    if (file && !rq.stripMetadata) {
+        out.tags = ReadContainerTags(*rq.input, clipStart);
+    }
     out.audio = audio != nullptr;
     if (audio) {
         out.sampleRate = audio->sampleRate();

@@ -4,17 +4,21 @@
 // conversion overlaps the encoder's own work instead of queueing behind it.
 #include "writer.h"
 
+#include "mediainput.h"
+
 #include "ffutil.h"
 #include "hosterror.h"
 #include "outputfile.h"
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <span>
 #include <unistd.h>
 
 namespace fxhost::media {
@@ -460,6 +464,32 @@ struct MediaWriter::Impl {
         return avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
     }
 
+    // The input's container tags and chapters onto the output, before its header.
+    void writeTags() {
+        for (const auto& [key, value] : settings.tags.tags) {
+            if (av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0) < 0) {
+                OutOfMemory("the output's tags");
+            }
+        }
+        std::int64_t id = 0;
+        for (const Chapter& c : settings.tags.chapters) {
+            auto* out = static_cast<AVChapter*>(Need(av_mallocz(sizeof(AVChapter)), "a chapter"));
+            out->id = ++id;
+            out->time_base = AVRational{1, 1000};
+            out->start = std::llround(c.start * 1000);
+            out->end = std::llround(c.end * 1000);
+            for (const auto& [key, value] : c.tags) {
+                av_dict_set(&out->metadata, key.c_str(), value.c_str(), 0);
+            }
+            if (av_dynarray_add_nofree(&oc->chapters, reinterpret_cast<int*>(&oc->nb_chapters),
+                                       out) < 0) {
+                av_dict_free(&out->metadata);
+                av_free(out);
+                OutOfMemory("a chapter");
+            }
+        }
+    }
+
     // An encoder option named by the user (--crf, --preset); refused in one line when the
     // encoder has no such option or does not take the value.
     void SetOption(AVCodecContext* c, const char* name, const std::string& value,
@@ -690,6 +720,7 @@ MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_uniqu
         if (int r = avio_open(&d.oc->pb, d.file->url().c_str(), AVIO_FLAG_WRITE); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
+        d.writeTags();
         if (int r = avformat_write_header(d.oc, nullptr); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
@@ -777,6 +808,31 @@ void MediaWriter::finish() {
         OutputFail("cannot write '" + d.settings.path.string() + "': " + AvError(r));
     }
     d.file->commit();
+}
+
+namespace {
+Tags TagsOf(const AVDictionary* dict) {
+    Tags tags;
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX))) {
+        tags.emplace_back(e->key, e->value);
+    }
+    return tags;
+}
+} // namespace
+
+ContainerTags ReadContainerTags(const std::filesystem::path& input, double clipStart) {
+    const InputPtr in = OpenInput(input);
+    ContainerTags out;
+    out.tags = TagsOf(in->metadata);
+    for (const AVChapter* c : std::span(in->chapters, in->nb_chapters)) {
+        const double start = double(c->start) * av_q2d(c->time_base) - clipStart;
+        const double end = double(c->end) * av_q2d(c->time_base) - clipStart;
+        if (end > 0) {
+            out.chapters.push_back(Chapter{std::max(start, 0.0), end, TagsOf(c->metadata)});
+        }
+    }
+    return out;
 }
 
 } // namespace fxhost::media

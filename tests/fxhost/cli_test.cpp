@@ -359,6 +359,43 @@ TEST_F(Cli, SoundPastTheLastPictureIsKept) {
     EXPECT_NEAR(std::stod(Probe(part, "a", "stream=duration")), 1.0, 0.05);
 }
 
+// The container's tags and chapters come through as ffmpeg brings them; --strip-metadata
+// leaves every one of them out.
+TEST_F(Cli, ContainerTagsAndChaptersAreKeptUnlessStripped) {
+    const fs::path meta = out / "meta.txt", in = out / "tagged.mp4";
+    std::ofstream(meta) << ";FFMETADATA1\ntitle=Holiday\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\n"
+                           "END=1000\ntitle=First\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\n"
+                           "END=2000\ntitle=Second\n";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=2 -i " + Quote(meta) +
+                     " -map 0 -map_metadata 1 -map_chapters 1 -metadata "
+                     "creation_time=2024-05-01T10:00:00Z -metadata location=+48.8584+002.2945/ "
+                     "-c:v libx264 " +
+                     Quote(in)),
+              0);
+    const fs::path kept = out / "kept.mp4", theirs = out / "kept-ffmpeg.mp4";
+    ASSERT_EQ(Render(in, kept).status, 0);
+    ASSERT_EQ(Ffmpeg("-i " + Quote(in) + " -vf pixelize -c:v libx264 " + Quote(theirs)), 0);
+    auto tags = [](const fs::path& f,
+                   const std::string& entries = "format_tags=title,location:chapter_tags=title") {
+        const fs::path o = f.string() + ".tags";
+        Shell("ffprobe -v error -show_entries " + entries + " -show_chapters -of compact " +
+              Quote(f) + " >" + Quote(o));
+        return Slurp(o);
+    };
+    const std::string ours = tags(kept);
+    EXPECT_EQ(ours, tags(theirs));
+    EXPECT_NE(ours.find("title=Second"), std::string::npos) << ours;
+    EXPECT_NE(ours.find("location=+48.8584+002.2945/"), std::string::npos) << ours;
+    EXPECT_NE(tags(kept, "format_tags=creation_time").find("2024-05-01T10:00:00"),
+              std::string::npos);
+    const fs::path stripped = out / "stripped.mp4";
+    ASSERT_EQ(Render(in, stripped, "--strip-metadata").status, 0);
+    const std::string none = tags(stripped, "format_tags:chapter_tags");
+    for (const char* what : {"Holiday", "First", "48.8584", "2024"}) {
+        EXPECT_EQ(none.find(what), std::string::npos) << what << " in " << none;
+    }
+}
+
 TEST_F(Cli, BuiltInClipRendersWithoutInput) {
     const fs::path o = out / "demo.mp4";
     const Result r = Render({}, o, "--frames 0:15");
