@@ -3,16 +3,17 @@
 
 #include "CoreFoundation.h"
 #include "hosterror.h"
+#include "outputfile.h"
 #include "pluginbundle.h"
 #include "pngwriter.h"
 #include "resultnames.h"
 #include "videosource.h"
-#include "outputfile.h"
 
 #if FXHOST_WITH_WINDOWS
 #include "ToolboxUITesting.h"
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,16 @@ std::string Text(const char* field, std::size_t size) {
 }
 template <std::size_t N> std::string Text(const char (&field)[N]) {
     return Text(field, N);
+}
+
+// A plug-in's float as JSON: JSON has no NaN or infinity, so those are null.
+std::string JsonNumber(float v) {
+    if (!std::isfinite(v)) {
+        return "null";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", double(v));
+    return text;
 }
 
 std::string Json(const std::string& s) {
@@ -114,9 +125,10 @@ void RunInfo(const std::filesystem::path& pluginPath, bool json) {
         for (int i = 0; i < 3; ++i) {
             const HYPluginFilterSliderInfo& s = g2.filterSliders[i];
             std::printf(
-                "    {\"label\": %s, \"minLabel\": %s, \"maxLabel\": %s, \"default\": %g}%s\n",
+                "    {\"label\": %s, \"minLabel\": %s, \"maxLabel\": %s, \"default\": %s}%s\n",
                 Json(Text(s.label)).c_str(), Json(Text(s.minLabel)).c_str(),
-                Json(Text(s.maxLabel)).c_str(), double(s.defaultValue), i < 2 ? "," : "");
+                Json(Text(s.maxLabel)).c_str(), JsonNumber(s.defaultValue).c_str(),
+                i < 2 ? "," : "");
         }
         std::printf("  ],\n  \"buttonTitle\": %s,\n  \"group\": %s\n}\n",
                     Json(Text(p.getInfo3.buttonTitle)).c_str(), Json(Text(g2.group)).c_str());

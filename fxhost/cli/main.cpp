@@ -5,8 +5,8 @@
 // fxhost/README.md). Promises: --help for every command and --version; nothing on
 // standard output but what a command is asked to print.
 #include "commands.h"
-#include "mediainput.h"
 #include "hosterror.h"
+#include "mediainput.h"
 #include "outputfile.h"
 #include "pluginbundle.h"
 #include "render.h"
@@ -108,6 +108,8 @@ const char* const kRenderHelp =
     "  -t DURATION           render the frames that start within DURATION after -ss\n"
     "  -to TIME              render the frames that start before TIME\n"
     "  -an                   no sound in the output\n"
+    "  --strip-metadata      leave out the input's tags and chapters (location, device make\n"
+    "                        and model, creation time, title and other names)\n"
     "  --codec NAME          the video encoder (an FFmpeg encoder name, e.g. libx264, mpeg4)\n"
     "  --crf N               the encoder's quality setting (libx264: 0-51, default 23)\n"
     "  --preset NAME         the encoder's speed preset (libx264: ultrafast .. veryslow)\n"
@@ -180,7 +182,11 @@ class Args {
         for (auto it = args_.begin(); it != args_.end(); ++it) {
             const std::string& a = *it;
             if (a == name || (alias && a == alias)) {
-                if (it + 1 == args_.end()) {
+                // An option in the value's place is a value forgotten, not a file named
+                // "--proxy"; such a name can still be given as NAME=--proxy.
+                const bool option =
+                    it + 1 != args_.end() && (it + 1)->rfind("--", 0) == 0 && (it + 1)->size() > 2;
+                if (it + 1 == args_.end() || option) {
                     Usage(std::string(name) + " needs a value");
                 }
                 std::string v = *(it + 1);
@@ -281,7 +287,8 @@ int Render(Args& a) {
     auto time = [&](const char* opt, const std::string& v) {
         std::int64_t us = 0;
         if (av_parse_time(&us, v.c_str(), 1) < 0 || us < 0) {
-            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v + "'");
+            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v +
+                  "'");
         }
         return double(us) / 1e6;
     };
@@ -304,6 +311,7 @@ int Render(Args& a) {
         Usage("-to must come after -ss");
     }
     rq.noAudio = a.flag("-an");
+    rq.stripMetadata = a.flag("--strip-metadata");
     if (auto v = a.value("--codec")) {
         rq.codec = *v;
     }
@@ -330,8 +338,8 @@ int Render(Args& a) {
     if (!ops.empty()) {
         rq.input = ops[0];
     }
-    if (rq.lossless && (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() ||
-                        !rq.pixelFormat.empty())) {
+    if (rq.lossless &&
+        (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() || !rq.pixelFormat.empty())) {
         Usage("--lossless takes no --codec, --crf, --preset or --pix-fmt");
     }
     rq.interrupted = &gInterrupted;

@@ -115,9 +115,19 @@ HostSession::HostSession(HYPluginMainProc entry, FrameSource& source)
 }
 
 HostSession::~HostSession() {
-    // A clip left open is ended, so that the plug-in frees its per-clip record.
+    // A clip left open is ended, so that the plug-in frees its per-clip record. It ends on
+    // a frame of the session's own: attached memory may be freed by now (an unwinding
+    // render frees its buffers before the session).
     if (params_.clientData) {
-        end();
+        try {
+            if (destinationAttached_) {
+                setFrameSize(width_, height_);
+            }
+            end();
+        } catch (const std::exception&) {
+            // No frame could be made: the record stays with the plug-in rather than a
+            // frame over freed memory going to it.
+        }
     }
     for (Lease* lease : leases_) {
         if (lease->world) {

@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <dlfcn.h>
+#include <memory>
 #include <set>
 #include <system_error>
+#include <type_traits>
 
 namespace fxhost {
 
@@ -17,6 +19,14 @@ namespace {
 [[noreturn]] void Fail(const std::string& text) {
     throw HostError(ErrorKind::Plugin, text);
 }
+
+// Held until the bundle is known to be usable; a failure on the way releases them.
+struct ReleaseCF {
+    void operator()(const void* object) const { CFRelease(object); }
+};
+struct CloseLibrary {
+    void operator()(void* handle) const { dlclose(handle); }
+};
 } // namespace
 
 PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
@@ -33,10 +43,12 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
     CFURLRef url = CFURLCreateFromFileSystemRepresentation(
         kCFAllocatorDefault, reinterpret_cast<const UInt8*>(absolute.data()),
         CFIndex(absolute.size()), true);
-    CFBundleRef bundle = url ? CFBundleCreate(kCFAllocatorDefault, url) : nullptr;
+    std::unique_ptr<std::remove_pointer_t<CFBundleRef>, ReleaseCF> held(
+        url ? CFBundleCreate(kCFAllocatorDefault, url) : nullptr);
     if (url) {
         CFRelease(url);
     }
+    CFBundleRef bundle = held.get();
     if (!bundle) {
         Fail("plug-in bundle '" + bundlePath.string() + "' cannot be opened");
     }
@@ -51,13 +63,13 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
     executable_ = toolbox::cf::path(exe);
     CFRelease(exe);
 
-    handle_ = dlopen(executable_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
+    std::unique_ptr<void, CloseLibrary> library(dlopen(executable_.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!library) {
         const char* why = dlerror();
         Fail("plug-in '" + executable_.string() + "' does not load: " + (why ? why : "?"));
     }
     dlerror();
-    void* symbol = dlsym(handle_, "main");
+    void* symbol = dlsym(library.get(), "main");
     // dlsym also searches the plug-in's dependencies; a `main` found there is not the
     // plug-in's own entry.
     Dl_info where{};
@@ -67,6 +79,9 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
         Fail("plug-in '" + executable_.string() + "' exports no 'main'");
     }
     main_ = reinterpret_cast<HYPluginMainProc>(symbol);
+    // From here the plug-in is in use: it stays loaded and its bundle retained.
+    handle_ = library.release();
+    held.release();
     // The plug-in's GetIndString reads its string lists from the current resource chain.
     // Opened once per bundle and process, however many sessions load it.
     static std::set<std::string> opened;

@@ -183,4 +183,24 @@ void FFmpegAudioSource::read(std::int64_t start, int count, float* const* planes
     }
 }
 
+std::vector<std::vector<float>> FFmpegAudioSource::readRest(int most) {
+    while (!ended_ && std::int64_t(buf_.empty() ? 0 : buf_[0].size()) < most) {
+        if (!decodeMore()) {
+            ended_ = true;
+        }
+    }
+    const std::int64_t have = anchored_ && !buf_.empty() ? std::int64_t(buf_[0].size()) : 0;
+    const int n = int(std::min<std::int64_t>(most, have));
+    if (n <= 0) {
+        return {};
+    }
+    std::vector<std::vector<float>> planes(std::size_t(layout_.nb_channels));
+    for (int c = 0; c < layout_.nb_channels; ++c) {
+        planes[c].assign(buf_[c].begin(), buf_[c].begin() + n);
+        buf_[c].erase(buf_[c].begin(), buf_[c].begin() + n);
+    }
+    bufStart_ += n;
+    return planes;
+}
+
 } // namespace fxhost::media

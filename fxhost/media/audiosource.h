@@ -29,6 +29,13 @@ class AudioSource {
     virtual AVSampleFormat nativeFormat() const = 0;
     // planes[c][0 .. count) := samples [start, start + count) of channel c.
     virtual void read(std::int64_t start, int count, float* const* planes) = 0;
+    // The sound the input still has after the last range read (what runs on past the last
+    // picture), at most `most` samples a channel; empty planes once there is no more. Only
+    // the input's own samples: no silence is made up. The tone has none.
+    virtual std::vector<std::vector<float>> readRest(int most) {
+        (void)most;
+        return {};
+    }
 };
 
 // The built-in clip's sound: a 440 Hz sine at a quarter of full scale on every channel.
@@ -61,6 +68,7 @@ class FFmpegAudioSource final : public AudioSource {
     const AVChannelLayout& layout() const override { return layout_; }
     AVSampleFormat nativeFormat() const override { return native_; }
     void read(std::int64_t start, int count, float* const* planes) override;
+    std::vector<std::vector<float>> readRest(int most) override;
     // The input stream's own rate.
     int inputRate() const { return dec_->sample_rate; }
 

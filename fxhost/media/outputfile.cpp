@@ -158,9 +158,18 @@ OutputFile::~OutputFile() {
 
 void OutputFile::commit() {
     // The data reaches the disk before the name does, so a crash leaves the old state.
-    if (const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    // A full disk can first show here (written pages that cannot be stored): the render
+    // fails then, and the short file never gets the final name.
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        OutputFail("cannot write '" + target_.string() + "': " + std::strerror(err));
+    }
+    if (::close(fd) != 0) {
+        OutputFail("cannot write '" + target_.string() + "': " + std::strerror(errno));
     }
     int r;
     if (replace_) {

@@ -70,10 +70,26 @@ class Progress {
                     "plug-in " + bundle + " returned " + DescribeResult(code) + " " + when);
 }
 
+void PushRemainingSound(AudioSource& audio, MediaWriter& writer, float gain) {
+    for (;;) {
+        std::vector<std::vector<float>> planes = audio.readRest(audio.sampleRate());
+        if (planes.empty() || planes[0].empty()) {
+            return;
+        }
+        for (auto& p : planes) {
+            for (float& v : p) {
+                v *= gain;
+            }
+        }
+        writer.pushAudio(std::move(planes));
+    }
+}
+
 } // namespace
 
 // The first index in [lo, hi) whose frame starts at or after `ts` (hi when none does).
-std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t lo, std::int64_t hi) {
+std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t lo,
+                            std::int64_t hi) {
     while (lo < hi) {
         const std::int64_t mid = lo + (hi - lo) / 2;
         if (v.timestamp(mid) < ts) {
@@ -119,8 +135,8 @@ RenderStats Render(const RenderRequest& rq) {
         const double from = rq.startTime.value_or(0.0);
         first = FirstAtOrAfter(*video, ts(from), 0, total);
         if (first >= total) {
-            throw HostError(ErrorKind::Usage, "-ss " + std::to_string(from) +
-                                                  " starts after the clip's last frame");
+            throw HostError(ErrorKind::Usage,
+                            "-ss " + std::to_string(from) + " starts after the clip's last frame");
         }
         if (rq.duration || rq.endTime) {
             const double to = rq.duration ? from + *rq.duration : *rq.endTime;
@@ -145,8 +161,7 @@ RenderStats Render(const RenderRequest& rq) {
         std::max(count, wanted ? std::min(*wanted, announced - first) : announced - first);
     const int rateNum = video->rateNum(), rateDen = video->rateDen();
     const std::int64_t t0 = video->timestamp(first);
-    const double clipStart =
-        file ? file->firstFrameTime() + double(t0) * tb.num / tb.den : 0.0;
+    const double clipStart = file ? file->firstFrameTime() + double(t0) * tb.num / tb.den : 0.0;
     if (file && !rq.noAudio) {
         audio = FFmpegAudioSource::Open(*rq.input, clipStart);
     }
@@ -191,6 +206,9 @@ RenderStats Render(const RenderRequest& rq) {
                       std::int64_t(d.sampleAspect.den) * video->height() * width, INT32_MAX);
         }
     }
+    if (file && !rq.stripMetadata) {
+        out.tags = ReadContainerTags(*rq.input, clipStart);
+    }
     out.audio = audio != nullptr;
     if (audio) {
         out.sampleRate = audio->sampleRate();
@@ -220,6 +238,7 @@ RenderStats Render(const RenderRequest& rq) {
 
     Progress progress(rq.progress, count);
     std::vector<float*> planePtrs;
+    float lastGain = 1.0f;
     std::int64_t rendered = 0;
     for (std::int64_t i = 0; i < count; ++i) {
         if (rq.interrupted && rq.interrupted->load()) {
@@ -251,6 +270,7 @@ RenderStats Render(const RenderRequest& rq) {
             // in pieces of at most a second, however long the gap to the next frame.
             const std::optional<SInt16> mixed = session.mixedLevel(SInt32(first + i));
             const float gain = mixed ? float(*mixed) / 256.0f : 0.0f;
+            lastGain = gain;
             const std::int64_t end = sampleAt(first + i + 1);
             for (std::int64_t s0 = sampleAt(first + i); s0 < end;) {
                 const std::int64_t s1 = std::min(end, s0 + sampleRate);
@@ -273,6 +293,11 @@ RenderStats Render(const RenderRequest& rq) {
             }
         }
         progress.update(i + 1);
+    }
+    if (audio && !wanted && first + rendered == total) {
+        // The whole clip to its end: sound that runs on past the last picture is kept, at
+        // the last frame's level, as ffmpeg keeps it.
+        PushRemainingSound(*audio, writer, lastGain);
     }
     session.setFrameSize(width, height); // the last buffer belongs to the encoder now
     if (SInt32 r = session.end(); r != kPluginOK) {

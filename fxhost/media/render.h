@@ -39,6 +39,8 @@ struct RenderRequest {
     std::optional<std::int64_t> count;
     std::optional<double> startTime, duration, endTime;
     bool noAudio = false;
+    // Leaves out the input's container tags and chapters (location, device, times, names).
+    bool stripMetadata = false;
     bool overwrite = false;
     bool replaceInput = false; // OUTPUT may be INPUT itself
     std::string codec;

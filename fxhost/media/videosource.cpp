@@ -3,7 +3,10 @@
 // Threads: the worker decodes and converts ahead into a queue of at most kAhead frames;
 // the caller (the plug-in's thread, inside GetFrame) takes frames from it. To seek, the
 // caller stops the worker, repositions the demuxer and the decoder, and starts it again;
-// the demuxer and decoder are only ever touched by one thread at a time.
+// the demuxer and decoder are only ever touched by one thread at a time. The worker starts
+// with the first request, not when the file opens: until then the process has no thread of
+// this source's, so whatever the caller sets up in between (an encoder that briefly quiets
+// standard error) runs alone.
 #include "videosource.h"
 
 #include "ffutil.h"
@@ -13,16 +16,16 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-#include <vector>
 #include <cmath>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <span>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -256,6 +259,10 @@ struct FFmpegFrameSource::Impl {
     // `why` says why).
     bool decodeNext(FramePtr& out, std::string& why) {
         out = NewFrame();
+        if (!out || !pkt) {
+            why = "out of memory for a frame";
+            return false;
+        }
         for (;;) {
             int r = avcodec_receive_frame(dec.get(), out.get());
             if (r == 0) {
@@ -330,8 +337,7 @@ struct FFmpegFrameSource::Impl {
             }
             Item item{idx, std::move(f), pool->get(), shape};
             item.argb.resize(shape.bytes());
-            const PixelTarget target{item.argb.data(), shape.rowBytes(), shape.width,
-                                     shape.height};
+            const PixelTarget target{item.argb.data(), shape.rowBytes(), shape.width, shape.height};
             if (!workerConvert(item.frame.get(), target, shape.quality, rotation)) {
                 item.argb.clear();
                 item.shape = Shape{};
@@ -381,6 +387,9 @@ void FFmpegFrameSource::scan(const fs::path& path) {
     // The frames, from a demuxer of its own: packets only, nothing is decoded.
     InputPtr counter = OpenInput(path);
     PacketPtr p = NewPacket();
+    if (!p) {
+        throw HostError(ErrorKind::Internal, "out of memory for a packet");
+    }
     double lastEnd = 0; // seconds, over every stream: how far the file goes
     std::int64_t lastDuration = 0, maxPts = INT64_MIN, discarded = 0;
     int r;
@@ -395,8 +404,9 @@ void FFmpegFrameSource::scan(const fs::path& path) {
         discarded += p->stream_index == d.stream && (p->flags & AV_PKT_FLAG_DISCARD);
         if (p->stream_index == d.stream && !(p->flags & AV_PKT_FLAG_DISCARD)) {
             d.pts.push_back(t != AV_NOPTS_VALUE ? t
-                            : d.pts.empty()     ? 0
-                                                : d.pts.back() + std::max<std::int64_t>(1, p->duration));
+                            : d.pts.empty()
+                                ? 0
+                                : d.pts.back() + std::max<std::int64_t>(1, p->duration));
             if (d.pts.back() >= maxPts) {
                 maxPts = d.pts.back();
                 lastDuration = p->duration;
@@ -426,7 +436,8 @@ void FFmpegFrameSource::scan(const fs::path& path) {
         const double slack = std::max(0.25, 2.0 * rateDen_ / rateNum_);
         if (lastEnd + slack < announcedSeconds && lastEnd > 0) {
             announced_ = std::max(
-                frameCount_ + 1, std::int64_t(std::llround(double(frameCount_) * announcedSeconds / lastEnd)));
+                frameCount_ + 1,
+                std::int64_t(std::llround(double(frameCount_) * announcedSeconds / lastEnd)));
         }
     }
 }
@@ -450,7 +461,12 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
                   avcodec_get_name(st->codecpar->codec_id) + "'");
     }
     d.dec.reset(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(d.dec.get(), st->codecpar);
+    if (!d.dec) {
+        throw HostError(ErrorKind::Internal, "out of memory for the video decoder");
+    }
+    if (int r = avcodec_parameters_to_context(d.dec.get(), st->codecpar); r < 0) {
+        InputFail("cannot decode the video of '" + name + "': " + AvError(r));
+    }
     d.dec->thread_count = 0;
     d.dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     int r;
@@ -524,23 +540,18 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     const bool sideways = v.rotation == 90 || v.rotation == 270;
     d.expected = Shape{sideways ? first->height : first->width,
                        sideways ? first->width : first->height, ScaleQuality::High};
+    // Taken now: once the worker runs, the decoder's context is its alone.
+    width_ = d.expected.width;
+    height_ = d.expected.height;
 
-    // Hand the first frame to the queue and let the worker carry on from there.
+    // Hand the first frame to the queue; the worker carries on from there once asked.
     Impl::Item item{0, std::move(first), {}, {}};
     d.lastIndex = 0;
     d.nextIndex = 1;
     d.queue.push_back(std::move(item));
-    d.startWorker();
 }
 
 FFmpegFrameSource::~FFmpegFrameSource() = default;
-
-int FFmpegFrameSource::width() const {
-    return impl_->rotation % 180 ? impl_->dec->height : impl_->dec->width;
-}
-int FFmpegFrameSource::height() const {
-    return impl_->rotation % 180 ? impl_->dec->width : impl_->dec->height;
-}
 
 FrameSource::TimeBase FFmpegFrameSource::timeBase() const {
     return {impl_->tb.num, impl_->tb.den};
@@ -568,6 +579,9 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
     const Shape want{width, height, quality};
     std::unique_lock lock(d.m);
     d.expected = want;
+    if (!d.worker.joinable()) {
+        d.startWorker();
+    }
     bool repositioned = false;
     auto restart = [&] {
         lock.unlock();

@@ -48,8 +48,9 @@ class FFmpegFrameSource final : public FrameSource {
     explicit FFmpegFrameSource(const std::filesystem::path& path);
     ~FFmpegFrameSource() override;
 
-    int width() const override;
-    int height() const override;
+    // The upright picture's size, as the first frame gave it.
+    int width() const override { return width_; }
+    int height() const override { return height_; }
     std::int64_t frameCount() const override { return frameCount_; }
     int rateNum() const override { return rateNum_; }
     int rateDen() const override { return rateDen_; }
@@ -79,6 +80,7 @@ class FFmpegFrameSource final : public FrameSource {
     std::unique_ptr<Impl> impl_;
     std::int64_t frameCount_ = 0, announced_ = 0;
     int rateNum_ = 25, rateDen_ = 1;
+    int width_ = 0, height_ = 0;
     double firstTime_ = 0;
     bool inputEnded_ = false;
     VideoDescription description_;

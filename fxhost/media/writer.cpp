@@ -4,18 +4,22 @@
 // conversion overlaps the encoder's own work instead of queueing behind it.
 #include "writer.h"
 
+#include "mediainput.h"
+
 #include "ffutil.h"
 #include "hosterror.h"
 #include "outputfile.h"
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <span>
+#include <unistd.h>
 
 namespace fxhost::media {
 
@@ -24,7 +28,9 @@ namespace fs = std::filesystem;
 namespace {
 constexpr std::size_t kQueueFrames = 2;
 
-// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted.
+// Standard error sent to /dev/null for the guard's life, unless FFmpeg's log is wanted. The swap is
+// process-wide: it is made only while no other thread of fxhost's runs (the encoder opens
+// before the frame source's worker starts, which waits for the first frame asked for).
 class QuietStderr {
   public:
     QuietStderr() {
@@ -54,6 +60,18 @@ class QuietStderr {
   private:
     int saved_ = -1;
 };
+
+[[noreturn]] void OutOfMemory(const char* what) {
+    throw HostError(ErrorKind::Internal, std::string("out of memory for ") + what);
+}
+
+// Null from an FFmpeg allocation is out of memory, said in one line rather than followed.
+template <typename T> T* Need(T* object, const char* what) {
+    if (!object) {
+        OutOfMemory(what);
+    }
+    return object;
+}
 
 [[noreturn]] void OutputFail(const std::string& text) {
     throw HostError(ErrorKind::Output, text);
@@ -86,7 +104,7 @@ AVCodecID PcmFor(AVSampleFormat native) {
 struct MediaWriter::Impl {
     struct Job {
         enum Kind { Video, Audio, End } kind;
-        FramePtr picture; // the frame converted for the encoder
+        FramePtr picture;     // the frame converted for the encoder
         std::int64_t pts = 0; // in the encoder's time base
         std::vector<std::vector<float>> planes;
     };
@@ -179,8 +197,8 @@ struct MediaWriter::Impl {
             return FramePtr();
         }
         const AVFieldOrder fo = settings.fieldOrder;
-        f->interlaced_frame = fo == AV_FIELD_TT || fo == AV_FIELD_BB || fo == AV_FIELD_TB ||
-                              fo == AV_FIELD_BT;
+        f->interlaced_frame =
+            fo == AV_FIELD_TT || fo == AV_FIELD_BB || fo == AV_FIELD_TB || fo == AV_FIELD_BT;
         f->top_field_first = fo == AV_FIELD_TT || fo == AV_FIELD_TB;
         f->sample_aspect_ratio = settings.sampleAspect;
         return f;
@@ -247,7 +265,11 @@ struct MediaWriter::Impl {
             fail("out of memory", 0);
             return;
         }
-        av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(afloat->extended_data), n);
+        if (av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(afloat->extended_data), n) !=
+            n) {
+            fail("the sound queue lost samples", 0);
+            return;
+        }
         aframe->nb_samples = n;
         const int got = swr_convert(swr.get(), aframe->extended_data, n,
                                     const_cast<const std::uint8_t**>(afloat->extended_data), n);
@@ -274,7 +296,11 @@ struct MediaWriter::Impl {
         for (auto& p : job.planes) {
             data.push_back(p.data());
         }
-        av_audio_fifo_write(fifo.get(), data.data(), int(job.planes[0].size()));
+        const int n = int(job.planes[0].size());
+        if (int r = av_audio_fifo_write(fifo.get(), data.data(), n); r != n) {
+            fail("out of memory for the sound queue", r < 0 ? r : 0);
+            return;
+        }
         while (!failed() && av_audio_fifo_size(fifo.get()) >= audioChunk) {
             encodeAudioChunk(audioChunk);
         }
@@ -378,9 +404,11 @@ struct MediaWriter::Impl {
         if (!settings.pixelFormat.empty()) {
             const AVPixelFormat want = av_get_pix_fmt(settings.pixelFormat.c_str());
             if (want == AV_PIX_FMT_NONE) {
-                OutputFail("--pix-fmt: there is no pixel format named '" + settings.pixelFormat + "'");
+                OutputFail("--pix-fmt: there is no pixel format named '" + settings.pixelFormat +
+                           "'");
             }
-            if (!offered.empty() && std::find(offered.begin(), offered.end(), want) == offered.end()) {
+            if (!offered.empty() &&
+                std::find(offered.begin(), offered.end(), want) == offered.end()) {
                 OutputFail("--pix-fmt: " + codecName + " does not encode " + settings.pixelFormat);
             }
             if (!fits(want)) {
@@ -401,7 +429,8 @@ struct MediaWriter::Impl {
             for (AVPixelFormat p : offered) {
                 const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
                 if (!fits(p) || d->comp[0].depth != settings.bitDepth ||
-                    (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || d->nb_components < 3) {
+                    (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
+                    d->nb_components < 3) {
                     continue;
                 }
                 // 4:2:0 as the 8-bit default has, else the least subsampled.
@@ -417,9 +446,11 @@ struct MediaWriter::Impl {
                 return best;
             }
             depthWarning = "the input has " + std::to_string(settings.bitDepth) +
-                           "-bit samples but " + codecName + " writes 8 bits here: the output is 8-bit";
+                           "-bit samples but " + codecName +
+                           " writes 8 bits here: the output is 8-bit";
         }
-        if (even && std::find(offered.begin(), offered.end(), AV_PIX_FMT_YUV420P) != offered.end()) {
+        if (even &&
+            std::find(offered.begin(), offered.end(), AV_PIX_FMT_YUV420P) != offered.end()) {
             return AV_PIX_FMT_YUV420P;
         }
         // Odd sizes cannot be subsampled by two: take the format that loses least.
@@ -433,9 +464,36 @@ struct MediaWriter::Impl {
         return avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
     }
 
+    // The input's container tags and chapters onto the output, before its header.
+    void writeTags() {
+        for (const auto& [key, value] : settings.tags.tags) {
+            if (av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0) < 0) {
+                OutOfMemory("the output's tags");
+            }
+        }
+        std::int64_t id = 0;
+        for (const Chapter& c : settings.tags.chapters) {
+            auto* out = static_cast<AVChapter*>(Need(av_mallocz(sizeof(AVChapter)), "a chapter"));
+            out->id = ++id;
+            out->time_base = AVRational{1, 1000};
+            out->start = std::llround(c.start * 1000);
+            out->end = std::llround(c.end * 1000);
+            for (const auto& [key, value] : c.tags) {
+                av_dict_set(&out->metadata, key.c_str(), value.c_str(), 0);
+            }
+            if (av_dynarray_add_nofree(&oc->chapters, reinterpret_cast<int*>(&oc->nb_chapters),
+                                       out) < 0) {
+                av_dict_free(&out->metadata);
+                av_free(out);
+                OutOfMemory("a chapter");
+            }
+        }
+    }
+
     // An encoder option named by the user (--crf, --preset); refused in one line when the
     // encoder has no such option or does not take the value.
-    void SetOption(AVCodecContext* c, const char* name, const std::string& value, const char* flag) {
+    void SetOption(AVCodecContext* c, const char* name, const std::string& value,
+                   const char* flag) {
         if (value.empty()) {
             return;
         }
@@ -482,7 +540,7 @@ struct MediaWriter::Impl {
                        "': the container does not take " + codec->name);
         }
         codecName = codec->name;
-        venc.reset(avcodec_alloc_context3(codec));
+        venc.reset(Need(avcodec_alloc_context3(codec), "the video encoder"));
         AVCodecContext* c = venc.get();
         c->width = settings.width;
         c->height = settings.height;
@@ -512,7 +570,8 @@ struct MediaWriter::Impl {
         c->color_trc = settings.transfer;
         c->sample_aspect_ratio = settings.sampleAspect;
         c->field_order = settings.fieldOrder;
-        if (settings.fieldOrder != AV_FIELD_UNKNOWN && settings.fieldOrder != AV_FIELD_PROGRESSIVE) {
+        if (settings.fieldOrder != AV_FIELD_UNKNOWN &&
+            settings.fieldOrder != AV_FIELD_PROGRESSIVE) {
             c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
         }
         c->pix_fmt = pf;
@@ -529,8 +588,10 @@ struct MediaWriter::Impl {
         if (r < 0) {
             OutputFail("cannot encode video with " + codecName + ": " + AvError(r));
         }
-        vst = avformat_new_stream(oc, nullptr);
-        avcodec_parameters_from_context(vst->codecpar, c);
+        vst = Need(avformat_new_stream(oc, nullptr), "the video stream");
+        if (avcodec_parameters_from_context(vst->codecpar, c) < 0) {
+            OutOfMemory("the video stream's parameters");
+        }
         vst->time_base = c->time_base;
         vst->avg_frame_rate = c->framerate;
         vst->sample_aspect_ratio = settings.sampleAspect;
@@ -576,7 +637,7 @@ struct MediaWriter::Impl {
         if (!codec) {
             OutputFail("cannot encode audio for '" + settings.path.string() + "'");
         }
-        aenc.reset(avcodec_alloc_context3(codec));
+        aenc.reset(Need(avcodec_alloc_context3(codec), "the audio encoder"));
         AVCodecContext* c = aenc.get();
         int rate = settings.sampleRate;
         if (codec->supported_samplerates) {
@@ -599,8 +660,10 @@ struct MediaWriter::Impl {
             OutputFail("cannot encode audio with " + std::string(codec->name) + ": " + AvError(r));
         }
         audioChunk = c->frame_size > 0 ? c->frame_size : 1024;
-        ast = avformat_new_stream(oc, nullptr);
-        avcodec_parameters_from_context(ast->codecpar, c);
+        ast = Need(avformat_new_stream(oc, nullptr), "the audio stream");
+        if (avcodec_parameters_from_context(ast->codecpar, c) < 0) {
+            OutOfMemory("the audio stream's parameters");
+        }
         ast->time_base = c->time_base;
         SwrContext* s = nullptr;
         if (swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, rate, &c->ch_layout,
@@ -610,25 +673,31 @@ struct MediaWriter::Impl {
             OutputFail("cannot convert audio for " + std::string(codec->name));
         }
         swr.reset(s);
-        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings.channels, audioChunk * 4));
-        afloat = NewFrame();
+        fifo.reset(Need(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings.channels, audioChunk * 4),
+                        "the sound queue"));
+        afloat.reset(Need(av_frame_alloc(), "a sound frame"));
         afloat->format = AV_SAMPLE_FMT_FLTP;
         afloat->nb_samples = audioChunk;
         av_channel_layout_copy(&afloat->ch_layout, &c->ch_layout);
         afloat->sample_rate = rate;
-        av_frame_get_buffer(afloat.get(), 0);
-        aframe = NewFrame();
+        if (av_frame_get_buffer(afloat.get(), 0) < 0) {
+            OutOfMemory("a sound frame");
+        }
+        aframe.reset(Need(av_frame_alloc(), "a sound frame"));
         aframe->format = c->sample_fmt;
         aframe->nb_samples = audioChunk;
         av_channel_layout_copy(&aframe->ch_layout, &c->ch_layout);
         aframe->sample_rate = rate;
-        av_frame_get_buffer(aframe.get(), 0);
+        if (av_frame_get_buffer(aframe.get(), 0) < 0) {
+            OutOfMemory("a sound frame");
+        }
     }
 };
 
 MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     d.settings = settings;
+    Need(d.pkt.get(), "a packet");
     CheckOutputFree(settings.path, settings.overwrite);
     const std::string name = settings.path.string();
     if (avformat_alloc_output_context2(&d.oc, nullptr, nullptr, name.c_str()) < 0 || !d.oc) {
@@ -651,6 +720,7 @@ MediaWriter::MediaWriter(const OutputSettings& settings) : impl_(std::make_uniqu
         if (int r = avio_open(&d.oc->pb, d.file->url().c_str(), AVIO_FLAG_WRITE); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
+        d.writeTags();
         if (int r = avformat_write_header(d.oc, nullptr); r < 0) {
             OutputFail("cannot write '" + name + "': " + AvError(r));
         }
@@ -738,6 +808,31 @@ void MediaWriter::finish() {
         OutputFail("cannot write '" + d.settings.path.string() + "': " + AvError(r));
     }
     d.file->commit();
+}
+
+namespace {
+Tags TagsOf(const AVDictionary* dict) {
+    Tags tags;
+    const AVDictionaryEntry* e = nullptr;
+    while ((e = av_dict_get(dict, "", e, AV_DICT_IGNORE_SUFFIX))) {
+        tags.emplace_back(e->key, e->value);
+    }
+    return tags;
+}
+} // namespace
+
+ContainerTags ReadContainerTags(const std::filesystem::path& input, double clipStart) {
+    const InputPtr in = OpenInput(input);
+    ContainerTags out;
+    out.tags = TagsOf(in->metadata);
+    for (const AVChapter* c : std::span(in->chapters, in->nb_chapters)) {
+        const double start = double(c->start) * av_q2d(c->time_base) - clipStart;
+        const double end = double(c->end) * av_q2d(c->time_base) - clipStart;
+        if (end > 0) {
+            out.chapters.push_back(Chapter{std::max(start, 0.0), end, TagsOf(c->metadata)});
+        }
+    }
+    return out;
 }
 
 } // namespace fxhost::media

@@ -28,6 +28,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -39,6 +40,22 @@ extern "C" {
 }
 
 namespace fxhost::media {
+
+using Tags = std::vector<std::pair<std::string, std::string>>;
+
+struct Chapter {
+    double start = 0, end = 0; // seconds on the output's timeline
+    Tags tags;                 // its title, ...
+};
+
+struct ContainerTags {
+    Tags tags; // title, creation_time, location, make, model, ...
+    std::vector<Chapter> chapters;
+};
+
+// The input's container tags and chapters, the chapters moved to a clip that starts
+// `clipStart` seconds into the file (those that end before it are left out).
+ContainerTags ReadContainerTags(const std::filesystem::path& input, double clipStart);
 
 struct OutputSettings {
     std::filesystem::path path;
@@ -62,6 +79,9 @@ struct OutputSettings {
     int sampleRate = 48000;
     int channels = 2;
     AVSampleFormat pcmHint = AV_SAMPLE_FMT_S16; // the input's depth, for lossless PCM
+    // The container's tags and chapters, as the input has them (ReadContainerTags); the
+    // muxer writes those its format has a place for, as ffmpeg's do.
+    ContainerTags tags;
 };
 
 class MediaWriter {

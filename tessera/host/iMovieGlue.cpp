@@ -77,7 +77,12 @@ SInt32 TesseraMain(SInt32 which, _PluginParams* params) {
     if (gEngineData == nullptr) {
         UInt32 size = 0;
         pGetConfigSize(size);
-        gEngineData = reinterpret_cast<pluginDataRec*>(params->procs->NewPtrClear(SInt32(size)));
+        auto* engine = reinterpret_cast<pluginDataRec*>(params->procs->NewPtrClear(SInt32(size)));
+        if (engine == nullptr) {
+            // The host is told, as for a clip's record; a later call tries again.
+            return kPluginOutOfMemory;
+        }
+        gEngineData = engine;
         InitMyPlugIn(gEngineData);
     }
 

@@ -338,6 +338,64 @@ TEST_F(Cli, OddSizedCompressedClipRendersToMp4AndSize) {
         0);
 }
 
+// Sound that runs on past the last picture (2 s of pictures, 3 s of sound) is kept whole,
+// as ffmpeg's own filter path keeps it; a selection of frames still ends the sound with them.
+TEST_F(Cli, SoundPastTheLastPictureIsKept) {
+    const fs::path in = out / "long-sound.mp4";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=2 -f lavfi -i sine=f=440:r=48000:d=3 "
+                     "-c:v libx264 -pix_fmt yuv420p -c:a aac " +
+                     Quote(in)),
+              0);
+    const fs::path ours = out / "long-sound-out.mp4", theirs = out / "long-sound-ffmpeg.mp4";
+    ASSERT_EQ(Render(in, ours).status, 0);
+    ASSERT_EQ(Ffmpeg("-i " + Quote(in) + " -vf pixelize -c:v libx264 -c:a aac " + Quote(theirs)),
+              0);
+    const double ffmpegSound = std::stod(Probe(theirs, "a", "stream=duration"));
+    const double sound = std::stod(Probe(ours, "a", "stream=duration"));
+    EXPECT_GT(ffmpegSound, 2.9);
+    EXPECT_NEAR(sound, ffmpegSound, 0.03);
+    const fs::path part = out / "long-sound-part.mp4";
+    ASSERT_EQ(Render(in, part, "--frames 0:25").status, 0);
+    EXPECT_NEAR(std::stod(Probe(part, "a", "stream=duration")), 1.0, 0.05);
+}
+
+// The container's tags and chapters come through as ffmpeg brings them; --strip-metadata
+// leaves every one of them out.
+TEST_F(Cli, ContainerTagsAndChaptersAreKeptUnlessStripped) {
+    const fs::path meta = out / "meta.txt", in = out / "tagged.mp4";
+    std::ofstream(meta) << ";FFMETADATA1\ntitle=Holiday\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\n"
+                           "END=1000\ntitle=First\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\n"
+                           "END=2000\ntitle=Second\n";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc=s=64x48:r=25:d=2 -i " + Quote(meta) +
+                     " -map 0 -map_metadata 1 -map_chapters 1 -metadata "
+                     "creation_time=2024-05-01T10:00:00Z -metadata location=+48.8584+002.2945/ "
+                     "-c:v libx264 " +
+                     Quote(in)),
+              0);
+    const fs::path kept = out / "kept.mp4", theirs = out / "kept-ffmpeg.mp4";
+    ASSERT_EQ(Render(in, kept).status, 0);
+    ASSERT_EQ(Ffmpeg("-i " + Quote(in) + " -vf pixelize -c:v libx264 " + Quote(theirs)), 0);
+    auto tags = [](const fs::path& f,
+                   const std::string& entries = "format_tags=title,location:chapter_tags=title") {
+        const fs::path o = f.string() + ".tags";
+        Shell("ffprobe -v error -show_entries " + entries + " -show_chapters -of compact " +
+              Quote(f) + " >" + Quote(o));
+        return Slurp(o);
+    };
+    const std::string ours = tags(kept);
+    EXPECT_EQ(ours, tags(theirs));
+    EXPECT_NE(ours.find("title=Second"), std::string::npos) << ours;
+    EXPECT_NE(ours.find("location=+48.8584+002.2945/"), std::string::npos) << ours;
+    EXPECT_NE(tags(kept, "format_tags=creation_time").find("2024-05-01T10:00:00"),
+              std::string::npos);
+    const fs::path stripped = out / "stripped.mp4";
+    ASSERT_EQ(Render(in, stripped, "--strip-metadata").status, 0);
+    const std::string none = tags(stripped, "format_tags:chapter_tags");
+    for (const char* what : {"Holiday", "First", "48.8584", "2024"}) {
+        EXPECT_EQ(none.find(what), std::string::npos) << what << " in " << none;
+    }
+}
+
 TEST_F(Cli, BuiltInClipRendersWithoutInput) {
     const fs::path o = out / "demo.mp4";
     const Result r = Render({}, o, "--frames 0:15");
@@ -388,6 +446,13 @@ TEST_F(Cli, InfoDescribesThePlugin) {
     EXPECT_NE(json.find("\"group\": \"Host tests\""), std::string::npos);
     r = Fxhost("info", "FXHOST_PLUGIN_PATH=" + Quote(kInvert));
     EXPECT_EQ(r.status, 0) << r.err;
+    // A default the plug-in left NaN is null: the description stays valid JSON.
+    r = Fxhost("info --json --plugin " + Quote(kInvert), "INVERT_TEST_NAN_DEFAULT=1",
+               out / "nan.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string nan = Slurp(out / "nan.json");
+    EXPECT_NE(nan.find("\"default\": null}"), std::string::npos) << nan;
+    EXPECT_EQ(nan.find("nan"), std::string::npos) << nan;
 }
 
 TEST_F(Cli, HelpVersionAndConfigure) {
@@ -417,6 +482,10 @@ TEST_F(Cli, HelpVersionAndConfigure) {
     }
     EXPECT_EQ(Fxhost("render --bogus -o x.mp4").status, 2);
     EXPECT_EQ(Fxhost("frobnicate").status, 2);
+    // An option where a value belongs is a forgotten value, not a name.
+    const Result forgot = Fxhost("render --frames 0:1 -o --proxy");
+    EXPECT_EQ(forgot.status, 2) << forgot.err;
+    EXPECT_FALSE(fs::exists(fs::current_path() / "--proxy"));
 }
 
 // --- failures ----------------------------------------------------------------------------

@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -97,6 +99,18 @@ TEST(PluginBundle, ClearErrorsForBrokenBundles) {
              fs::copy_options::recursive);
     fs::remove(tmp.dir() / "NoExe.bundle/Contents/Linux/InvertTest");
     EXPECT_NE(LoadError(tmp.dir() / "NoExe.bundle").find("no executable"), std::string::npos);
+}
+
+// A bundle refused for want of its entry is unloaded again, not left mapped.
+TEST(PluginBundle, RefusedExecutableIsUnloaded) {
+    const fs::path exe = kBundles / "NoMain.bundle" / "Contents" / "Linux" / "NoMain";
+    ASSERT_TRUE(fs::exists(exe));
+    EXPECT_NE(LoadError(kBundles / "NoMain.bundle").find("exports no 'main'"), std::string::npos);
+    void* still = dlopen(exe.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr) << "the refused plug-in stays loaded";
+    if (still) {
+        dlclose(still);
+    }
 }
 
 TEST(PluginBundle, LocateOrder) {
@@ -391,6 +405,22 @@ TEST(HostSession, RendersIntoAttachedMemory) {
     EXPECT_EQ(got[3], 255 - p.b);
     s.setFrameSize(33, 20);
     EXPECT_NE(s.destinationPixels(), mine.data()) << "setFrameSize ends the attachment";
+}
+
+// A session destroyed with its clip open (an interrupted render) ends the clip on a frame
+// of its own: the caller's memory may already be gone by then.
+TEST(HostSession, ClipEndedByTheDestructorNeverSeesTheCallersMemory) {
+    GeneratedFrameSource src(16, 8, 2);
+    std::vector<std::uint8_t> mine(16 * 4 * 8, 7);
+    setenv("INVERT_TEST_CLEAR_AT_END", "1", 1);
+    {
+        RecordingSession s(Invert(), src);
+        ASSERT_EQ(s.begin(0, 2), 0);
+        s.attachDestination(mine.data(), 16 * 4);
+        ASSERT_EQ(s.frame(0), 0);
+    }
+    unsetenv("INVERT_TEST_CLEAR_AT_END");
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), 0), 0) << "the clip's end wrote into it";
 }
 
 TEST(GeneratedFrameSource, EveryPixelIsThePatternAtAnySize) {

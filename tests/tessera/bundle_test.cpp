@@ -209,6 +209,21 @@ TEST_F(TesseraBundle, OldInterfacesAreTurnedAwayBeforeAnythingStarts) {
     EXPECT_TRUE(std::filesystem::exists(home_.prefsFile()));
 }
 
+// The engine's record that cannot be made on the first call is out of memory for the host
+// (the host lives on); the next call starts the engine.
+TEST_F(TesseraBundle, EngineRecordThatCannotBeMadeIsOutOfMemoryAndRetried) {
+    if (!FirstTestInProcess()) {
+        GTEST_SKIP() << "needs the plug-in's first start: run it alone (ctest does)";
+    }
+    auto& host = Host(W, H, false);
+    host.failures().newPtrFailSizes = {SInt32(sizeof(pluginDataRec))};
+    EXPECT_EQ(host.call(kPlugGetInfo), kPluginOutOfMemory);
+    EXPECT_EQ(host.log().failedAllocations, 1);
+    host.failures().newPtrFailSizes.clear();
+    EXPECT_EQ(host.call(kPlugGetInfo), kPluginOK);
+    EXPECT_TRUE(std::filesystem::exists(home_.prefsFile()));
+}
+
 TEST_F(TesseraBundle, UnhandledSelectorsStartTheEngineOnceAndReachNoHandler) {
     if (!FirstTestInProcess()) {
         GTEST_SKIP() << "needs the plug-in's first start: run it alone (ctest does)";

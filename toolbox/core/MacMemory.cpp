@@ -1,10 +1,10 @@
 // MacMemory.cpp - blocks and handles with a size header, and the test seams of the core.
 //
-// A block is one malloc'd area: a 16-byte header (a tag and the logical size) followed by
-// the caller's bytes, so GetPtrSize needs no table. A handle is a master-pointer record
-// whose first field is the data pointer; the Handle is the address of that field. The tag
-// lets disposal refuse pointers that were never made here (or already disposed of, as far
-// as the freed memory still shows it) instead of corrupting the heap.
+// A block is one malloc'd area: a 16-byte header (the logical size) followed by the
+// caller's bytes. A handle is a master-pointer record whose first field is the data
+// pointer; the Handle is the address of that field. Every live block and handle is in a
+// set, so a pointer that was never made here or is already disposed of is refused (memWZErr)
+// without reading the memory it points at, instead of corrupting the heap.
 #include "MacMemory.h"
 
 #include <algorithm>
@@ -16,16 +16,12 @@
 #include <mutex>
 #include <new>
 
+#include "CorePrivate.h"
 #include "ToolboxTesting.h"
 
 namespace {
 
-constexpr UInt64 kPtrTag = 0x5470724d6163504bULL;    // live block
-constexpr UInt64 kHandleTag = 0x48646c4d61634842ULL; // live handle
-constexpr UInt64 kDeadTag = 0xdeaddeaddeaddeadULL;
-
 struct alignas(16) BlockHeader {
-    UInt64 tag;
     Size size;
 };
 static_assert(sizeof(BlockHeader) == 16);
@@ -34,7 +30,6 @@ struct MasterPointer {
     char* data; // must stay first: a Handle points here
     Size size;
     Size capacity;
-    UInt64 tag;
     SInt8 state;
 };
 
@@ -42,20 +37,40 @@ struct MasterPointer {
 // sizes are refused before they reach the allocator, which may abort on them (sanitizers).
 // In a 32-bit process Size is 32 bits: there the bound only keeps the header's bytes from
 // overflowing the total.
-constexpr Size kLargestRequest =
-    Size(std::min<std::uint64_t>(std::uint64_t(1) << 47,
-                                 std::uint64_t(std::numeric_limits<Size>::max()) - sizeof(BlockHeader)));
+constexpr Size kLargestRequest = Size(std::min<std::uint64_t>(
+    std::uint64_t(1) << 47, std::uint64_t(std::numeric_limits<Size>::max()) - sizeof(BlockHeader)));
 
 thread_local OSErr tMemErr = noErr;
 
 std::atomic<long> gLivePtrs{0};
 std::atomic<long> gLiveHandles{0};
 
+// Never destroyed: a plug-in may dispose of its blocks while the process exits.
+toolbox::detail::LiveSet& LiveBlocks() {
+    static auto* set = new toolbox::detail::LiveSet;
+    return *set;
+}
+
+toolbox::detail::LiveSet& LiveHandles() {
+    static auto* set = new toolbox::detail::LiveSet;
+    return *set;
+}
+
+// The header of a live block, or nil (MemError memWZErr) for any other pointer.
 BlockHeader* HeaderOf(Ptr p) {
+    if (!LiveBlocks().contains(p)) {
+        tMemErr = memWZErr;
+        return nullptr;
+    }
     return reinterpret_cast<BlockHeader*>(p) - 1;
 }
 
+// The master pointer of a live handle, or nil (MemError memWZErr).
 MasterPointer* MasterOf(Handle h) {
+    if (!LiveHandles().contains(h)) {
+        tMemErr = memWZErr;
+        return nullptr;
+    }
     return reinterpret_cast<MasterPointer*>(h);
 }
 
@@ -86,8 +101,12 @@ Ptr AllocateBlock(Size byteCount, bool clear) {
         return nullptr;
     }
     auto* header = static_cast<BlockHeader*>(raw);
-    header->tag = kPtrTag;
     header->size = byteCount;
+    if (!LiveBlocks().add(header + 1)) {
+        std::free(raw);
+        tMemErr = memFullErr;
+        return nullptr;
+    }
     gLivePtrs.fetch_add(1, std::memory_order_relaxed);
     tMemErr = noErr;
     return reinterpret_cast<Ptr>(header + 1);
@@ -117,8 +136,13 @@ Handle AllocateHandle(Size byteCount, bool clear) {
     master->data = data;
     master->size = byteCount;
     master->capacity = Size(bytes);
-    master->tag = kHandleTag;
     master->state = 0;
+    if (!LiveHandles().add(&master->data)) {
+        std::free(master);
+        std::free(data);
+        tMemErr = memFullErr;
+        return nullptr;
+    }
     gLiveHandles.fetch_add(1, std::memory_order_relaxed);
     tMemErr = noErr;
     return &master->data;
@@ -139,13 +163,11 @@ void DisposePtr(Ptr p) {
         tMemErr = noErr;
         return;
     }
-    BlockHeader* header = HeaderOf(p);
-    if (header->tag != kPtrTag) {
+    if (!LiveBlocks().remove(p)) {
         tMemErr = memWZErr;
         return;
     }
-    header->tag = kDeadTag;
-    std::free(header);
+    std::free(reinterpret_cast<BlockHeader*>(p) - 1);
     gLivePtrs.fetch_sub(1, std::memory_order_relaxed);
     tMemErr = noErr;
 }
@@ -156,8 +178,7 @@ Size GetPtrSize(Ptr p) {
         return 0;
     }
     const BlockHeader* header = HeaderOf(p);
-    if (header->tag != kPtrTag) {
-        tMemErr = memWZErr;
+    if (!header) {
         return 0;
     }
     tMemErr = noErr;
@@ -177,12 +198,11 @@ void DisposeHandle(Handle h) {
         tMemErr = noErr;
         return;
     }
-    MasterPointer* master = MasterOf(h);
-    if (master->tag != kHandleTag) {
+    if (!LiveHandles().remove(h)) {
         tMemErr = memWZErr;
         return;
     }
-    master->tag = kDeadTag;
+    MasterPointer* master = reinterpret_cast<MasterPointer*>(h);
     std::free(master->data);
     std::free(master);
     gLiveHandles.fetch_sub(1, std::memory_order_relaxed);
@@ -195,8 +215,7 @@ Size GetHandleSize(Handle h) {
         return 0;
     }
     const MasterPointer* master = MasterOf(h);
-    if (master->tag != kHandleTag) {
-        tMemErr = memWZErr;
+    if (!master) {
         return 0;
     }
     tMemErr = noErr;
@@ -209,8 +228,7 @@ void SetHandleSize(Handle h, Size newSize) {
         return;
     }
     MasterPointer* master = MasterOf(h);
-    if (master->tag != kHandleTag) {
-        tMemErr = memWZErr;
+    if (!master) {
         return;
     }
     if (newSize < 0) {
@@ -249,7 +267,11 @@ void HLock(Handle h) {
         tMemErr = nilHandleErr;
         return;
     }
-    MasterOf(h)->state |= kHandleLockedMask;
+    MasterPointer* master = MasterOf(h);
+    if (!master) {
+        return;
+    }
+    master->state |= kHandleLockedMask;
     tMemErr = noErr;
 }
 
@@ -258,7 +280,11 @@ void HUnlock(Handle h) {
         tMemErr = nilHandleErr;
         return;
     }
-    MasterOf(h)->state &= SInt8(~kHandleLockedMask);
+    MasterPointer* master = MasterOf(h);
+    if (!master) {
+        return;
+    }
+    master->state &= SInt8(~kHandleLockedMask);
     tMemErr = noErr;
 }
 
@@ -267,8 +293,12 @@ SInt8 HGetState(Handle h) {
         tMemErr = nilHandleErr;
         return 0;
     }
+    const MasterPointer* master = MasterOf(h);
+    if (!master) {
+        return 0;
+    }
     tMemErr = noErr;
-    return MasterOf(h)->state;
+    return master->state;
 }
 
 void HSetState(Handle h, SInt8 flags) {
@@ -276,7 +306,11 @@ void HSetState(Handle h, SInt8 flags) {
         tMemErr = nilHandleErr;
         return;
     }
-    MasterOf(h)->state = flags;
+    MasterPointer* master = MasterOf(h);
+    if (!master) {
+        return;
+    }
+    master->state = flags;
     tMemErr = noErr;
 }
 

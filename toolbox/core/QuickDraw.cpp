@@ -23,8 +23,6 @@ struct GDevice {
 
 namespace {
 
-constexpr UInt64 kPortTag = 0x47576f726c645150ULL;
-constexpr UInt64 kDeadPortTag = 0x6465616450727444ULL;
 constexpr int kMaxDimension = 32767;
 
 // A PixMapHandle points at `map`; `owner` leads back to the port.
@@ -36,7 +34,6 @@ struct PixMapSlot {
 } // namespace
 
 struct GrafPort {
-    UInt64 tag;
     PixMap pixMap;
     PixMapSlot slot;
     bool ownsPixels;
@@ -67,15 +64,38 @@ thread_local GDHandle gCurrentDevice = gMainDevice;
 thread_local OSErr tQDErr = noErr;
 std::atomic<long> gLiveGWorlds{0};
 
+// Every GWorld alive; never destroyed, as a plug-in may dispose of GWorlds while the
+// process exits.
+toolbox::detail::LiveSet& LivePorts() {
+    static auto* set = new toolbox::detail::LiveSet;
+    return *set;
+}
+
 bool IsLive(CGrafPtr port) {
-    return port && port->tag == kPortTag;
+    return port && LivePorts().contains(port);
+}
+
+// The pixel-map handles of the live GWorlds, so that a stale handle is known before it is
+// read.
+toolbox::detail::LiveSet& LivePixMaps() {
+    static auto* set = new toolbox::detail::LiveSet;
+    return *set;
 }
 
 GrafPort* PortOf(PixMapHandle pm) {
-    if (!pm)
+    if (!pm || !LivePixMaps().contains(pm))
         return nullptr;
-    GrafPort* port = reinterpret_cast<PixMapSlot*>(pm)->owner;
-    return IsLive(port) ? port : nullptr;
+    return reinterpret_cast<PixMapSlot*>(pm)->owner;
+}
+
+// Makes a new port known; false (and nothing known) when the sets cannot grow.
+bool AddLive(GrafPort* port) {
+    if (!LivePorts().add(port))
+        return false;
+    if (LivePixMaps().add(&port->slot.map))
+        return true;
+    LivePorts().remove(port);
+    return false;
 }
 
 SInt32 PaddedRowBytes(int width) {
@@ -96,7 +116,6 @@ OSErr CheckBounds(const Rect* bounds, int* width, int* height) {
 }
 
 void InitPort(GrafPort* port, const Rect& bounds, Ptr pixels, SInt32 rowBytes, bool owns) {
-    port->tag = kPortTag;
     port->pixMap.baseAddr = pixels;
     port->pixMap.rowBytes = rowBytes;
     port->pixMap.bounds = bounds;
@@ -279,6 +298,11 @@ QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* bound
         return tQDErr = memFullErr;
     }
     InitPort(port, *boundsRect, pixels, rowBytes, true);
+    if (!AddLive(port)) {
+        delete port;
+        std::free(pixels);
+        return tQDErr = memFullErr;
+    }
     gLiveGWorlds.fetch_add(1, std::memory_order_relaxed);
     *offscreenGWorld = port;
     return tQDErr = noErr;
@@ -303,6 +327,10 @@ QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, OSType pixelFormat, const Rec
     if (!port)
         return tQDErr = memFullErr;
     InitPort(port, *boundsRect, buffer, rowBytes, false);
+    if (!AddLive(port)) {
+        delete port;
+        return tQDErr = memFullErr;
+    }
     gLiveGWorlds.fetch_add(1, std::memory_order_relaxed);
     *offscreenGWorld = port;
     return tQDErr = noErr;
@@ -382,7 +410,8 @@ void DisposeGWorld(GWorldPtr offscreenGWorld) {
     }
     if (offscreenGWorld->ownsPixels)
         std::free(offscreenGWorld->pixMap.baseAddr);
-    offscreenGWorld->tag = kDeadPortTag;
+    LivePixMaps().remove(&offscreenGWorld->slot.map);
+    LivePorts().remove(offscreenGWorld);
     delete offscreenGWorld;
     gLiveGWorlds.fetch_sub(1, std::memory_order_relaxed);
 }

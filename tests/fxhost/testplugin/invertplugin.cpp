@@ -12,9 +12,13 @@
 //
 // Test switches, read from the environment on each call:
 //   INVERT_TEST_FAIL_FRAME=N   the frame call with renderFrame N returns kPluginFailed.
+//   INVERT_TEST_NAN_DEFAULT=1  the first slider's default value is NaN.
+//   INVERT_TEST_CLEAR_AT_END=1 the end of a clip clears the destination frame to zero, as a
+//                              plug-in that tidies its frame on the way out does.
 #include "HYPlugin.h"
 #include "QuickDraw.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -45,6 +49,9 @@ HYPluginResult GetInfo(_PluginParams* p) {
         CopyText(s.maxLabel, sizeof s.maxLabel, "high");
         s.defaultValue = 0.25f * float(i + 1);
     }
+    if (std::getenv("INVERT_TEST_NAN_DEFAULT")) {
+        p->getInfo2.filterSliders[0].defaultValue = std::nanf("");
+    }
     CopyText(p->getInfo3.buttonTitle, sizeof p->getInfo3.buttonTitle, "Invert settings");
     CopyText(p->getInfo2.group, sizeof p->getInfo2.group, "Host tests");
     return kPluginOK;
@@ -70,6 +77,12 @@ HYPluginResult Begin(_PluginParams* p) {
 }
 
 HYPluginResult End(_PluginParams* p) {
+    if (const char* c = std::getenv("INVERT_TEST_CLEAR_AT_END"); c && p->frame) {
+        PixMapHandle pm = GetGWorldPixMap(p->frame);
+        Rect b;
+        GetPixBounds(pm, &b);
+        std::memset(GetPixBaseAddr(pm), 0, std::size_t(GetPixRowBytes(pm)) * (b.bottom - b.top));
+    }
     if (p->clientData) {
         p->procs->DisposePtr(static_cast<Ptr>(p->clientData));
         p->clientData = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "MacMemory.h"
 #include "ToolboxTesting.h"
@@ -93,6 +94,34 @@ TEST_F(MemoryTest, ForeignPointersAreRefusedNotFreed) {
     EXPECT_EQ(GetPtrSize(outer + 64), 0);
     EXPECT_EQ(GetPtrSize(outer), 256); // the real block is intact
     DisposePtr(outer);
+}
+
+// Disposed blocks and handles, and byte-for-byte copies of live ones, are refused: what
+// decides is where the memory came from, never what it holds (a freed block is not read,
+// which the sanitizer build checks).
+TEST_F(MemoryTest, DisposedAndCopiedBlocksAreRefused) {
+    Ptr p = NewPtrClear(48);
+    Handle h = NewHandle(8);
+    ASSERT_TRUE(p && h);
+    // A copy of the block's area, header bytes in front included.
+    std::vector<char> copy(64 + 48);
+    std::memcpy(copy.data() + 64, p, 48);
+    std::memcpy(copy.data() + 64 - 16, p - 16, 16);
+    DisposePtr(copy.data() + 64);
+    EXPECT_EQ(MemError(), memWZErr);
+    EXPECT_EQ(GetPtrSize(copy.data() + 64), 0);
+    DisposePtr(p);
+    EXPECT_EQ(MemError(), noErr);
+    DisposePtr(p);
+    EXPECT_EQ(MemError(), memWZErr);
+    EXPECT_EQ(GetPtrSize(p), 0);
+    EXPECT_EQ(MemError(), memWZErr);
+    DisposeHandle(h);
+    DisposeHandle(h);
+    EXPECT_EQ(MemError(), memWZErr);
+    EXPECT_EQ(GetHandleSize(h), 0);
+    HLock(h);
+    EXPECT_EQ(MemError(), memWZErr);
 }
 
 TEST_F(MemoryTest, InjectedFailuresHitTheChosenAllocations) {

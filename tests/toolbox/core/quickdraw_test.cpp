@@ -261,6 +261,20 @@ TEST_F(GWorldTest, HookThatDisposesAgainIsHarmless) {
     EXPECT_EQ(calls, 1);
 }
 
+// A disposed GWorld is recognised as stale without its freed memory
+// being read (the sanitizer build reports any such read).
+TEST_F(GWorldTest, DisposedGWorldIsRefused) {
+    Rect bounds = R(0, 0, 3, 3);
+    GWorldPtr gw = nullptr;
+    ASSERT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), noErr);
+    PixMapHandle pm = GetGWorldPixMap(gw);
+    ASSERT_NE(GetPixBaseAddr(pm), nullptr);
+    DisposeGWorld(gw);
+    EXPECT_EQ(GetGWorldPixMap(gw), nullptr);
+    EXPECT_EQ(GetPortPixMap(gw), nullptr);
+    DisposeGWorld(gw); // a second disposal is answered, not followed
+}
+
 TEST_F(GWorldTest, PortRefConIsKept) {
     GWorldPtr gw = Make(1, 1);
     int marker = 0;
