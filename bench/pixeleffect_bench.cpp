@@ -6,6 +6,7 @@
 //   memcpy      one memcpy of the frame's pixel memory (row bytes x height), the reference;
 //   blockpass   ThePixelEffect with opacity 0: the block pass alone;
 //   opacity     the opacity step alone (the image of the source drawn at 50% over the frame);
+//   hostblend   fxhost's Blit arithmetic alone: the source frame over the frame at 50%;
 //   doframe     a whole kPlugDoFrame call through the bundle's `main` with fxhost's host
 //               session, without a fade and (doframe_fade) in the middle of a fade-in;
 //   ffmpeg      FFmpeg's pixelize filter through libavfilter on the same picture, in its
@@ -27,6 +28,7 @@
 
 #include "CGglue.h"
 #include "QuickDraw.h"
+#include "blend.h"
 #include "hostsession.h"
 #include "pluginbundle.h"
 
@@ -117,6 +119,21 @@ void Memcpy(benchmark::State& state, Size s) {
     for (auto _ : state) {
         std::memcpy(to, from, n);
         benchmark::DoNotOptimize(to);
+        benchmark::ClobberMemory();
+    }
+}
+
+void HostBlend(benchmark::State& state, Size s) {
+    Frames f(s.width, s.height);
+    auto image = [&](GWorldPtr g) {
+        PixMapHandle pm = GetGWorldPixMap(g);
+        return fxhost::PixelImage{reinterpret_cast<std::uint8_t*>(GetPixBaseAddr(pm)),
+                                  GetPixRowBytes(pm), s.width, s.height};
+    };
+    const fxhost::PixelImage from = image(f.source), to = image(f.dest);
+    const fxhost::PixelRect all{0, 0, s.height, s.width};
+    for (auto _ : state) {
+        fxhost::BlendImage(from, all, to, all, 128);
         benchmark::ClobberMemory();
     }
 }
@@ -329,6 +346,7 @@ void RegisterAll() {
         const std::string size = s.name;
         benchmark::RegisterBenchmark(("memcpy/" + size).c_str(), Memcpy, s);
         benchmark::RegisterBenchmark(("opacity/" + size).c_str(), Opacity, s);
+        benchmark::RegisterBenchmark(("hostblend/" + size).c_str(), HostBlend, s);
         for (int block : kBlocks) {
             for (Region region : {Region::Full, Region::Quarter}) {
                 const std::string tail =

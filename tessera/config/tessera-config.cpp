@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -256,132 +257,169 @@ relRect Region(const std::string& option, const std::string& text) {
     return relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
 }
 
+// Points the plug-in's storage at DIR for this process (it finds the file through
+// $XDG_CONFIG_HOME).
+void UsePrefsDir(const std::string& given) {
+    if (given.empty()) {
+        Refuse("--prefs-dir needs a folder");
+    }
+    std::error_code ec;
+    const fs::path dir = fs::absolute(given, ec);
+    if (ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
+        Refuse("--prefs-dir: '" + given + "' is not a folder");
+    }
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+}
+
+int ShowCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
+    bool json = false;
+    for (const std::string& a : options) {
+        if (a != "--json") {
+            Refuse("show: unknown option '" + a + "' (see --help)");
+        }
+        json = true;
+    }
+    const fs::path file = PrefsFile(effect);
+    std::error_code ec;
+    const bool saved = fs::exists(fs::symlink_status(file, ec));
+    const pluginDataRec config = Load(effect, file);
+    Show(effect, config, file, json);
+    if (!saved && !json) {
+        std::printf("(nothing saved yet: these are the defaults)\n");
+    }
+    return 0;
+}
+
+int ResetCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
+    if (!options.empty()) {
+        Refuse("reset takes no options, not '" + options[0] + "'");
+    }
+    const fs::path file = PrefsFile(effect);
+    (void)Load(effect, file); // a file that cannot be read is reported, not written over
+    pluginDataRec config{};
+    ResetConfig(&config, true);
+    Save(effect, config, file);
+    return 0;
+}
+
+// What `set` was asked to change; what is absent keeps its saved value.
+struct Changes {
+    std::optional<relRect> region, endRegion;
+    std::optional<std::pair<SInt16, SInt16>> block;
+    std::optional<SInt16> opacity, format;
+    bool any() const { return region || endRegion || block || opacity || format; }
+};
+
+SInt16 FormatCode(const std::string& f) {
+    if (f == "ntsc" || f == "NTSC") {
+        return 1;
+    }
+    if (f == "pal" || f == "PAL") {
+        return 2;
+    }
+    if (f == "hd" || f == "HD") {
+        return 3;
+    }
+    Refuse("--format wants ntsc, pal or hd, not '" + f + "'");
+}
+
+// One option of `set` (NAME with its VALUE) into `changes`; false for an unknown NAME.
+bool TakeSetOption(const effectIdentityRec& effect, const std::string& name,
+                   const std::function<std::string()>& value, Changes& changes) {
+    if (name == "--region") {
+        changes.region = Region("--region", value());
+    } else if (name == "--end-region") {
+        if (effect.usedNumberOfRects <= 1) {
+            Refuse(std::string("--end-region: ") + effect.clearName +
+                   " has one region for the whole clip; the moving one is --plugin motion");
+        }
+        changes.endRegion = Region("--end-region", value());
+    } else if (name == "--block") {
+        const auto v = Numbers("--block", value(), 2);
+        changes.block = {WholeNumber("--block", v[0], 0, 250),
+                         WholeNumber("--block", v[1], 0, 250)};
+    } else if (name == "--opacity") {
+        changes.opacity = WholeNumber("--opacity", Numbers("--opacity", value(), 1)[0], 0, 100);
+    } else if (name == "--format") {
+        changes.format = FormatCode(value());
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Every value is checked here, before the file is read or written.
+Changes ParseSet(const effectIdentityRec& effect, const std::vector<std::string>& options) {
+    Changes changes;
+    for (size_t i = 0; i < options.size(); ++i) {
+        const std::string& a = options[i];
+        const size_t eq = a.find('=');
+        auto value = [&]() -> std::string {
+            if (eq != std::string::npos) {
+                return a.substr(eq + 1);
+            }
+            if (i + 1 == options.size()) {
+                Refuse(a + " needs a value");
+            }
+            return options[++i];
+        };
+        if (!TakeSetOption(effect, a.substr(0, eq), value, changes)) {
+            Refuse("set: unknown option '" + a + "' (see --help)");
+        }
+    }
+    if (!changes.any()) {
+        Refuse(std::string("set needs at least one of --region, ") +
+               (effect.usedNumberOfRects > 1 ? "--end-region, " : "") +
+               "--block, --opacity, --format");
+    }
+    return changes;
+}
+
+int SetCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
+    const Changes changes = ParseSet(effect, options);
+    const fs::path file = PrefsFile(effect);
+    pluginDataRec config = Load(effect, file);
+    if (changes.region) {
+        config.startRel = *changes.region;
+    }
+    if (changes.endRegion) {
+        config.endRel = *changes.endRegion;
+    }
+    if (changes.block) {
+        config.sliders[0] = changes.block->first;
+        config.sliders[1] = changes.block->second;
+    }
+    if (changes.opacity) {
+        config.sliders[2] = *changes.opacity;
+    }
+    if (changes.format) {
+        config.mediaType = *changes.format;
+    }
+    Save(effect, config, file);
+    return 0;
+}
+
 int Run(std::vector<std::string> args) {
     const std::optional<std::string> prefsDir = TakeOption(args, "--prefs-dir", "a folder");
     const std::optional<std::string> plugin = TakeOption(args, "--plugin", "an effect");
     const effectIdentityRec& effect = plugin ? ChooseEffect(*plugin) : cTesseraIdentity;
-    const bool moving = effect.usedNumberOfRects > 1;
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? kExitUsage : 0;
     }
     if (prefsDir) {
-        if (prefsDir->empty()) {
-            Refuse("--prefs-dir needs a folder");
-        }
-        std::error_code ec;
-        const fs::path dir = fs::absolute(*prefsDir, ec);
-        if (ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
-            Refuse("--prefs-dir: '" + *prefsDir + "' is not a folder");
-        }
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        UsePrefsDir(*prefsDir);
     }
-    const std::string command = args[0];
+    const std::string& command = args[0];
     const std::vector<std::string> options(args.begin() + 1, args.end());
-    auto valueOf = [&](size_t& i) -> std::string {
-        const std::string& a = options[i];
-        const size_t eq = a.find('=');
-        if (eq != std::string::npos) {
-            return a.substr(eq + 1);
-        }
-        if (i + 1 == options.size()) {
-            Refuse(a + " needs a value");
-        }
-        return options[++i];
-    };
-    auto named = [](const std::string& a, const char* name) {
-        return a == name || a.rfind(std::string(name) + "=", 0) == 0;
-    };
-
     if (command == "show") {
-        bool json = false;
-        for (const std::string& a : options) {
-            if (a != "--json") {
-                Refuse("show: unknown option '" + a + "' (see --help)");
-            }
-            json = true;
-        }
-        const fs::path file = PrefsFile(effect);
-        std::error_code ec;
-        const bool saved = fs::exists(fs::symlink_status(file, ec));
-        const pluginDataRec config = Load(effect, file);
-        Show(effect, config, file, json);
-        if (!saved && !json) {
-            std::printf("(nothing saved yet: these are the defaults)\n");
-        }
-        return 0;
+        return ShowCommand(effect, options);
     }
     if (command == "reset") {
-        if (!options.empty()) {
-            Refuse("reset takes no options, not '" + options[0] + "'");
-        }
-        const fs::path file = PrefsFile(effect);
-        (void)Load(effect, file); // a file that cannot be read is reported, not written over
-        pluginDataRec config{};
-        ResetConfig(&config, true);
-        Save(effect, config, file);
-        return 0;
+        return ResetCommand(effect, options);
     }
     if (command == "set") {
-        // Every value is checked before the file is read or written.
-        std::optional<relRect> region, endRegion;
-        std::optional<std::pair<SInt16, SInt16>> block;
-        std::optional<SInt16> opacity, format;
-        for (size_t i = 0; i < options.size(); ++i) {
-            const std::string& a = options[i];
-            if (named(a, "--region")) {
-                region = Region("--region", valueOf(i));
-            } else if (named(a, "--end-region")) {
-                if (!moving) {
-                    Refuse(std::string("--end-region: ") + effect.clearName +
-                           " has one region for the whole clip; the moving one is --plugin motion");
-                }
-                endRegion = Region("--end-region", valueOf(i));
-            } else if (named(a, "--block")) {
-                const auto v = Numbers("--block", valueOf(i), 2);
-                block = {WholeNumber("--block", v[0], 0, 250),
-                         WholeNumber("--block", v[1], 0, 250)};
-            } else if (named(a, "--opacity")) {
-                opacity = WholeNumber("--opacity", Numbers("--opacity", valueOf(i), 1)[0], 0, 100);
-            } else if (named(a, "--format")) {
-                const std::string f = valueOf(i);
-                if (f == "ntsc" || f == "NTSC") {
-                    format = 1;
-                } else if (f == "pal" || f == "PAL") {
-                    format = 2;
-                } else if (f == "hd" || f == "HD") {
-                    format = 3;
-                } else {
-                    Refuse("--format wants ntsc, pal or hd, not '" + f + "'");
-                }
-            } else {
-                Refuse("set: unknown option '" + a + "' (see --help)");
-            }
-        }
-        if (!region && !endRegion && !block && !opacity && !format) {
-            Refuse(std::string("set needs at least one of --region, ") +
-                   (moving ? "--end-region, " : "") + "--block, --opacity, --format");
-        }
-        const fs::path file = PrefsFile(effect);
-        pluginDataRec config = Load(effect, file);
-        if (region) {
-            config.startRel = *region;
-        }
-        if (endRegion) {
-            config.endRel = *endRegion;
-        }
-        if (block) {
-            config.sliders[0] = block->first;
-            config.sliders[1] = block->second;
-        }
-        if (opacity) {
-            config.sliders[2] = *opacity;
-        }
-        if (format) {
-            config.mediaType = *format;
-        }
-        Save(effect, config, file);
-        return 0;
+        return SetCommand(effect, options);
     }
     Refuse("unknown command '" + command + "' (see --help)");
 }

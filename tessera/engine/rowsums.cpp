@@ -1,8 +1,7 @@
 // rowsums.cpp - the portable column sums and the choice of kernel (see rowsums.h).
 #include "rowsums.h"
 
-#include <cstdlib>
-#include <string_view>
+#include "CpuLevel.h"
 
 void SumRowsPortable(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 rows, size_t n,
                      bool add) {
@@ -17,22 +16,16 @@ void SumRowsPortable(UInt16* sums, const UInt8* first, SInt32 rowBytes, SInt32 r
 }
 
 SumRowsFn ChooseSumRows() {
-    const char* cap = std::getenv("TESSERA_VECTOR");
-    const std::string_view limit = cap ? cap : "";
-    if (limit == "portable") {
+    switch (toolbox::CurrentCpuLevel()) {
+#if defined(__x86_64__) || defined(__i386__)
+    case toolbox::CpuLevel::AVX512:
+        return SumRowsAVX512;
+    case toolbox::CpuLevel::AVX2:
+        return SumRowsAVX2;
+    case toolbox::CpuLevel::SSE2:
+        return SumRowsSSE2;
+#endif
+    default:
         return SumRowsPortable;
     }
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (limit != "sse2" && limit != "avx2" && __builtin_cpu_supports("avx512bw")) {
-        return SumRowsAVX512;
-    }
-    if (limit != "sse2" && __builtin_cpu_supports("avx2")) {
-        return SumRowsAVX2;
-    }
-    if (__builtin_cpu_supports("sse2")) {
-        return SumRowsSSE2;
-    }
-#endif
-    return SumRowsPortable;
 }

@@ -2,10 +2,10 @@
 //
 // Owns: SumRows kernels and the choice among them. Promises: every kernel gives exactly
 // what SumRowsPortable gives (integer sums are exact whatever their order); ChooseSumRows
-// gives the widest kernel this processor runs, no wider than TESSERA_VECTOR allows
-// ("portable", "sse2" or "avx2" in the environment cap the choice, so that every level can be
-// tested on one machine). The x86 kernels exist only in x86 builds; each is compiled for its
-// own instruction set alone, so nothing wider runs on a processor that lacks it.
+// gives the kernel of the process's vector level (the toolbox's CpuLevel.h: the widest this
+// processor runs, no wider than TESSERA_VECTOR allows). The x86 kernels exist only in x86
+// builds; each is compiled for its own instruction set alone, so nothing wider runs on a
+// processor that lacks it.
 #pragma once
 
 #include "MacTypes.h"

@@ -5,9 +5,8 @@
 // made with. Contexts write their own layout through four channel offsets. Drawing maps each
 // covered destination pixel's centre back into the image (the inverse of CTM and placement)
 // and samples there, so the general path and the identity fast path agree bit for bit.
-// The identity fast path over canonical rows blends 4 or 8 pixels at a time (SSE2, or AVX2
-// when the processor has it, chosen at run time) with the same integer formula: the division
-// by 65025 is a multiply and shift that is exact over every value the formula can produce.
+// The identity fast path hands rows in the canonical order to the toolbox's row blend
+// (PixelBlend.h), whose vector kernels give the same bytes as the formula here.
 #include "CoreGraphics.h"
 
 #include <algorithm>
@@ -17,16 +16,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string_view>
 #include <vector>
 
 #include "CorePrivate.h"
+#include "PixelBlend.h"
 #include "ToolboxTesting.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TOOLBOX_CG_X86 1
-#endif
 
 namespace {
 
@@ -563,234 +557,6 @@ inline void BlendPixel(UInt8* d, const Layout& l, const UInt8 s[4], unsigned A) 
     }
 }
 
-// x / 65025 for every x the blend formula can produce (below 2^25: at most
-// 2 * 255 * 65025 + 32512): x * kDivMul >> kDivShift is exact for x below 1.45e9.
-constexpr unsigned kDivShift = 45;
-constexpr UInt64 kDivMul = ((UInt64(1) << kDivShift) + 65025 - 1) / 65025;
-static_assert(kDivMul < (UInt64(1) << 32), "the multiplier must fit one 32-bit lane");
-
-inline unsigned Div65025(unsigned x) {
-    return unsigned((UInt64(x) * kDivMul) >> kDivShift);
-}
-
-// One pixel of the formula in the canonical order; the tail of the vector loops.
-inline void BlendCanonicalPixel(UInt8* d, const UInt8* s, unsigned A) {
-    const unsigned keep = 65025u - unsigned(s[0]) * A;
-    for (int ch = 0; ch < 4; ++ch) {
-        const unsigned v = Div65025(unsigned(s[ch]) * A * 255u + unsigned(d[ch]) * keep + 32512u);
-        d[ch] = UInt8(std::min(255u, v));
-    }
-}
-
-void BlendRowPortable(UInt8* d, const UInt8* s, size_t count, unsigned A) {
-    for (size_t i = 0; i < count; ++i, s += 4, d += 4) {
-        if (A == 255 && s[0] == 255) {
-            std::memcpy(d, s, 4); // the formula reduces to the source exactly
-            continue;
-        }
-        BlendCanonicalPixel(d, s, A);
-    }
-}
-
-#if defined(TOOLBOX_CG_X86)
-// The vector loops work on 16-bit lanes for the products (s * 255A and d * keep are formed
-// from their low and high halves, as unsigned 16 x 16 -> 32 bits) and on 32-bit lanes for
-// the sums and the division. Every step is exact, so each byte equals the scalar formula's.
-// The packs saturate: 16 bits never overflow (the quotient is at most 510) and the final
-// unsigned pack to bytes is the min(255, v) of the formula.
-//
-// Opaque source pixels (alpha 255, every video frame) take a shorter road. Then keep =
-// 255 (255 - A) and the numerator is 255 m + 32512 with m = A s + (255 - A) d <= 65025, so
-// with m = 255 k + r the quotient is k + (r >= 128) = (m + 127) / 255: all in 16 bits, the
-// division being (x * 0x8081) >> 23, exact for every x below 65536. Groups of pixels that
-// are all opaque take it; any other group takes the general formula.
-
-__attribute__((target("sse2"))) inline __m128i Div65025x4(__m128i x) {
-    const __m128i mul = _mm_set1_epi32(int(kDivMul));
-    const __m128i high = _mm_set_epi32(-1, 0, -1, 0);
-    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(x, mul), kDivShift);
-    const __m128i odd = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(x, 32), mul), kDivShift - 32);
-    return _mm_or_si128(even, _mm_and_si128(odd, high));
-}
-
-// s16, d16: two pixels as eight 16-bit channels; keep16 their 65025 - sa * A.
-__attribute__((target("sse2"))) inline __m128i BlendHalf(__m128i s16, __m128i d16, __m128i keep16,
-                                                         __m128i a255) {
-    const __m128i bias = _mm_set1_epi32(32512);
-    const __m128i p1l = _mm_mullo_epi16(s16, a255), p1h = _mm_mulhi_epu16(s16, a255);
-    const __m128i p2l = _mm_mullo_epi16(d16, keep16), p2h = _mm_mulhi_epu16(d16, keep16);
-    const __m128i x0 = _mm_add_epi32(
-        _mm_add_epi32(_mm_unpacklo_epi16(p1l, p1h), _mm_unpacklo_epi16(p2l, p2h)), bias);
-    const __m128i x1 = _mm_add_epi32(
-        _mm_add_epi32(_mm_unpackhi_epi16(p1l, p1h), _mm_unpackhi_epi16(p2l, p2h)), bias);
-    return _mm_packs_epi32(Div65025x4(x0), Div65025x4(x1));
-}
-
-// (A s + (255 - A) d + 127) / 255 on sixteen-bit lanes, for opaque sources.
-__attribute__((target("sse2"))) inline __m128i OpaqueHalf(__m128i s16, __m128i d16, __m128i a16,
-                                                          __m128i inv16) {
-    const __m128i m = _mm_add_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(s16, a16), _mm_mullo_epi16(d16, inv16)), _mm_set1_epi16(127));
-    return _mm_srli_epi16(_mm_mulhi_epu16(m, _mm_set1_epi16(short(0x8081))), 7);
-}
-
-__attribute__((target("sse2"))) void BlendRowSSE2(UInt8* d, const UInt8* s, size_t count,
-                                                  unsigned A) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i a16 = _mm_set1_epi16(short(A));
-    const __m128i inv16 = _mm_set1_epi16(short(255u - A));
-    const __m128i a255 = _mm_set1_epi16(short(A * 255u));
-    const __m128i full = _mm_set1_epi16(short(65025u));
-    const __m128i alphaBytes = _mm_set1_epi32(0xFF);
-    size_t i = 0;
-    for (; i + 4 <= count; i += 4, s += 16, d += 16) {
-        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-        const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d));
-        const __m128i sl = _mm_unpacklo_epi8(sv, zero), sh = _mm_unpackhi_epi8(sv, zero);
-        const __m128i dl = _mm_unpacklo_epi8(dv, zero), dh = _mm_unpackhi_epi8(dv, zero);
-        __m128i out;
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(sv, alphaBytes), alphaBytes)) ==
-            0xFFFF) {
-            out = _mm_packus_epi16(OpaqueHalf(sl, dl, a16, inv16), OpaqueHalf(sh, dh, a16, inv16));
-        } else {
-            // alpha is channel 0 of each pixel: spread it over the pixel's four lanes
-            const __m128i al = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sl, 0), 0);
-            const __m128i ah = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sh, 0), 0);
-            const __m128i kl = _mm_sub_epi16(full, _mm_mullo_epi16(al, a16));
-            const __m128i kh = _mm_sub_epi16(full, _mm_mullo_epi16(ah, a16));
-            out = _mm_packus_epi16(BlendHalf(sl, dl, kl, a255), BlendHalf(sh, dh, kh, a255));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), out);
-    }
-    for (; i < count; ++i, s += 4, d += 4)
-        BlendCanonicalPixel(d, s, A);
-}
-
-__attribute__((target("avx2"))) inline __m256i Div65025x8(__m256i x) {
-    const __m256i mul = _mm256_set1_epi32(int(kDivMul));
-    const __m256i high = _mm256_set_epi32(-1, 0, -1, 0, -1, 0, -1, 0);
-    const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(x, mul), kDivShift);
-    const __m256i odd =
-        _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), mul), kDivShift - 32);
-    return _mm256_or_si256(even, _mm256_and_si256(odd, high));
-}
-
-__attribute__((target("avx2"))) inline __m256i BlendHalf8(__m256i s16, __m256i d16, __m256i keep16,
-                                                          __m256i a255) {
-    const __m256i bias = _mm256_set1_epi32(32512);
-    const __m256i p1l = _mm256_mullo_epi16(s16, a255), p1h = _mm256_mulhi_epu16(s16, a255);
-    const __m256i p2l = _mm256_mullo_epi16(d16, keep16), p2h = _mm256_mulhi_epu16(d16, keep16);
-    const __m256i x0 = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_unpacklo_epi16(p1l, p1h), _mm256_unpacklo_epi16(p2l, p2h)), bias);
-    const __m256i x1 = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_unpackhi_epi16(p1l, p1h), _mm256_unpackhi_epi16(p2l, p2h)), bias);
-    return _mm256_packs_epi32(Div65025x8(x0), Div65025x8(x1));
-}
-
-__attribute__((target("avx2"))) inline __m256i OpaqueHalf8(__m256i s16, __m256i d16, __m256i a16,
-                                                           __m256i inv16) {
-    const __m256i m = _mm256_add_epi16(
-        _mm256_add_epi16(_mm256_mullo_epi16(s16, a16), _mm256_mullo_epi16(d16, inv16)),
-        _mm256_set1_epi16(127));
-    return _mm256_srli_epi16(_mm256_mulhi_epu16(m, _mm256_set1_epi16(short(0x8081))), 7);
-}
-
-// Eight pixels at s into d. The 256-bit unpacks and packs work within each 128-bit half,
-// so a pack undoes the unpack it follows and the order holds.
-__attribute__((target("avx2"))) inline void Blend8(UInt8* d, const UInt8* s, unsigned A) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i a16 = _mm256_set1_epi16(short(A));
-    const __m256i sv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
-    const __m256i dv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d));
-    const __m256i sl = _mm256_unpacklo_epi8(sv, zero), sh = _mm256_unpackhi_epi8(sv, zero);
-    const __m256i dl = _mm256_unpacklo_epi8(dv, zero), dh = _mm256_unpackhi_epi8(dv, zero);
-    const __m256i alphaBytes = _mm256_set1_epi32(0xFF);
-    __m256i out;
-    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(sv, alphaBytes), alphaBytes)) ==
-        -1) {
-        const __m256i inv16 = _mm256_set1_epi16(short(255u - A));
-        out = _mm256_packus_epi16(OpaqueHalf8(sl, dl, a16, inv16), OpaqueHalf8(sh, dh, a16, inv16));
-    } else {
-        const __m256i a255 = _mm256_set1_epi16(short(A * 255u));
-        const __m256i full = _mm256_set1_epi16(short(65025u));
-        const __m256i al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0), 0);
-        const __m256i ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0), 0);
-        const __m256i kl = _mm256_sub_epi16(full, _mm256_mullo_epi16(al, a16));
-        const __m256i kh = _mm256_sub_epi16(full, _mm256_mullo_epi16(ah, a16));
-        out = _mm256_packus_epi16(BlendHalf8(sl, dl, kl, a255), BlendHalf8(sh, dh, kh, a255));
-    }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), out);
-}
-
-__attribute__((target("avx2"))) void BlendRowAVX2(UInt8* d, const UInt8* s, size_t count,
-                                                  unsigned A) {
-    size_t i = 0;
-    for (; i + 8 <= count; i += 8, s += 32, d += 32)
-        Blend8(d, s, A);
-    BlendRowSSE2(d, s, count - i, A);
-}
-
-// Sixteen opaque pixels at a time; a group with any other alpha goes through Blend8.
-__attribute__((target("avx2,avx512f,avx512bw"))) void BlendRowAVX512(UInt8* d, const UInt8* s,
-                                                                     size_t count, unsigned A) {
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i a16 = _mm512_set1_epi16(short(A));
-    const __m512i inv16 = _mm512_set1_epi16(short(255u - A));
-    const __m512i round = _mm512_set1_epi16(127);
-    const __m512i recip = _mm512_set1_epi16(short(0x8081));
-    const __m512i alphaBytes = _mm512_set1_epi32(0xFF);
-    size_t i = 0;
-    for (; i + 16 <= count; i += 16, s += 64, d += 64) {
-        const __m512i sv = _mm512_loadu_si512(s);
-        if (_mm512_cmpneq_epi32_mask(_mm512_and_si512(sv, alphaBytes), alphaBytes) != 0) {
-            Blend8(d, s, A);
-            Blend8(d + 32, s + 32, A);
-            continue;
-        }
-        const __m512i dv = _mm512_loadu_si512(d);
-        const __m512i sl = _mm512_unpacklo_epi8(sv, zero), sh = _mm512_unpackhi_epi8(sv, zero);
-        const __m512i dl = _mm512_unpacklo_epi8(dv, zero), dh = _mm512_unpackhi_epi8(dv, zero);
-        const __m512i ml = _mm512_add_epi16(
-            _mm512_add_epi16(_mm512_mullo_epi16(sl, a16), _mm512_mullo_epi16(dl, inv16)), round);
-        const __m512i mh = _mm512_add_epi16(
-            _mm512_add_epi16(_mm512_mullo_epi16(sh, a16), _mm512_mullo_epi16(dh, inv16)), round);
-        const __m512i ql = _mm512_srli_epi16(_mm512_mulhi_epu16(ml, recip), 7);
-        const __m512i qh = _mm512_srli_epi16(_mm512_mulhi_epu16(mh, recip), 7);
-        _mm512_storeu_si512(d, _mm512_packus_epi16(ql, qh));
-    }
-    BlendRowAVX2(d, s, count - i, A);
-}
-#endif
-
-using BlendRowFn = void (*)(UInt8*, const UInt8*, size_t, unsigned);
-
-// The widest row blend this processor runs, chosen once. TOOLBOX_CG_VECTOR=portable, sse2 or
-// avx2 in the environment caps the choice, so that every level can be tested on one machine.
-BlendRowFn ChooseBlendRow() {
-    const char* cap = std::getenv("TOOLBOX_CG_VECTOR");
-    const std::string_view limit = cap ? cap : "";
-    if (limit == "portable")
-        return BlendRowPortable;
-#if defined(TOOLBOX_CG_X86)
-    __builtin_cpu_init();
-    const bool upToAVX2 = limit == "sse2" || limit == "avx2";
-    if (!upToAVX2 && __builtin_cpu_supports("avx512bw"))
-        return BlendRowAVX512;
-    if (limit != "sse2" && __builtin_cpu_supports("avx2"))
-        return BlendRowAVX2;
-    // SSE2 is not a given in a 32-bit x86 build: the vector code asks for it itself.
-    if (__builtin_cpu_supports("sse2"))
-        return BlendRowSSE2;
-#endif
-    return BlendRowPortable;
-}
-
-// The formula over a row whose bytes are in the canonical order, for the fast path.
-void BlendRowCanonical(UInt8* d, const UInt8* s, size_t count, unsigned A) {
-    static const BlendRowFn blend = ChooseBlendRow();
-    blend(d, s, count, A);
-}
-
 unsigned GlobalAlpha(const CGContext* c) {
     // Rounded half away from zero by hand, as lround would: 32-bit PowerPC's lround switches
     // the rounding mode with an instruction (mffscrni) that the emulated PowerPC models of
@@ -899,7 +665,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
             const UInt8* s = image->at(size_t(x0 - dx), size_t(y - dy));
             UInt8* d = c->data + size_t(y) * c->bytesPerRow + 4 * size_t(x0);
             if (canonical)
-                BlendRowCanonical(d, s, size_t(x1 - x0), A);
+                toolbox::BlendPremultipliedRow(d, s, size_t(x1 - x0), A);
             else
                 for (long x = x0; x < x1; ++x, s += 4, d += 4)
                     BlendPixel(d, l, s, A);

@@ -190,6 +190,101 @@ bool writable(const std::string& path) {
     return ::access(path.c_str(), W_OK) == 0 && ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
+// A plain file or a resource-forked document, not a link to one or a folder; its status.
+OSErr checkOpenable(const std::string& rawPath, Fork fork, struct stat* st) {
+    if (fork == Fork::resource && toolbox::files::isSymbolicLink(rawPath))
+        return permErr; // a document of the user's is never read or written through a link
+    if (::stat(rawPath.c_str(), st) != 0)
+        return toolbox::files::errorFromErrno(errno);
+    if (S_ISDIR(st->st_mode))
+        return notAFileErr;
+    return noErr;
+}
+
+// The open file that is this one: only if the open one is still there under its own name,
+// unchanged since it was read or saved (the inode of a file deleted while open may be
+// reused by a new file, at another name or the same one).
+OpenFile* alreadyOpen(Manager& m, const struct stat& st, Fork fork) {
+    for (auto& f : m.chain) {
+        struct stat openSt;
+        const bool same = f->dev == st.st_dev && f->ino == st.st_ino && f->fork == fork &&
+                          ::stat(f->path.c_str(), &openSt) == 0 && openSt.st_dev == st.st_dev &&
+                          openSt.st_ino == st.st_ino && openSt.st_size == f->size &&
+                          openSt.st_mtim.tv_sec == f->mtime.tv_sec &&
+                          openSt.st_mtim.tv_nsec == f->mtime.tv_nsec;
+        if (same)
+            return f.get();
+    }
+    return nullptr;
+}
+
+// The file's resolved name, identity and access, as `permission` asks.
+OSErr describe(OpenFile* f, const std::string& rawPath, Fork fork, const struct stat& st,
+               SInt8 permission) {
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(rawPath.c_str(), nullptr),
+                                                           &std::free);
+    if (!real)
+        return toolbox::files::errorFromErrno(errno);
+    f->path = real.get();
+    f->fork = fork;
+    f->dev = st.st_dev;
+    f->ino = st.st_ino;
+    f->mtime = st.st_mtim;
+    f->size = st.st_size;
+    const bool canWrite = writable(f->path);
+    if (permission == fsRdPerm)
+        f->readOnly = true;
+    else if (permission == fsCurPerm)
+        f->readOnly = !canWrite;
+    else if (!canWrite)
+        return permErr;
+    return noErr;
+}
+
+// The file's map into f's entries: the resource fork of an AppleSingle document (kept
+// whole in f->container, for saving), or the whole data fork.
+OSErr readMap(OpenFile* f) {
+    std::string bytes;
+    if (OSErr e = toolbox::files::readWholeFile(f->path, bytes))
+        return e;
+    std::span<const UInt8> all(reinterpret_cast<const UInt8*>(bytes.data()), bytes.size());
+    std::span<const UInt8> forkBytes = all;
+    if (f->fork == Fork::resource) {
+        if (!toolbox::applesingle::looksLikeAppleSingle(all))
+            return eofErr; // the file has no resource fork
+        if (OSErr e = toolbox::applesingle::parse(all, f->container))
+            return e;
+        const auto* rf = f->container.find(toolbox::applesingle::kResourceFork);
+        if (!rf || rf->bytes.empty())
+            return eofErr;
+        forkBytes = rf->bytes;
+    } else if (all.empty()) {
+        return eofErr;
+    }
+    ResourceMap map;
+    if (ResourceMap::parse(forkBytes, map) != noErr)
+        return mapReadErr;
+    f->attributes = map.fileAttributes;
+    for (auto& r : map.resources) {
+        auto e = std::make_unique<Entry>();
+        e->res = std::move(r);
+        f->entries.push_back(std::move(e));
+    }
+    return noErr;
+}
+
+// Puts f first in the chain under a reference number no open file has; it becomes current.
+ResFileRefNum enterChain(Manager& m, std::unique_ptr<OpenFile> f) {
+    do {
+        f->refNum = m.nextRefNum;
+        m.nextRefNum = m.nextRefNum >= 32000 ? 100 : m.nextRefNum + 1;
+    } while (fileOf(f->refNum));
+    const ResFileRefNum ref = f->refNum;
+    m.chain.insert(m.chain.begin(), std::move(f));
+    m.current = ref;
+    return ref;
+}
+
 } // namespace
 
 namespace toolbox::rsrc {
@@ -197,105 +292,22 @@ namespace toolbox::rsrc {
 ResFileRefNum openResourceFile(const std::string& rawPath, Fork fork, SInt8 permission) {
     Manager& m = mgr();
     std::lock_guard g(m.lock);
-    if (fork == Fork::resource && toolbox::files::isSymbolicLink(rawPath)) {
-        // A document of the user's is never read or written through a link to elsewhere.
-        setError(permErr);
-        return kResFileNotOpened;
-    }
     struct stat st;
-    if (::stat(rawPath.c_str(), &st) != 0) {
-        setError(toolbox::files::errorFromErrno(errno));
-        return kResFileNotOpened;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        setError(notAFileErr);
-        return kResFileNotOpened;
-    }
-    for (auto& f : m.chain) {
-        // The same file only if the open one is still there under its own name, unchanged
-        // since it was read or saved: the inode of a file deleted while open may be reused
-        // by a new file, at another name or the same one.
-        struct stat openSt;
-        bool same = f->dev == st.st_dev && f->ino == st.st_ino && f->fork == fork &&
-                    ::stat(f->path.c_str(), &openSt) == 0 && openSt.st_dev == st.st_dev &&
-                    openSt.st_ino == st.st_ino && openSt.st_size == f->size &&
-                    openSt.st_mtim.tv_sec == f->mtime.tv_sec &&
-                    openSt.st_mtim.tv_nsec == f->mtime.tv_nsec;
-        if (same) {
-            m.current = f->refNum; // an open file opened again: the same map, now current
-            setError(noErr);
-            return f->refNum;
-        }
-    }
-    char* real = ::realpath(rawPath.c_str(), nullptr);
-    if (!real) {
-        setError(toolbox::files::errorFromErrno(errno));
-        return kResFileNotOpened;
-    }
-    auto f = std::make_unique<OpenFile>();
-    f->path = real;
-    std::free(real);
-    f->fork = fork;
-    f->dev = st.st_dev;
-    f->ino = st.st_ino;
-    f->mtime = st.st_mtim;
-    f->size = st.st_size;
-    bool canWrite = writable(f->path);
-    if (permission == fsRdPerm)
-        f->readOnly = true;
-    else if (permission == fsCurPerm)
-        f->readOnly = !canWrite;
-    else if (!canWrite) {
-        setError(permErr);
-        return kResFileNotOpened;
-    }
-
-    std::string bytes;
-    if (OSErr e = toolbox::files::readWholeFile(f->path, bytes)) {
+    if (OSErr e = checkOpenable(rawPath, fork, &st)) {
         setError(e);
         return kResFileNotOpened;
     }
-    std::span<const UInt8> all(reinterpret_cast<const UInt8*>(bytes.data()), bytes.size());
-    std::span<const UInt8> forkBytes = all;
-    if (fork == Fork::resource) {
-        if (!toolbox::applesingle::looksLikeAppleSingle(all)) {
-            setError(eofErr); // the file has no resource fork
-            return kResFileNotOpened;
-        }
-        if (OSErr e = toolbox::applesingle::parse(all, f->container)) {
-            setError(e);
-            return kResFileNotOpened;
-        }
-        const auto* rf = f->container.find(toolbox::applesingle::kResourceFork);
-        if (!rf || rf->bytes.empty()) {
-            setError(eofErr);
-            return kResFileNotOpened;
-        }
-        forkBytes = rf->bytes;
-    } else if (all.empty()) {
-        setError(eofErr);
-        return kResFileNotOpened;
+    if (OpenFile* open = alreadyOpen(m, st, fork)) {
+        m.current = open->refNum; // an open file opened again: the same map, now current
+        setError(noErr);
+        return open->refNum;
     }
-    ResourceMap map;
-    if (ResourceMap::parse(forkBytes, map) != noErr) {
-        setError(mapReadErr);
-        return kResFileNotOpened;
-    }
-    f->attributes = map.fileAttributes;
-    for (auto& r : map.resources) {
-        auto e = std::make_unique<Entry>();
-        e->res = std::move(r);
-        f->entries.push_back(std::move(e));
-    }
-    do {
-        f->refNum = m.nextRefNum;
-        m.nextRefNum = m.nextRefNum >= 32000 ? 100 : m.nextRefNum + 1;
-    } while (fileOf(f->refNum));
-    ResFileRefNum ref = f->refNum;
-    m.chain.insert(m.chain.begin(), std::move(f));
-    m.current = ref;
-    setError(noErr);
-    return ref;
+    auto f = std::make_unique<OpenFile>();
+    OSErr e = describe(f.get(), rawPath, fork, st, permission);
+    if (e == noErr)
+        e = readMap(f.get());
+    setError(e);
+    return e == noErr ? enterChain(m, std::move(f)) : kResFileNotOpened;
 }
 
 } // namespace toolbox::rsrc

@@ -7,10 +7,13 @@
 // that are not a multiple of the vector width, clipping, and the bytes around the target.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CoreGraphics.h"
+#include "CpuLevel.h"
 #include "ToolboxTesting.h"
 
 namespace {
@@ -272,3 +275,19 @@ TEST_F(CGBlendExactness, ImageSnapshotKeepsTheBytesAtCreation) {
 }
 
 } // namespace
+
+// The sweep runs this program once per cap: a cap that were not honoured would test the
+// widest kernels every time and leave the narrower ones untested.
+TEST_F(CGBlendExactness, RunsNoWiderThanTheEnvironmentAllows) {
+    const char* cap = std::getenv("TESSERA_VECTOR");
+    if (cap == nullptr)
+        GTEST_SKIP() << "no cap: the widest level this processor runs";
+    const std::string want = cap;
+    const toolbox::CpuLevel level = toolbox::CurrentCpuLevel();
+    if (want == "portable")
+        EXPECT_EQ(level, toolbox::CpuLevel::Portable);
+    else if (want == "sse2")
+        EXPECT_LE(level, toolbox::CpuLevel::SSE2);
+    else if (want == "avx2")
+        EXPECT_LE(level, toolbox::CpuLevel::AVX2);
+}
