@@ -142,8 +142,8 @@ TEST(TrackFile, MltKeyframesPlaceEachIdOnEveryFrame) {
         << xml;
     // Id 2 is missing from frame 1: nothing is drawn there.
     EXPECT_NE(xml.find("<property name=\"height\">0|=0.15;1|=0;2|=0.15"), std::string::npos) << xml;
-    EXPECT_NE(xml.find("<property name=\"blockw\">0.05</property>"), std::string::npos);
-    EXPECT_NE(xml.find("<property name=\"opacity\">0.25</property>"), std::string::npos);
+    EXPECT_NE(xml.find("<property name=\"blockw\">0.0505</property>"), std::string::npos);
+    EXPECT_NE(xml.find("<property name=\"opacity\">0.255</property>"), std::string::npos);
     EXPECT_NE(xml.find("frame_rate_num=\"30000\""), std::string::npos);
 }
 
