@@ -3,9 +3,9 @@
 #include "render.h"
 
 #include "audiosource.h"
+#include "frameeffect.h"
 #include "hosterror.h"
 #include "outputfile.h"
-#include "pluginbundle.h"
 #include "resultnames.h"
 #include "videosource.h"
 #include "writer.h"
@@ -73,7 +73,8 @@ class Progress {
 } // namespace
 
 // The first index in [lo, hi) whose frame starts at or after `ts` (hi when none does).
-std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t lo, std::int64_t hi) {
+std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t lo,
+                            std::int64_t hi) {
     while (lo < hi) {
         const std::int64_t mid = lo + (hi - lo) / 2;
         if (v.timestamp(mid) < ts) {
@@ -119,8 +120,8 @@ RenderStats Render(const RenderRequest& rq) {
         const double from = rq.startTime.value_or(0.0);
         first = FirstAtOrAfter(*video, ts(from), 0, total);
         if (first >= total) {
-            throw HostError(ErrorKind::Usage, "-ss " + std::to_string(from) +
-                                                  " starts after the clip's last frame");
+            throw HostError(ErrorKind::Usage,
+                            "-ss " + std::to_string(from) + " starts after the clip's last frame");
         }
         if (rq.duration || rq.endTime) {
             const double to = rq.duration ? from + *rq.duration : *rq.endTime;
@@ -145,20 +146,21 @@ RenderStats Render(const RenderRequest& rq) {
         std::max(count, wanted ? std::min(*wanted, announced - first) : announced - first);
     const int rateNum = video->rateNum(), rateDen = video->rateDen();
     const std::int64_t t0 = video->timestamp(first);
-    const double clipStart =
-        file ? file->firstFrameTime() + double(t0) * tb.num / tb.den : 0.0;
+    const double clipStart = file ? file->firstFrameTime() + double(t0) * tb.num / tb.den : 0.0;
     if (file && !rq.noAudio) {
         audio = FFmpegAudioSource::Open(*rq.input, clipStart);
     }
 
-    // The plug-in.
-    const PluginBundle bundle(rq.plugin);
-    const std::string pluginName = bundle.path().filename().string();
-    HostSession session(bundle, *video);
+    // The plug-in: the bundle, or tessera.so with a track.
     const int width = rq.size ? rq.size->first : video->width();
     const int height = rq.size ? rq.size->second : video->height();
+    const std::unique_ptr<FrameEffect> effect =
+        rq.track ? MakeTrackEffect(*rq.track, *video, first, count, total, width, height,
+                                   rq.clip.proxyOnly)
+                 : MakeBundleEffect(rq.plugin, rq.clip, *video);
+    FrameEffect& session = *effect;
+    const std::string& pluginName = session.name();
     session.setFrameSize(width, height);
-    session.settings() = rq.clip;
 
     // The output.
     OutputSettings out;

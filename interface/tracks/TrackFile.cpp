@@ -271,9 +271,10 @@ std::string RegionFilter(const Track& track, int id, int blockW, int blockH, int
     for (int k = 0; k < 4; ++k) {
         out += Property(names[k], keys[k]);
     }
-    out += Property("blockw", Number(blockW / 1000.0));
-    out += Property("blockh", Number(blockH / 1000.0));
-    out += Property("opacity", Number(opacity / 100.0));
+    // Half a unit over, so that the plug-in's truncation gives back the very units.
+    out += Property("blockw", Number((blockW + 0.5) / 1000.0));
+    out += Property("blockh", Number((blockH + 0.5) / 1000.0));
+    out += Property("opacity", Number((opacity + 0.5) / 100.0));
     return out + "    </filter>\n";
 }
 

@@ -47,8 +47,11 @@ double TimeUnitOf(const void* caller) {
     if (object == nullptr) {
         return 1.0;
     }
-    const bool ffmpeg = dlsym(object, "avfilter_version") != nullptr &&
-                        dlsym(object, "avfilter_get_by_name") != nullptr;
+    // dlsym searches the object's dependencies too: the symbol must be the caller's own.
+    void* symbol = dlsym(object, "avfilter_version");
+    Dl_info owner{};
+    const bool ffmpeg =
+        symbol != nullptr && dladdr(symbol, &owner) != 0 && owner.dli_fbase == info.dli_fbase;
     dlclose(object);
     return ffmpeg ? 0.001 : 1.0;
 }

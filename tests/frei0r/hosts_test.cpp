@@ -401,6 +401,58 @@ TEST_F(TrackHostsTest, FfmpegGstreamerAndMeltFollowTheTrack) {
     }
 }
 
+// fxhost render --track hosts tessera.so: every frame equals the stacked static filters, and
+// a frame of one region equals fxhost's own static render of that region through the bundle.
+TEST_F(TrackHostsTest, FxhostRenderTrackEqualsStaticRenders) {
+    const fs::path out = dir_ / "track.mkv";
+    ASSERT_EQ(Shell(Env() + Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(out) +
+                    " --lossless --quiet --track " + Quote(track_) + " --block 20,40"),
+              0);
+    const std::string got = Raw(out, "track");
+    ExpectSameFrames(got, want_, "fxhost --track");
+    const Settings one{"span0", 0.1, 0.1, 0.3, 0.4, 20, 40, 0};
+    const std::string bundle = Reference(one);
+    ASSERT_EQ(bundle.size(), got.size());
+    EXPECT_TRUE(bundle.compare(0, 3 * kFrameBytes, got, 0, 3 * kFrameBytes) == 0)
+        << "frames 0-2 differ from the bundle's static render of their region";
+    // A selection: the track of the whole clip applies its own frames 4..6.
+    const fs::path part = dir_ / "part.mkv";
+    ASSERT_EQ(Shell(Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(part) +
+                    " --lossless --quiet --frames 4:3 --track " + Quote(track_) + " --block 20,40"),
+              0);
+    EXPECT_TRUE(Raw(part, "part") == want_.substr(4 * kFrameBytes, 3 * kFrameBytes));
+}
+
+// Bad tracks: a damaged or foreign file, one of another clip, a missing one: one line naming
+// the file, exit status 3 (input), nothing written.
+TEST_F(TrackHostsTest, FxhostRefusesBadTracksAndWritesNothing) {
+    const fs::path foreign = dir_ / "foreign.json", other = dir_ / "other.json",
+                   damaged = dir_ / "damaged.json";
+    std::ofstream(foreign) << R"({"format":"something-else","version":1})";
+    std::string json = case_.Json();
+    std::ofstream(damaged) << json.substr(0, json.size() / 2);
+    const std::string tenFrames = "\"frames\":" + std::to_string(kFrames) + ",";
+    json.replace(json.find(tenFrames), tenFrames.size(), "\"frames\":9,");
+    json.erase(json.rfind(",{\"index\":9"), json.rfind("]}") - json.rfind(",{\"index\":9"));
+    std::ofstream(other) << json;
+    for (const fs::path& bad : {foreign, damaged, other, dir_ / "missing.json"}) {
+        const fs::path out = dir_ / "never.mkv", err = dir_ / "err.txt";
+        EXPECT_EQ(Shell(Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(out) +
+                        " --quiet --track " + Quote(bad) + " 2>" + Quote(err)),
+                  3)
+            << bad;
+        const std::string line = Slurp(err);
+        EXPECT_EQ(line.rfind("fxhost: " + bad.string() + ": ", 0), 0u) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_FALSE(fs::exists(out)) << bad;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+            EXPECT_EQ(entry.path().filename().string().find("never"), std::string::npos);
+        }
+    }
+    EXPECT_NE(Slurp(dir_ / "err.txt").find("missing.json"), std::string::npos);
+}
+
 // The MLT document of the track: melt renders the same frames from its keyframes alone.
 TEST_F(TrackHostsTest, MeltKeyframesOfTheTrackGiveTheSameFrames) {
     if (!HaveProgram("melt")) {
