@@ -202,6 +202,12 @@ class Args {
         }
         return std::nullopt;
     }
+    bool has(const char* name) const {
+        const std::string prefix = std::string(name) + "=";
+        return std::any_of(args_.begin(), args_.end(), [&](const std::string& a) {
+            return a == name || a.rfind(prefix, 0) == 0;
+        });
+    }
     // What remains must be operands; at most `max` of them.
     std::vector<std::string> operands(std::size_t max) {
         for (const std::string& a : args_) {
@@ -249,8 +255,41 @@ fs::path Plugin(Args& a) {
     return fxhost::PluginBundle::Locate(explicitPath, SelfDir());
 }
 
+// --track, and the block size and opacity it is rendered with; the bundle's own settings do
+// not apply to it.
+void TrackOptions(Args& a, fxhost::media::RenderRequest& rq) {
+    const auto track = a.value("--track");
+    const auto block = a.value("--block"), opacity = a.value("--opacity");
+    if (!track) {
+        if (block || opacity) {
+            Usage("--block and --opacity go with --track");
+        }
+        return;
+    }
+    if (a.has("--fade-in") || a.has("--fade-out") || a.has("--sliders") || a.has("--plugin") ||
+        a.has("--prefs-dir")) {
+        Usage("--track takes no --plugin, --prefs-dir, --fade-in, --fade-out or --sliders");
+    }
+    fxhost::media::TrackRender tr;
+    tr.track = *track;
+    tr.plugin = fxhost::media::LocateTesseraFrei0r(SelfDir());
+    if (block) {
+        const auto comma = block->find(',');
+        if (comma == std::string::npos) {
+            Usage("--block wants W,H in thousandths of the frame, not '" + *block + "'");
+        }
+        tr.blockW = int(ParseInt("--block", block->substr(0, comma), 0, 250));
+        tr.blockH = int(ParseInt("--block", block->substr(comma + 1), 0, 250));
+    }
+    if (opacity) {
+        tr.opacity = int(ParseInt("--opacity", *opacity, 0, 100));
+    }
+    rq.track = tr;
+}
+
 int Render(Args& a) {
     fxhost::media::RenderRequest rq;
+    TrackOptions(a, rq);
     auto out = a.value("--output", "-o");
     rq.overwrite = a.flag("-y");
     rq.replaceInput = a.flag("--replace-input");

@@ -3,9 +3,9 @@
 #include "render.h"
 
 #include "audiosource.h"
+#include "frameeffect.h"
 #include "hosterror.h"
 #include "outputfile.h"
-#include "pluginbundle.h"
 #include "resultnames.h"
 #include "videosource.h"
 #include "writer.h"
@@ -166,14 +166,16 @@ RenderStats Render(const RenderRequest& rq) {
         audio = FFmpegAudioSource::Open(*rq.input, clipStart);
     }
 
-    // The plug-in.
-    const PluginBundle bundle(rq.plugin);
-    const std::string pluginName = bundle.path().filename().string();
-    HostSession session(bundle, *video);
+    // The plug-in: the bundle, or tessera.so with a track.
     const int width = rq.size ? rq.size->first : video->width();
     const int height = rq.size ? rq.size->second : video->height();
+    const std::unique_ptr<FrameEffect> effect =
+        rq.track ? MakeTrackEffect(*rq.track, *video, first, count, total, width, height,
+                                   rq.clip.proxyOnly)
+                 : MakeBundleEffect(rq.plugin, rq.clip, *video);
+    FrameEffect& session = *effect;
+    const std::string& pluginName = session.name();
     session.setFrameSize(width, height);
-    session.settings() = rq.clip;
 
     // The output.
     OutputSettings out;

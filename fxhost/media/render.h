@@ -13,6 +13,7 @@
 // frame keeps its own timestamp, counted from the first frame rendered.
 #pragma once
 
+#include "frameeffect.h"
 #include "framesource.h"
 #include "hostsession.h"
 
@@ -31,6 +32,7 @@ struct RenderRequest {
     std::optional<std::filesystem::path> input; // none: the built-in generated clip
     std::filesystem::path output;
     std::filesystem::path plugin;
+    std::optional<TrackRender> track; // set: tessera.so renders the track's regions instead
     ClipSettings clip;
     std::optional<std::pair<int, int>> size;
     // The frames: by index (FIRST:COUNT), or by time in seconds from the first frame

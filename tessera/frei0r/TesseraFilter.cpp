@@ -36,6 +36,8 @@ const std::array<ParamInfo, kParamCount> kParams = {{
     {"blockh", "Height of a block, as a fraction of the frame's height", 0.01},
     {"opacity", "How much of the original shows through the mosaic (0 none, 1 all)", 0.0},
 }};
+const ParamInfo kTrackParam = {
+    "track", "Track file (JSON) whose regions follow the subject from frame to frame", 0.0};
 
 namespace {
 
@@ -152,7 +154,26 @@ double Filter::GetParam(int index) const {
     return index >= 0 && index < kParamCount ? values_[size_t(index)] : 0.0;
 }
 
-void Filter::Update(const std::uint32_t* inframe, std::uint32_t* outframe) {
+void Filter::SetTrack(const std::string& path) {
+    if (path == trackPath_) {
+        return;
+    }
+    trackPath_ = path;
+    track_ = {};
+    trackBroken_ = false;
+    if (path.empty()) {
+        return;
+    }
+    try {
+        track_ = tracks::ReadTrackFile(path);
+    } catch (const std::exception& e) {
+        // Censoring fails safe: what the track was to hide stays hidden, with everything else.
+        trackBroken_ = true;
+        std::fprintf(stderr, "tessera: %s; the whole frame is pixelated\n", e.what());
+    }
+}
+
+void Filter::Update(const std::uint32_t* inframe, std::uint32_t* outframe, double seconds) {
     if (inframe == nullptr || outframe == nullptr) {
         return;
     }
@@ -166,7 +187,11 @@ void Filter::Update(const std::uint32_t* inframe, std::uint32_t* outframe) {
         }
         FailuresThrow failuresThrow;
         GWorldSaver keepPort;
-        Render(inframe, outframe);
+        if (trackPath_.empty()) {
+            Render(inframe, outframe);
+        } else {
+            RenderTrackFrame(inframe, outframe, seconds);
+        }
         return;
     } catch (const FatalFailure& failure) {
         std::fprintf(stderr, "tessera: %s; the frame is left as it came\n", failure.text.c_str());
@@ -177,6 +202,48 @@ void Filter::Update(const std::uint32_t* inframe, std::uint32_t* outframe) {
     }
     if (inframe != outframe) {
         std::memcpy(outframe, inframe, pixels * 4);
+    }
+}
+
+// The regions are drawn with the instance's record, its region set to each in turn and put back
+// afterwards, so that the block size and opacity are the parameters' and a region renders as
+// the static effect with that region does.
+void Filter::RenderTrackFrame(const std::uint32_t* in, std::uint32_t* out, double seconds) {
+    const size_t pixels = size_t(width_) * size_t(height_);
+    std::vector<tracks::TrackRegion> whole;
+    const std::vector<tracks::TrackRegion>* regions = &whole;
+    if (trackBroken_ || track_.frames.empty()) {
+        whole.push_back({0, 0, 0, 1, 1});
+    } else {
+        // Before the first frame's time (a host's rounding): the first frame's regions.
+        const tracks::TrackFrame* frame = tracks::FrameAtTime(track_, seconds);
+        regions = &(frame != nullptr ? *frame : track_.frames.front()).regions;
+    }
+    if (regions->empty()) {
+        std::memcpy(out, in, pixels * 4);
+        return;
+    }
+    struct Restore {
+        pluginDataRec& config;
+        relRect rect;
+        SInt16 opacity;
+        ~Restore() {
+            config.startRel = rect;
+            config.sliders[2] = opacity;
+        }
+    } restore{config_, config_.startRel, config_.sliders[2]};
+    if (trackBroken_) {
+        config_.sliders[2] = 0; // nothing of the original shows through
+    }
+    for (size_t i = 0; i < regions->size(); ++i) {
+        const tracks::TrackRegion& r = (*regions)[i];
+        config_.startRel = relRect{r.left, r.left + r.width, r.top, r.top + r.height};
+        if (i == 0) {
+            Render(in, out);
+        } else {
+            layer_.assign(out, out + pixels);
+            Render(layer_.data(), out);
+        }
     }
 }
 

@@ -3,9 +3,14 @@
 // the same settings (given to fxhost through tessera-config and --prefs-dir). The plug-in is
 // found only through FREI0R_PATH, pointed at a folder that holds a copy of tessera.so alone,
 // so each run also shows that the one file is all a host needs.
+#include "TrackFile.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+
+#include <algorithm>
+#include <array>
 
 #include <cmath>
 #include <cstdio>
@@ -288,6 +293,197 @@ TEST_F(HostsTest, MeltKeyframesMoveTheRegion) {
     }
 }
 
+// A track over the clip: frames 0-2 one region, 3-5 two overlapping ones (written out of id
+// order), 6 none, 7-9 one partly off the frame. Each frame must equal that frame of ffmpeg
+// stacking one static filter per region, and every host must give the same frames.
+struct TrackCase {
+    std::vector<std::vector<std::array<double, 5>>> sets; // per span: id, l, t, w, h
+    std::vector<int> spanOfFrame = {0, 0, 0, 1, 1, 1, 2, 3, 3, 3};
+    std::string block = "0.0205|0.0405|0";
+    TrackCase() {
+        sets = {{{1, 0.1, 0.1, 0.3, 0.4}},
+                {{2, 0.3, 0.3, 0.5, 0.5}, {1, 0.2, 0.1, 0.3, 0.4}},
+                {},
+                {{1, 0.8, 0.6, 0.4, 0.6}}};
+    }
+    std::string Json() const {
+        std::string frames;
+        for (int f = 0; f < kFrames; ++f) {
+            std::string regions;
+            for (const auto& r : sets[size_t(spanOfFrame[size_t(f)])]) {
+                char text[200];
+                std::snprintf(text, sizeof text, "%s{\"id\":%d,\"rect\":[%.17g,%.17g,%.17g,%.17g]}",
+                              regions.empty() ? "" : ",", int(r[0]), r[1], r[2], r[3], r[4]);
+                regions += text;
+            }
+            frames += (f == 0 ? "" : ",") + std::string("{\"index\":") + std::to_string(f) +
+                      ",\"time\":" + std::to_string(f / 25.0) + ",\"regions\":[" + regions + "]}";
+        }
+        return "{\"format\":\"tessera-track\",\"version\":1,\"clip\":{\"frames\":" +
+               std::to_string(kFrames) + ",\"width\":" + std::to_string(kW) +
+               ",\"height\":" + std::to_string(kH) + ",\"rate\":[25,1]},\"frames\":[" + frames +
+               "]}";
+    }
+    // ffmpeg's filter chain stacking one static filter per region of a span, in id order.
+    std::string StaticChain(size_t span) const {
+        auto regions = sets[span];
+        std::sort(regions.begin(), regions.end());
+        std::string chain;
+        for (const auto& r : regions) {
+            char text[200];
+            std::snprintf(text, sizeof text, "%sfrei0r=tessera:%.17g|%.17g|%.17g|%.17g|",
+                          chain.empty() ? "" : ",", r[1], r[2], r[3], r[4]);
+            chain += text + block;
+        }
+        return chain.empty() ? "null" : chain;
+    }
+};
+
+class TrackHostsTest : public HostsTest {
+  protected:
+    void SetUp() override {
+        HostsTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        track_ = dir_ / "track.json";
+        std::ofstream(track_) << case_.Json();
+        for (int f = 0; f < kFrames; ++f) {
+            want_ += StaticFrames(size_t(case_.spanOfFrame[size_t(f)]))
+                         .substr(size_t(f) * kFrameBytes, kFrameBytes);
+        }
+    }
+    std::string StaticFrames(size_t span) {
+        const fs::path out = dir_ / ("static" + std::to_string(span) + ".rgba");
+        EXPECT_EQ(Shell(Env() + "ffmpeg -v error -nostdin -y -i " + Quote(input_) + " -vf '" +
+                        case_.StaticChain(span) + "' -f rawvideo -pix_fmt rgba " + Quote(out)),
+                  0);
+        return Slurp(out);
+    }
+    std::string Ffmpeg(const fs::path& track, const fs::path& out) {
+        EXPECT_EQ(Shell(Env() + "ffmpeg -v error -nostdin -y -i " + Quote(input_) +
+                        " -vf 'frei0r=tessera:0|0|0|0|" + case_.block + "|" + track.string() +
+                        "' -f rawvideo -pix_fmt rgba " + Quote(out) + " 2>" +
+                        Quote(dir_ / "err.txt")),
+                  0);
+        return Slurp(out);
+    }
+    TrackCase case_;
+    fs::path track_;
+    std::string want_;
+};
+
+TEST_F(TrackHostsTest, FfmpegGstreamerAndMeltFollowTheTrack) {
+    ExpectSameFrames(Ffmpeg(track_, dir_ / "ffmpeg.rgba"), want_, "ffmpeg --track");
+
+    const std::string registry = "GST_REGISTRY=" + Quote(dir_ / "gst-registry.bin") + " ";
+    if (HaveProgram("gst-launch-1.0") &&
+        Shell(registry + Env() + "gst-inspect-1.0 frei0r >/dev/null 2>&1") == 0) {
+        const fs::path out = dir_ / "gst.rgba";
+        ASSERT_EQ(Shell(registry + Env() + "gst-launch-1.0 -q filesrc location=" +
+                        Quote(alphaInput_) + " blocksize=" + std::to_string(kFrameBytes) +
+                        " ! rawvideoparse format=rgba width=" + std::to_string(kW) + " height=" +
+                        std::to_string(kH) + " framerate=25/1 ! frei0r-filter-tessera width=0 " +
+                        "height=0 blockw=0.0205 blockh=0.0405 track=" + Quote(track_) +
+                        " ! filesink location=" + Quote(out)),
+                  0);
+        ExpectSameFrames(Slurp(out), want_, "gstreamer --track", &alphaRaw_);
+    }
+    if (HaveProgram("melt")) {
+        const fs::path out = dir_ / "melt.rgba";
+        ASSERT_EQ(
+            Shell(MeltCommand(
+                      Env(), input_,
+                      " width=0 height=0 blockw=0.0205 blockh=0.0405 track=" + Quote(track_), out) +
+                  " >/dev/null 2>&1"),
+            0);
+        ExpectSameFrames(Slurp(out), want_, "melt --track");
+    }
+}
+
+// fxhost render --track hosts tessera.so: every frame equals the stacked static filters, and
+// a frame of one region equals fxhost's own static render of that region through the bundle.
+TEST_F(TrackHostsTest, FxhostRenderTrackEqualsStaticRenders) {
+    const fs::path out = dir_ / "track.mkv";
+    ASSERT_EQ(Shell(Env() + Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(out) +
+                    " --lossless --quiet --track " + Quote(track_) + " --block 20,40"),
+              0);
+    const std::string got = Raw(out, "track");
+    ExpectSameFrames(got, want_, "fxhost --track");
+    const Settings one{"span0", 0.1, 0.1, 0.3, 0.4, 20, 40, 0};
+    const std::string bundle = Reference(one);
+    ASSERT_EQ(bundle.size(), got.size());
+    EXPECT_TRUE(bundle.compare(0, 3 * kFrameBytes, got, 0, 3 * kFrameBytes) == 0)
+        << "frames 0-2 differ from the bundle's static render of their region";
+    // A selection: the track of the whole clip applies its own frames 4..6.
+    const fs::path part = dir_ / "part.mkv";
+    ASSERT_EQ(Shell(Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(part) +
+                    " --lossless --quiet --frames 4:3 --track " + Quote(track_) + " --block 20,40"),
+              0);
+    EXPECT_TRUE(Raw(part, "part") == want_.substr(4 * kFrameBytes, 3 * kFrameBytes));
+}
+
+// Bad tracks: a damaged or foreign file, one of another clip, a missing one: one line naming
+// the file, exit status 3 (input), nothing written.
+TEST_F(TrackHostsTest, FxhostRefusesBadTracksAndWritesNothing) {
+    const fs::path foreign = dir_ / "foreign.json", other = dir_ / "other.json",
+                   damaged = dir_ / "damaged.json";
+    std::ofstream(foreign) << R"({"format":"something-else","version":1})";
+    std::string json = case_.Json();
+    std::ofstream(damaged) << json.substr(0, json.size() / 2);
+    const std::string tenFrames = "\"frames\":" + std::to_string(kFrames) + ",";
+    json.replace(json.find(tenFrames), tenFrames.size(), "\"frames\":9,");
+    json.erase(json.rfind(",{\"index\":9"), json.rfind("]}") - json.rfind(",{\"index\":9"));
+    std::ofstream(other) << json;
+    for (const fs::path& bad : {foreign, damaged, other, dir_ / "missing.json"}) {
+        const fs::path out = dir_ / "never.mkv", err = dir_ / "err.txt";
+        EXPECT_EQ(Shell(Quote(kFxhost) + " render " + Quote(input_) + " -o " + Quote(out) +
+                        " --quiet --track " + Quote(bad) + " 2>" + Quote(err)),
+                  3)
+            << bad;
+        const std::string line = Slurp(err);
+        EXPECT_EQ(line.rfind("fxhost: " + bad.string() + ": ", 0), 0u) << line;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
+        EXPECT_FALSE(fs::exists(out)) << bad;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+            EXPECT_EQ(entry.path().filename().string().find("never"), std::string::npos);
+        }
+    }
+    EXPECT_NE(Slurp(dir_ / "err.txt").find("missing.json"), std::string::npos);
+}
+
+// The MLT document of the track: melt renders the same frames from its keyframes alone.
+TEST_F(TrackHostsTest, MeltKeyframesOfTheTrackGiveTheSameFrames) {
+    if (!HaveProgram("melt")) {
+        GTEST_SKIP() << "melt is not installed";
+    }
+    const fs::path mlt = dir_ / "track.mlt", out = dir_ / "keyframes.rgba";
+    const auto track = tessera::tracks::ReadTrackFile(track_);
+    std::ofstream(mlt) << tessera::tracks::FormatMltKeyframes(track, input_.string(), 20, 40, 0);
+    ASSERT_EQ(Shell(Env() + "melt -quiet " + Quote(mlt) + " -consumer avformat:" + Quote(out) +
+                    " f=rawvideo pix_fmt=rgba >/dev/null 2>&1"),
+              0);
+    ExpectSameFrames(Slurp(out), want_, "melt keyframes");
+}
+
+// A track that cannot be read hides the whole frame: one line says so, and every frame is
+// the static effect over the whole frame.
+TEST_F(TrackHostsTest, AnUnreadableTrackHidesTheWholeFrame) {
+    const fs::path broken = dir_ / "broken.json";
+    std::ofstream(broken) << case_.Json().substr(0, 100);
+    const std::string got = Ffmpeg(broken, dir_ / "broken.rgba");
+    const std::string err = Slurp(dir_ / "err.txt");
+    EXPECT_NE(err.find("broken.json"), std::string::npos) << err;
+    EXPECT_NE(err.find("the whole frame is pixelated"), std::string::npos) << err;
+    const fs::path whole = dir_ / "whole.rgba";
+    ASSERT_EQ(Shell(Env() + "ffmpeg -v error -nostdin -y -i " + Quote(input_) +
+                    " -vf 'frei0r=tessera:0|0|1|1|" + case_.block + "' -f rawvideo -pix_fmt rgba " +
+                    Quote(whole)),
+              0);
+    ExpectSameFrames(got, Slurp(whole), "broken track");
+}
+
 // cmake --install under a prefix in the user's home puts tessera.so where ffmpeg and melt look
 // without FREI0R_PATH (~/.frei0r-1/lib), and Kdenlive's description beside the user's
 // effects; under another prefix, both go below the prefix.
@@ -336,13 +532,14 @@ TEST(Frei0rPlugin, LoadsAloneAndDescribesItsParameters) {
     using GetParamInfo = void (*)(ParamInfo*, int);
     auto getParamInfo = reinterpret_cast<GetParamInfo>(dlsym(so, "f0r_get_param_info"));
     ASSERT_NE(getParamInfo, nullptr);
-    const char* names[] = {"left", "top", "width", "height", "blockw", "blockh", "opacity"};
-    for (int i = 0; i < 7; ++i) {
+    const char* names[] = {"left",   "top",    "width",   "height",
+                           "blockw", "blockh", "opacity", "track"};
+    for (int i = 0; i < 8; ++i) {
         ParamInfo info{};
         getParamInfo(&info, i);
         ASSERT_NE(info.name, nullptr);
         EXPECT_STREQ(info.name, names[i]);
-        EXPECT_EQ(info.type, 1) << "F0R_PARAM_DOUBLE";
+        EXPECT_EQ(info.type, i < 7 ? 1 : 4) << "F0R_PARAM_DOUBLE, then F0R_PARAM_STRING";
     }
     EXPECT_EQ(dlsym(so, "ThePixelEffect"), nullptr) << "the engine's symbols are not exported";
     dlclose(so);
