@@ -15,6 +15,7 @@
 
 #include "framesource.h"
 #include "hostsession.h"
+#include "progress.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,8 +25,6 @@
 #include <string>
 
 namespace fxhost::media {
-
-enum class ProgressMode { Auto, Always, Never };
 
 struct RenderRequest {
     std::optional<std::filesystem::path> input; // none: the built-in generated clip
