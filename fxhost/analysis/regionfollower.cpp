@@ -69,8 +69,9 @@ double Likeness(const cv::Mat& gray, const cv::Rect& box, const cv::Mat& subject
     cv::Mat scaled;
     cv::resize(subject, scaled, size, 0, 0, cv::INTER_AREA);
     const double sx = double(size.width) / box.width, sy = double(size.height) / box.height;
-    cv::Rect part(int(std::lround((inside.x - box.x) * sx)), int(std::lround((inside.y - box.y) * sy)),
-                  int(std::lround(inside.width * sx)), int(std::lround(inside.height * sy)));
+    cv::Rect part(int(std::lround((inside.x - box.x) * sx)),
+                  int(std::lround((inside.y - box.y) * sy)), int(std::lround(inside.width * sx)),
+                  int(std::lround(inside.height * sy)));
     part &= cv::Rect(0, 0, size.width, size.height);
     if (part.width < 4 || part.height < 4) {
         return 0;
@@ -87,10 +88,10 @@ double Likeness(const cv::Mat& gray, const cv::Rect& box, const cv::Mat& subject
 struct RegionFollower::State {
     FollowerKind kind;
     cv::Ptr<cv::Tracker> tracker;
-    cv::Mat first, recent;  // the subject's picture when it was given, and when last sure
-    cv::Rect2d trusted;     // the tracker's last trusted box
-    cv::Point2d speed;      // pixels per frame, smoothed over the trusted frames
-    cv::Rect2d held;        // the region while the answers are not trusted
+    cv::Mat first, recent; // the subject's picture when it was given, and when last sure
+    cv::Rect2d trusted;    // the tracker's last trusted box
+    cv::Point2d speed;     // pixels per frame, smoothed over the trusted frames
+    cv::Rect2d held;       // the region while the answers are not trusted
     bool lost = false;
     int sinceRecent = 0;
 
@@ -127,25 +128,29 @@ FollowStep RegionFollower::State::trust(const cv::Mat& gray, const cv::Rect& box
     return {WithMargin(b), c, false};
 }
 
-// The subject looked for in and around the held region, at its last trusted size.
-std::optional<std::pair<cv::Rect, double>> RegionFollower::State::search(const cv::Mat& gray) const {
+// The subject looked for in and around the held region, at its last trusted size and at the
+// size it was given (a tracker's size estimate can wander while the subject's does not).
+std::optional<std::pair<cv::Rect, double>>
+RegionFollower::State::search(const cv::Mat& gray) const {
     const cv::Rect frame(0, 0, gray.cols, gray.rows);
-    const cv::Rect window =
-        cv::Rect(Grown(held, trusted.width / 2, trusted.height / 2)) & frame;
-    const cv::Size size(int(std::lround(trusted.width)), int(std::lround(trusted.height)));
-    if (window.width < size.width || window.height < size.height || size.area() <= 0) {
-        return std::nullopt;
-    }
+    const cv::Rect window = cv::Rect(Grown(held, trusted.width / 2, trusted.height / 2)) & frame;
+    const cv::Size sizes[] = {{int(std::lround(trusted.width)), int(std::lround(trusted.height))},
+                              first.size()};
     std::optional<std::pair<cv::Rect, double>> best;
-    for (const cv::Mat* picture : {&first, &recent}) {
-        cv::Mat templ, result;
-        cv::resize(*picture, templ, size, 0, 0, cv::INTER_AREA);
-        cv::matchTemplate(gray(window), templ, result, cv::TM_CCOEFF_NORMED);
-        double score = 0;
-        cv::Point at;
-        cv::minMaxLoc(result, nullptr, &score, nullptr, &at);
-        if (std::isfinite(score) && (!best || score > best->second)) {
-            best = std::make_pair(cv::Rect(at + window.tl(), size), score);
+    for (const cv::Size& size : sizes) {
+        if (window.width < size.width || window.height < size.height || size.area() <= 0) {
+            continue;
+        }
+        for (const cv::Mat* picture : {&first, &recent}) {
+            cv::Mat templ, result;
+            cv::resize(*picture, templ, size, 0, 0, cv::INTER_AREA);
+            cv::matchTemplate(gray(window), templ, result, cv::TM_CCOEFF_NORMED);
+            double score = 0;
+            cv::Point at;
+            cv::minMaxLoc(result, nullptr, &score, nullptr, &at);
+            if (std::isfinite(score) && (!best || score > best->second)) {
+                best = std::make_pair(cv::Rect(at + window.tl(), size), score);
+            }
         }
     }
     return best;

@@ -24,9 +24,9 @@ namespace fxhost::analysis {
 enum class FollowerKind { Csrt, Kcf };
 
 struct FollowStep {
-    cv::Rect2d region;       // what to hide, in frame pixels (may reach past the frame)
-    double confidence = 0;   // 0..1
-    bool review = false;     // the region was held rather than followed
+    cv::Rect2d region;     // what to hide, in frame pixels (may reach past the frame)
+    double confidence = 0; // 0..1
+    bool review = false;   // the region was held rather than followed
 };
 
 class RegionFollower {

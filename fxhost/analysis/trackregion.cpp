@@ -1,11 +1,11 @@
 // trackregion.cpp - fxhost track: the request checked, the region followed, the file written.
 #include "trackregion.h"
 
+#include "TrackFile.h"
 #include "clipfollower.h"
 #include "framereader.h"
 #include "hosterror.h"
 #include "outputfile.h"
-#include "TrackFile.h"
 
 #include <chrono>
 #include <cmath>
@@ -73,12 +73,17 @@ tt::Track ToTrack(const std::vector<FollowStep>& steps, const FrameReader& reade
     const media::FFmpegFrameSource& source = reader.source();
     tt::Track track;
     track.clip = {input.filename().string(), reader.frameCount(), reader.clipWidth(),
-                  reader.clipHeight(), source.rateNum(), source.rateDen()};
+                  reader.clipHeight(),       source.rateNum(),    source.rateDen()};
     const double w = reader.width(), h = reader.height();
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const FollowStep& s = steps[i];
-        tt::TrackRegion region{1, s.region.x / w, s.region.y / h, s.region.width / w,
-                               s.region.height / h, s.confidence, s.review};
+        tt::TrackRegion region{1,
+                               s.region.x / w,
+                               s.region.y / h,
+                               s.region.width / w,
+                               s.region.height / h,
+                               s.confidence,
+                               s.review};
         track.frames.push_back({std::int64_t(i), reader.time(std::int64_t(i)), {region}});
     }
     return track;
@@ -102,8 +107,8 @@ std::string ReviewSpans(const tt::Track& track) {
         if (shown++ == kShown) {
             return out + ", ...";
         }
-        out += (out.empty() ? "" : ", ") + std::to_string(i) +
-               (j > i ? "-" + std::to_string(j) : "");
+        out +=
+            (out.empty() ? "" : ", ") + std::to_string(i) + (j > i ? "-" + std::to_string(j) : "");
         i = j + 1;
     }
     return out;
@@ -135,8 +140,8 @@ TrackSummary TrackRegion(const TrackRequest& rq) {
     }
     if (std::min(box.width, box.height) < kLeastSide) {
         Refuse("--region is too small to follow: " + std::to_string(int(box.width)) + " x " +
-               std::to_string(int(box.height)) + " pixels (at least " +
-               std::to_string(kLeastSide) + " on a side)");
+               std::to_string(int(box.height)) + " pixels (at least " + std::to_string(kLeastSide) +
+               " on a side)");
     }
     media::Progress progress(rq.progress, reader->frameCount());
     std::int64_t done = 0;

@@ -40,9 +40,9 @@ struct TrackRequest {
 
 struct TrackSummary {
     std::int64_t frames = 0;
-    std::int64_t review = 0;  // frames marked for review
-    std::string reviewSpans;  // the first few of them as "12-19, 40" (empty when none)
-    double seconds = 0;       // following the region, decoding included
+    std::int64_t review = 0; // frames marked for review
+    std::string reviewSpans; // the first few of them as "12-19, 40" (empty when none)
+    double seconds = 0;      // following the region, decoding included
 };
 
 TrackSummary TrackRegion(const TrackRequest& request);

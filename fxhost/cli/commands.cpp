@@ -3,11 +3,11 @@
 
 #include "CoreFoundation.h"
 #include "hosterror.h"
+#include "outputfile.h"
 #include "pluginbundle.h"
 #include "pngwriter.h"
 #include "resultnames.h"
 #include "videosource.h"
-#include "outputfile.h"
 
 #if FXHOST_WITH_WINDOWS
 #include "ToolboxUITesting.h"

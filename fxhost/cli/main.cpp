@@ -7,8 +7,8 @@
 #include "analysiscommands.h"
 #include "args.h"
 #include "commands.h"
-#include "mediainput.h"
 #include "hosterror.h"
+#include "mediainput.h"
 #include "outputfile.h"
 #include "pluginbundle.h"
 #include "render.h"
@@ -264,8 +264,8 @@ int Render(Args& a) {
     if (!ops.empty()) {
         rq.input = ops[0];
     }
-    if (rq.lossless && (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() ||
-                        !rq.pixelFormat.empty())) {
+    if (rq.lossless &&
+        (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() || !rq.pixelFormat.empty())) {
         Usage("--lossless takes no --codec, --crf, --preset or --pix-fmt");
     }
     rq.interrupted = &gInterrupted;
