@@ -4,6 +4,8 @@
 // failure into one line on standard error and the exit status of its kind (see
 // fxhost/README.md). Promises: --help for every command and --version; nothing on
 // standard output but what a command is asked to print.
+#include "analysiscommands.h"
+#include "args.h"
 #include "commands.h"
 #include "hosterror.h"
 #include "mediainput.h"
@@ -14,7 +16,6 @@
 
 extern "C" {
 #include <libavutil/log.h>
-#include <libavutil/parseutils.h>
 }
 
 #include <atomic>
@@ -33,6 +34,10 @@ extern "C" {
 
 using fxhost::ErrorKind;
 using fxhost::HostError;
+using fxhost::cli::Args;
+using fxhost::cli::ParseInt;
+using fxhost::cli::ParseTime;
+using fxhost::cli::Usage;
 namespace fs = std::filesystem;
 
 namespace {
@@ -80,6 +85,7 @@ const char* const kMainHelp =
     "  info                       print the plug-in's description\n"
     "  thumbnail INPUT -o FILE.png  write the plug-in's placeholder frame\n"
     "  configure INPUT            open the plug-in's configuration dialog\n"
+    "  track INPUT --region L,T,W,H -o TRACK.json  follow a region through the clip\n"
     "\n"
     "The plug-in is --plugin BUNDLE, else $FXHOST_PLUGIN_PATH, else Tessera.bundle next to\n"
     "fxhost, else Tessera.bundle in ../lib/tessera/ from fxhost (where it is installed); a\n"
@@ -141,21 +147,6 @@ const char* const kConfigureHelp =
     "forgets them. With --prefs-dir the settings are read from and saved in DIR instead of\n"
     "the user's. Needs a display.\n";
 
-[[noreturn]] void Usage(const std::string& text) {
-    throw HostError(ErrorKind::Usage, text);
-}
-
-long long ParseInt(const std::string& opt, const std::string& v, long long lo, long long hi) {
-    char* end = nullptr;
-    errno = 0;
-    const long long n = std::strtoll(v.c_str(), &end, 10);
-    if (v.empty() || *end || errno || n < lo || n > hi) {
-        Usage(opt + " wants a whole number from " + std::to_string(lo) + " to " +
-              std::to_string(hi) + ", not '" + v + "'");
-    }
-    return n;
-}
-
 std::pair<int, int> ParseSize(const std::string& v) {
     const auto x = v.find('x');
     if (x == std::string::npos) {
@@ -164,66 +155,6 @@ std::pair<int, int> ParseSize(const std::string& v) {
     return {int(ParseInt("--size", v.substr(0, x), 1, 1 << 20)),
             int(ParseInt("--size", v.substr(x + 1), 1, 1 << 20))};
 }
-
-// A tiny option reader: options may come before or after the operands.
-class Args {
-  public:
-    Args(int argc, char** argv, int from) : args_(argv + from, argv + argc) {}
-    bool flag(const char* name) {
-        for (auto it = args_.begin(); it != args_.end(); ++it) {
-            if (*it == name) {
-                args_.erase(it);
-                return true;
-            }
-        }
-        return false;
-    }
-    std::optional<std::string> value(const char* name, const char* alias = nullptr) {
-        for (auto it = args_.begin(); it != args_.end(); ++it) {
-            const std::string& a = *it;
-            if (a == name || (alias && a == alias)) {
-                // An option in the value's place is a value forgotten, not a file named
-                // "--proxy"; such a name can still be given as NAME=--proxy.
-                const bool option =
-                    it + 1 != args_.end() && (it + 1)->rfind("--", 0) == 0 && (it + 1)->size() > 2;
-                if (it + 1 == args_.end() || option) {
-                    Usage(std::string(name) + " needs a value");
-                }
-                std::string v = *(it + 1);
-                args_.erase(it, it + 2);
-                return v;
-            }
-            const std::string prefix = std::string(name) + "=";
-            if (a.rfind(prefix, 0) == 0) {
-                std::string v = a.substr(prefix.size());
-                args_.erase(it);
-                return v;
-            }
-        }
-        return std::nullopt;
-    }
-    bool has(const char* name) const {
-        const std::string prefix = std::string(name) + "=";
-        return std::any_of(args_.begin(), args_.end(), [&](const std::string& a) {
-            return a == name || a.rfind(prefix, 0) == 0;
-        });
-    }
-    // What remains must be operands; at most `max` of them.
-    std::vector<std::string> operands(std::size_t max) {
-        for (const std::string& a : args_) {
-            if (a.size() > 1 && a[0] == '-') {
-                Usage("unknown option '" + a + "' (see --help)");
-            }
-        }
-        if (args_.size() > max) {
-            Usage("unexpected argument '" + args_[max] + "' (see --help)");
-        }
-        return args_;
-    }
-
-  private:
-    std::vector<std::string> args_;
-};
 
 fs::path SelfDir() {
     std::error_code ec;
@@ -323,22 +254,14 @@ int Render(Args& a) {
             rq.count = ParseInt("--frames", v->substr(colon + 1), 1, INT32_MAX);
         }
     }
-    auto time = [&](const char* opt, const std::string& v) {
-        std::int64_t us = 0;
-        if (av_parse_time(&us, v.c_str(), 1) < 0 || us < 0) {
-            Usage(std::string(opt) + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v +
-                  "'");
-        }
-        return double(us) / 1e6;
-    };
     if (auto v = a.value("-ss")) {
-        rq.startTime = time("-ss", *v);
+        rq.startTime = ParseTime("-ss", *v);
     }
     if (auto v = a.value("-t")) {
-        rq.duration = time("-t", *v);
+        rq.duration = ParseTime("-t", *v);
     }
     if (auto v = a.value("-to")) {
-        rq.endTime = time("-to", *v);
+        rq.endTime = ParseTime("-to", *v);
     }
     if (rq.duration && rq.endTime) {
         Usage("-t and -to cannot be combined");
@@ -458,6 +381,10 @@ int Configure(Args& a) {
 
 } // namespace
 
+const std::atomic<bool>* fxhost::cli::Interrupted() {
+    return &gInterrupted;
+}
+
 int main(int argc, char** argv) {
     StartSignalHandling();
     // Every frame passes through several frame-sized buffers (decoded, the plug-in's
@@ -487,7 +414,8 @@ int main(int argc, char** argv) {
         const Command commands[] = {{"render", kRenderHelp, Render},
                                     {"info", kInfoHelp, Info},
                                     {"thumbnail", kThumbnailHelp, Thumbnail},
-                                    {"configure", kConfigureHelp, Configure}};
+                                    {"configure", kConfigureHelp, Configure},
+                                    {"track", fxhost::cli::kTrackHelp, fxhost::cli::Track}};
         for (const Command& c : commands) {
             if (command == c.name) {
                 Args a(argc, argv, 2);

@@ -21,6 +21,7 @@ enum class ErrorKind {
     Output = 6,       // the output cannot be encoded or written, or exists without -y
     Unsupported = 7,  // a feature that is not available yet
     Incomplete = 8,   // the input ended early: the output holds the frames it had
+    Review = 9,       // the output is complete, but some frames need a person to look at them
     Interrupted = 130 // Ctrl-C (128 + the signal for the others that end a render)
 };
 

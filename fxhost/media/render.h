@@ -16,6 +16,7 @@
 #include "frameeffect.h"
 #include "framesource.h"
 #include "hostsession.h"
+#include "progress.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,8 +26,6 @@
 #include <string>
 
 namespace fxhost::media {
-
-enum class ProgressMode { Auto, Always, Never };
 
 struct RenderRequest {
     std::optional<std::filesystem::path> input; // none: the built-in generated clip

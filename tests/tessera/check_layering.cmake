@@ -76,6 +76,21 @@ foreach(folder ${folders})
   endforeach()
 endforeach()
 
+# OpenCV is for fxhost's analysis alone: the renderer, the plug-in, the toolbox and the rest
+# of fxhost never include it.
+file(GLOB_RECURSE all_sources RELATIVE ${ROOT}
+     ${ROOT}/tessera/*.h ${ROOT}/tessera/*.cpp ${ROOT}/fxhost/*.h ${ROOT}/fxhost/*.cpp
+     ${ROOT}/toolbox/*.h ${ROOT}/toolbox/*.cpp ${ROOT}/interface/*.h ${ROOT}/interface/*.cpp)
+foreach(source ${all_sources})
+  if(source MATCHES "^fxhost/analysis/")
+    continue()
+  endif()
+  file(STRINGS ${ROOT}/${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]opencv")
+  if(lines)
+    list(APPEND violations "${source} includes OpenCV, which only fxhost/analysis/ may")
+  endif()
+endforeach()
+
 if(violations)
   list(JOIN violations "\n  " text)
   message(FATAL_ERROR "includes against the folder graph:\n  ${text}")

@@ -1,0 +1,96 @@
+// args.h - reading fxhost's command lines.
+//
+// Owns: Args, the small option reader every command uses (options before or after the
+// operands, "--name value" or "--name=value"), and the readers of the values several
+// commands share (whole numbers, times). Promises: a bad value or an unknown option is a
+// HostError of kind Usage whose one line names the option and what it wants.
+#pragma once
+
+#include "hosterror.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fxhost::cli {
+
+[[noreturn]] inline void Usage(const std::string& text) {
+    throw HostError(ErrorKind::Usage, text);
+}
+
+inline long long ParseInt(const std::string& opt, const std::string& v, long long lo,
+                          long long hi) {
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end || errno || n < lo || n > hi) {
+        Usage(opt + " wants a whole number from " + std::to_string(lo) + " to " +
+              std::to_string(hi) + ", not '" + v + "'");
+    }
+    return n;
+}
+
+// The flag the signal handlers set: long commands stop at the next frame when it is.
+const std::atomic<bool>* Interrupted();
+
+// Seconds, or [HH:]MM:SS[.frac], as ffmpeg's own options take them.
+double ParseTime(const std::string& opt, const std::string& v);
+
+class Args {
+  public:
+    Args(int argc, char** argv, int from) : args_(argv + from, argv + argc) {}
+    bool flag(const char* name) {
+        for (auto it = args_.begin(); it != args_.end(); ++it) {
+            if (*it == name) {
+                args_.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+    std::optional<std::string> value(const char* name, const char* alias = nullptr) {
+        for (auto it = args_.begin(); it != args_.end(); ++it) {
+            const std::string& a = *it;
+            if (a == name || (alias && a == alias)) {
+                // An option in the value's place is a value forgotten, not a file named
+                // "--proxy"; such a name can still be given as NAME=--proxy.
+                const bool option =
+                    it + 1 != args_.end() && (it + 1)->rfind("--", 0) == 0 && (it + 1)->size() > 2;
+                if (it + 1 == args_.end() || option) {
+                    Usage(std::string(name) + " needs a value");
+                }
+                std::string v = *(it + 1);
+                args_.erase(it, it + 2);
+                return v;
+            }
+            const std::string prefix = std::string(name) + "=";
+            if (a.rfind(prefix, 0) == 0) {
+                std::string v = a.substr(prefix.size());
+                args_.erase(it);
+                return v;
+            }
+        }
+        return std::nullopt;
+    }
+    // What remains must be operands; at most `max` of them.
+    std::vector<std::string> operands(std::size_t max) {
+        for (const std::string& a : args_) {
+            if (a.size() > 1 && a[0] == '-') {
+                Usage("unknown option '" + a + "' (see --help)");
+            }
+        }
+        if (args_.size() > max) {
+            Usage("unexpected argument '" + args_[max] + "' (see --help)");
+        }
+        return args_;
+    }
+
+  private:
+    std::vector<std::string> args_;
+};
+
+} // namespace fxhost::cli
