@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,6 +52,13 @@ class Args {
             }
         }
         return false;
+    }
+    // Whether the option is given, as NAME or NAME=VALUE, without taking it.
+    bool has(const char* name) const {
+        const std::string prefix = std::string(name) + "=";
+        return std::any_of(args_.begin(), args_.end(), [&](const std::string& a) {
+            return a == name || a.rfind(prefix, 0) == 0;
+        });
     }
     std::optional<std::string> value(const char* name, const char* alias = nullptr) {
         for (auto it = args_.begin(); it != args_.end(); ++it) {
