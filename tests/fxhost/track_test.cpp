@@ -43,7 +43,7 @@ std::uint8_t Background(int x, int y, int c) {
     return std::uint8_t(std::clamp(v, 0.0, 255.0));
 }
 std::uint8_t Patch(int u, int v, int c) {
-    const unsigned h = unsigned(u * 73856093) ^ unsigned(v * 19349663) ^ unsigned(c * 83492791);
+    const unsigned h = unsigned(u) * 73856093u ^ unsigned(v) * 19349663u ^ unsigned(c) * 83492791u;
     const int blob = ((u / 5) * 7 + (v / 5) * 3 + c * 5) % 4;
     return std::uint8_t(blob * 60 + (h % 40));
 }
