@@ -12,3 +12,29 @@ fi
 # them out (under a sanitizer or an emulator they take minutes each). The block pass's
 # exactness sweep over wide frames stays in every build.
 tessera_sweeps='CGBlendExactness|BlendExactness\.(portable|sse2|avx2)$|BlockPassExactness\.(portable|sse2|avx2)$'
+
+# Installs the Debian packages named that are not installed yet (root, or sudo). A mirror
+# part-way through a sync serves index files that fail their checks, and apt-get update then
+# fails although nothing is wrong here: it is tried again a little later, and in the end the
+# install goes on with the indexes that did arrive (apt-get install says plainly if a package
+# is not in them). Adds the i386 architecture first when `with_i386` is the first argument.
+tessera_apt_install() {
+  local sudo="" add_i386=0 try p
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if [ "${1:-}" = with_i386 ]; then add_i386=1; shift; fi
+  local missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  export DEBIAN_FRONTEND=noninteractive
+  if [ $add_i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  for try in 1 2 3; do
+    $sudo apt-get -o Acquire::Retries=3 update -qq && break
+    echo "apt-get update failed (try $try of 3)" >&2
+    [ "$try" -lt 3 ] && sleep $((try * 20))
+  done
+  $sudo apt-get -o Acquire::Retries=3 install -y -qq --no-install-recommends "${missing[@]}"
+}

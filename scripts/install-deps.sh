@@ -19,15 +19,5 @@ packages=(
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+source "$(dirname "$0")/common.sh"
+tessera_apt_install with_i386 "${packages[@]}"

@@ -18,9 +18,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
+source "$root/scripts/common.sh"
 # Debian's GCC cross compiler conflicts with gcc-multilib (which install-deps.sh wants for
 # -m32); clang and the cross libraries do not.
 packages=(
@@ -29,20 +27,7 @@ packages=(
   clang-14 libstdc++-12-dev-powerpc-cross libgcc-12-dev-powerpc-cross libc6-dev-powerpc-cross
   binutils-powerpc-linux-gnu qemu-user
 )
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -qq
-fi
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
-    { $SUDO apt-get update -qq && $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; }
-fi
-
-source "$root/scripts/common.sh"
+tessera_apt_install with_i386 "${packages[@]}" >/dev/null
 lean=(-G Ninja -DTESSERA_BUILD_UI=OFF -DTESSERA_BUILD_BENCH=OFF -DFXHOST_BUILD_MEDIA=OFF "${tessera_launcher[@]}")
 
 exchange=$(mktemp -d "${TMPDIR:-/tmp}/tessera-variants-XXXXXX")
