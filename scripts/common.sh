@@ -36,5 +36,29 @@ tessera_apt_install() {
     echo "apt-get update failed (try $try of 3)" >&2
     [ "$try" -lt 3 ] && sleep $((try * 20))
   done
-  $sudo apt-get -o Acquire::Retries=3 install -y -qq --no-install-recommends "${missing[@]}"
+  local pinned=()
+  mapfile -t pinned < <(tessera_i386_pins "${missing[@]}")
+  $sudo apt-get -o Acquire::Retries=3 install -y -qq --no-install-recommends --allow-downgrades \
+    "${missing[@]}" "${pinned[@]}"
+}
+
+# A package installed for both architectures must be the same version in both. When the
+# i386 indexes lag (a security update whose i386 index did not arrive), the i386 half of an
+# installed package may not exist at the installed version; apt's answer would be to remove
+# the installed one. Instead the installed one is moved to the version that both have.
+# Prints "NAME=VERSION" for each such package among the arguments.
+tessera_i386_pins() {
+  local p base have want
+  for p in "$@"; do
+    [ "${p%:i386}" != "$p" ] || continue
+    base=${p%:i386}
+    have=$(dpkg-query -W -f='${Version}' "$base:amd64" 2>/dev/null) || continue
+    [ -n "$have" ] || continue
+    apt-cache madison "$p" | awk -v v="$have" '$3 == v { found = 1 } END { exit !found }' && continue
+    want=$(apt-cache policy "$p" | awk '/Candidate:/ { print $2 }')
+    if [ -n "$want" ] && [ "$want" != "(none)" ]; then
+      echo "note: $base goes from $have to $want, the version its i386 half has" >&2
+      echo "$base:amd64=$want"
+    fi
+  done
 }
