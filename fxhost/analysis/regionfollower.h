@@ -5,8 +5,8 @@
 // - init() takes a frame and the subject's box in its pixels (inside the frame); every
 //   update() on the next frame gives the region to hide there, a confidence 0..1, and
 //   whether a person should look at the frame.
-// - The region is the tracker's box with a margin, so that a box a few pixels off still
-//   covers the subject. An answer is trusted only when the box still looks like the subject
+// - The region is the tracker's box with a margin (a share of its size past each side, and two
+//   pixels), so that a box a few pixels off still covers the subject. An answer is trusted only when the box still looks like the subject
 //   (its picture correlates with the subject's as first seen or as last trusted) and most of
 //   it lies in the frame.
 // - Where the answer is not trusted, the region holds its last trusted place and grows on
@@ -31,10 +31,15 @@ struct FollowStep {
 
 class RegionFollower {
   public:
-    explicit RegionFollower(FollowerKind kind = FollowerKind::Csrt);
+    static constexpr double kDefaultMargin = 0.15;
+    explicit RegionFollower(FollowerKind kind = FollowerKind::Csrt,
+                            double margin = kDefaultMargin);
     ~RegionFollower();
     RegionFollower(const RegionFollower&) = delete;
     RegionFollower& operator=(const RegionFollower&) = delete;
+
+    // `box` with the margin a follower of that margin gives it.
+    static cv::Rect2d Margined(const cv::Rect2d& box, double margin);
 
     // Starts on `frame` (8-bit BGR) with the subject at `box`; returns that frame's step.
     FollowStep init(const cv::Mat& frame, const cv::Rect2d& box);

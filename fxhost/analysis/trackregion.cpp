@@ -5,14 +5,12 @@
 #include "clipfollower.h"
 #include "framereader.h"
 #include "hosterror.h"
-#include "outputfile.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace fxhost::analysis {
 
@@ -70,67 +68,22 @@ cv::Rect2d PixelBox(const TrackRequest& rq, const FrameReader& reader) {
 
 tt::Track ToTrack(const std::vector<FollowStep>& steps, const FrameReader& reader,
                   const std::filesystem::path& input) {
-    const media::FFmpegFrameSource& source = reader.source();
-    tt::Track track;
-    track.clip = {input.filename().string(), reader.frameCount(), reader.clipWidth(),
-                  reader.clipHeight(),       source.rateNum(),    source.rateDen()};
+    tt::Track track = ClipTrack(reader, input);
     const double w = reader.width(), h = reader.height();
-    for (std::size_t i = 0; i < steps.size(); ++i) {
+    for (std::size_t i = 0; i < steps.size() && i < track.frames.size(); ++i) {
         const FollowStep& s = steps[i];
-        tt::TrackRegion region{1,
-                               s.region.x / w,
-                               s.region.y / h,
-                               s.region.width / w,
-                               s.region.height / h,
-                               s.confidence,
-                               s.review};
-        track.frames.push_back({std::int64_t(i), reader.time(std::int64_t(i)), {region}});
+        track.frames[i].regions.push_back({1, s.region.x / w, s.region.y / h,
+                                           s.region.width / w, s.region.height / h,
+                                           s.confidence, s.review});
     }
     return track;
-}
-
-// "3-9, 40, 51-60" for the first few runs of frames marked for review.
-std::string ReviewSpans(const tt::Track& track) {
-    constexpr int kShown = 5;
-    std::string out;
-    int shown = 0;
-    const auto& f = track.frames;
-    for (std::size_t i = 0; i < f.size();) {
-        if (f[i].regions.empty() || !f[i].regions[0].review) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j + 1 < f.size() && !f[j + 1].regions.empty() && f[j + 1].regions[0].review) {
-            ++j;
-        }
-        if (shown++ == kShown) {
-            return out + ", ...";
-        }
-        out +=
-            (out.empty() ? "" : ", ") + std::to_string(i) + (j > i ? "-" + std::to_string(j) : "");
-        i = j + 1;
-    }
-    return out;
-}
-
-void WriteOutput(const std::string& text, const std::filesystem::path& output, bool overwrite) {
-    media::OutputFile file(output, overwrite);
-    std::FILE* f = std::fopen(file.temporary().c_str(), "wb");
-    const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size() &&
-                    std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-    if ((f && std::fclose(f) != 0) || !ok) {
-        throw HostError(ErrorKind::Output, "cannot write " + output.string());
-    }
-    file.commit();
 }
 
 } // namespace
 
 TrackSummary TrackRegion(const TrackRequest& rq) {
     CheckRegion(rq);
-    media::CheckOutputFree(rq.output, rq.overwrite);
-    media::CheckNotInput(rq.output, rq.input, false);
+    CheckOutput(rq.output, rq.input);
     auto reader = std::make_unique<FrameReader>(rq.input, rq.analysisWidth);
     const std::int64_t start = StartFrame(rq, *reader);
     cv::Rect2d box = PixelBox(rq, *reader);
@@ -157,11 +110,7 @@ TrackSummary TrackRegion(const TrackRequest& rq) {
     const auto steps = FollowThroughClip(*reader, start, box, kind, onFrame);
     progress.update(done, true);
     const tt::Track track = ToTrack(steps, *reader, rq.input);
-    const std::string text =
-        rq.mlt ? tt::FormatMltKeyframes(track, std::filesystem::absolute(rq.input).string(),
-                                        rq.blockWidth, rq.blockHeight, rq.opacity)
-               : tt::FormatTrack(track);
-    WriteOutput(text, rq.output, rq.overwrite);
+    WriteTrackOutput(track, rq.output, rq.input);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return {track.clip.frames, tt::ReviewFrameCount(track), ReviewSpans(track), seconds};

@@ -6,13 +6,13 @@
 // Promises:
 // - A bad request (a region not wholly inside the frame, an empty or non-finite one, a frame
 //   or time outside the clip) is refused with a HostError (Usage) before anything is written.
-// - The output appears under its name only when complete (a temporary, then a rename that
-//   never replaces what stands there without `overwrite`).
+// - The output is written as trackoutput.h promises, and only when the whole clip is done.
 // - Every frame of the clip has the region, its confidence and its review mark; a frame whose
 //   region was held rather than followed is marked for review.
 #pragma once
 
 #include "progress.h"
+#include "trackoutput.h"
 
 #include <atomic>
 #include <cstdint>
@@ -25,15 +25,13 @@ namespace fxhost::analysis {
 enum class TrackerChoice { Csrt, Kcf };
 
 struct TrackRequest {
-    std::filesystem::path input, output;
+    std::filesystem::path input;
+    TrackOutput output;
     double left = 0, top = 0, width = 0, height = 0; // fractions of the frame
     std::optional<std::int64_t> frame;               // the frame the region was drawn on
     std::optional<double> startTime;                 // or its time, seconds from frame 0
     TrackerChoice tracker = TrackerChoice::Csrt;
     int analysisWidth = 640; // frames wider are followed downscaled to this width; 0: never
-    bool mlt = false;        // MLT keyframes for tessera.so instead of the track file
-    int blockWidth = 10, blockHeight = 10, opacity = 0; // the MLT filter's other parameters
-    bool overwrite = false;
     media::ProgressMode progress = media::ProgressMode::Auto;
     const std::atomic<bool>* interrupted = nullptr;
 };

@@ -1,13 +1,16 @@
-// analysiscommands.cpp - fxhost track's options, and its closing line.
+// analysiscommands.cpp - fxhost track's and detect's options, and their closing lines.
 #include "analysiscommands.h"
 
 #include "mediainput.h"
 
 #if FXHOST_WITH_ANALYSIS
+#include "detectfaces.h"
 #include "trackregion.h"
 #endif
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace fxhost::cli {
 
@@ -39,6 +42,37 @@ const char* const kTrackHelp =
     "  --progress            show progress even when standard error is not a terminal\n"
     "  --quiet               show neither progress nor the closing line\n";
 
+const char* const kDetectHelp =
+    "usage: fxhost detect INPUT --faces -o TRACK.json [options]\n"
+    "\n"
+    "Finds every face in INPUT and writes a track file that hides them (fxhost render --track\n"
+    "reads it): faces are searched for on every Nth frame and followed from frame to frame in\n"
+    "between; a face first found on a search is followed back over the frames before it, and\n"
+    "a face no longer found stays hidden for the hold time. Frames where a face could not be\n"
+    "followed (its region held and grown instead) are marked for review; the command then\n"
+    "ends with one line naming them, and exit status 9. The model is MediaPipe's BlazeFace\n"
+    "(scripts/install-face-model.sh installs it).\n"
+    "\n"
+    "  -o, --output FILE     the file to write (kept if it exists, unless -y)\n"
+    "  -y                    replace an existing output\n"
+    "  --faces               what to find (faces are all there is so far)\n"
+    "  --every N             search on every Nth frame (default 5; 1: every frame)\n"
+    "  --margin F            the region reaches F of the face's size past each side\n"
+    "                        (default 0.25)\n"
+    "  --hold S              a face no longer found stays hidden S seconds (default 1)\n"
+    "  --threshold P         the score 0..1 a face needs (default 0.5; lower finds more)\n"
+    "  --small-faces         also search the frame in overlapping tiles: finds faces much\n"
+    "                        smaller than the frame, several times slower\n"
+    "  --model FILE          the BlazeFace ONNX model (default: the installed one)\n"
+    "  --analysis-width N    search and follow frames wider than N pixels downscaled to N\n"
+    "                        (default 640; 0: at the clip's size)\n"
+    "  --format json|mlt     a track file (default), or an MLT document applying the track to\n"
+    "                        tessera.so as keyframes, one filter per face (melt, Kdenlive)\n"
+    "  --block W,H           with --format mlt: the block size in thousandths of the frame\n"
+    "  --opacity P           with --format mlt: the original's share through the mosaic, 0-100\n"
+    "  --progress            show progress even when standard error is not a terminal\n"
+    "  --quiet               show neither progress nor the closing line\n";
+
 #if FXHOST_WITH_ANALYSIS
 
 namespace {
@@ -51,24 +85,72 @@ void ReadRegion(const std::string& v, analysis::TrackRequest& rq) {
     }
 }
 
-void ReadMltOptions(Args& a, analysis::TrackRequest& rq) {
+// -o, -y and the MLT options, which both commands share.
+analysis::TrackOutput ReadOutput(Args& a, const char* command) {
+    analysis::TrackOutput out;
+    const auto file = a.value("--output", "-o");
+    out.overwrite = a.flag("-y");
     if (auto v = a.value("--format")) {
         if (*v != "json" && *v != "mlt") {
             Usage("--format wants json or mlt, not '" + *v + "'");
         }
-        rq.mlt = *v == "mlt";
+        out.mlt = *v == "mlt";
     }
     if (auto v = a.value("--block")) {
         const auto comma = v->find(',');
         if (comma == std::string::npos) {
             Usage("--block wants W,H in thousandths of the frame, not '" + *v + "'");
         }
-        rq.blockWidth = int(ParseInt("--block", v->substr(0, comma), 1, 250));
-        rq.blockHeight = int(ParseInt("--block", v->substr(comma + 1), 1, 250));
+        out.blockWidth = int(ParseInt("--block", v->substr(0, comma), 1, 250));
+        out.blockHeight = int(ParseInt("--block", v->substr(comma + 1), 1, 250));
     }
     if (auto v = a.value("--opacity")) {
-        rq.opacity = int(ParseInt("--opacity", *v, 0, 100));
+        out.opacity = int(ParseInt("--opacity", *v, 0, 100));
     }
+    if (!file) {
+        Usage(std::string(command) + " needs an output: -o TRACK.json");
+    }
+    out.file = *file;
+    return out;
+}
+
+media::ProgressMode ReadProgress(Args& a, bool& quiet) {
+    const bool progress = a.flag("--progress");
+    quiet = a.flag("--quiet");
+    return quiet      ? media::ProgressMode::Never
+           : progress ? media::ProgressMode::Always
+                      : media::ProgressMode::Auto;
+}
+
+int AnalysisWidth(Args& a) {
+    const auto v = a.value("--analysis-width");
+    return v ? int(ParseInt("--analysis-width", *v, 0, 1 << 16)) : 640;
+}
+
+double ParseNumber(const std::string& opt, const std::string& v) {
+    char* end = nullptr;
+    const double x = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end || !std::isfinite(x)) {
+        Usage(opt + " wants a number, not '" + v + "'");
+    }
+    return x;
+}
+
+// The closing line; exit status 9 when some frames need a look.
+int Closing(bool quiet, const std::string& done, std::int64_t review, std::int64_t frames,
+            const std::filesystem::path& output, const std::string& spans) {
+    if (!quiet) {
+        if (review == 0) {
+            std::fprintf(stderr, "fxhost: %s; no frame needs a look\n", done.c_str());
+        } else {
+            std::fprintf(stderr,
+                         "fxhost: %s; %lld of %lld frames need a look (marked for review in "
+                         "%s): %s\n",
+                         done.c_str(), static_cast<long long>(review),
+                         static_cast<long long>(frames), output.c_str(), spans.c_str());
+        }
+    }
+    return review == 0 ? 0 : int(ErrorKind::Review);
 }
 
 } // namespace
@@ -76,61 +158,79 @@ void ReadMltOptions(Args& a, analysis::TrackRequest& rq) {
 int Track(Args& a) {
     media::SetInputPolicy(false, Interrupted());
     analysis::TrackRequest rq;
-    auto out = a.value("--output", "-o");
-    rq.overwrite = a.flag("-y");
     const auto region = a.value("--region");
+    if (!region) {
+        Usage("track needs the region to follow: --region L,T,W,H");
+    }
+    rq.output = ReadOutput(a, "track");
     if (auto v = a.value("--frame")) {
         rq.frame = ParseInt("--frame", *v, 0, INT32_MAX);
     }
     if (auto v = a.value("-ss")) {
         rq.startTime = ParseTime("-ss", *v);
     }
-    ReadMltOptions(a, rq);
     if (auto v = a.value("--tracker")) {
         if (*v != "csrt" && *v != "kcf") {
             Usage("--tracker wants csrt or kcf, not '" + *v + "'");
         }
         rq.tracker = *v == "kcf" ? analysis::TrackerChoice::Kcf : analysis::TrackerChoice::Csrt;
     }
-    if (auto v = a.value("--analysis-width")) {
-        rq.analysisWidth = int(ParseInt("--analysis-width", *v, 0, 1 << 16));
-    }
-    const bool progress = a.flag("--progress"), quiet = a.flag("--quiet");
-    rq.progress = quiet      ? media::ProgressMode::Never
-                  : progress ? media::ProgressMode::Always
-                             : media::ProgressMode::Auto;
+    rq.analysisWidth = AnalysisWidth(a);
+    bool quiet = false;
+    rq.progress = ReadProgress(a, quiet);
     const auto ops = a.operands(1);
     if (ops.empty()) {
         Usage("track needs an INPUT");
-    }
-    if (!region) {
-        Usage("track needs the region to follow: --region L,T,W,H");
-    }
-    if (!out) {
-        Usage("track needs an output: -o TRACK.json");
     }
     if (rq.frame && rq.startTime) {
         Usage("--frame and -ss cannot be combined");
     }
     ReadRegion(*region, rq);
     rq.input = ops[0];
-    rq.output = *out;
     rq.interrupted = Interrupted();
     const analysis::TrackSummary done = analysis::TrackRegion(rq);
-    if (done.review == 0) {
-        if (!quiet) {
-            std::fprintf(stderr, "fxhost: all %lld frames followed; none needs a look\n",
-                         static_cast<long long>(done.frames));
-        }
-        return 0;
+    return Closing(quiet, "followed through " + std::to_string(done.frames) + " frames",
+                   done.review, done.frames, rq.output.file, done.reviewSpans);
+}
+
+int Detect(Args& a) {
+    media::SetInputPolicy(false, Interrupted());
+    if (!a.flag("--faces")) {
+        Usage("detect needs what to find: --faces");
     }
-    if (!quiet) {
-        std::fprintf(stderr,
-                     "fxhost: %lld of %lld frames need a look (marked for review in %s): %s\n",
-                     static_cast<long long>(done.review), static_cast<long long>(done.frames),
-                     rq.output.c_str(), done.reviewSpans.c_str());
+    analysis::DetectRequest rq;
+    rq.output = ReadOutput(a, "detect");
+    if (auto v = a.value("--every")) {
+        rq.every = int(ParseInt("--every", *v, 1, 1000));
     }
-    return int(ErrorKind::Review);
+    if (auto v = a.value("--margin")) {
+        rq.margin = ParseNumber("--margin", *v);
+    }
+    if (auto v = a.value("--hold")) {
+        rq.hold = ParseNumber("--hold", *v);
+    }
+    if (auto v = a.value("--threshold")) {
+        rq.threshold = ParseNumber("--threshold", *v);
+    }
+    if (auto v = a.value("--model")) {
+        rq.model = *v;
+    }
+    rq.smallFaces = a.flag("--small-faces");
+    rq.analysisWidth = AnalysisWidth(a);
+    bool quiet = false;
+    rq.progress = ReadProgress(a, quiet);
+    const auto ops = a.operands(1);
+    if (ops.empty()) {
+        Usage("detect needs an INPUT");
+    }
+    rq.input = ops[0];
+    rq.interrupted = Interrupted();
+    const analysis::DetectSummary done = analysis::DetectFaces(rq);
+    return Closing(quiet,
+                   std::to_string(done.faces) + " faces in " +
+                       std::to_string(done.framesWithFaces) + " of " +
+                       std::to_string(done.frames) + " frames",
+                   done.review, done.frames, rq.output.file, done.reviewSpans);
 }
 
 #else
@@ -138,6 +238,11 @@ int Track(Args& a) {
 int Track(Args&) {
     throw HostError(ErrorKind::Unsupported,
                     "track: this fxhost was built without analysis (TESSERA_BUILD_ANALYSIS=OFF)");
+}
+
+int Detect(Args&) {
+    throw HostError(ErrorKind::Unsupported,
+                    "detect: this fxhost was built without analysis (TESSERA_BUILD_ANALYSIS=OFF)");
 }
 
 #endif

@@ -1,4 +1,4 @@
-// analysiscommands.h - the command line of the analysis commands (track).
+// analysiscommands.h - the command line of the analysis commands (track, detect).
 //
 // Owns: reading the options of the commands that analyse a clip's pictures, their help, and
 // what they print when done. Promises: in a build without the analysis module the commands
@@ -11,5 +11,7 @@ namespace fxhost::cli {
 
 extern const char* const kTrackHelp;
 int Track(Args& args);
+extern const char* const kDetectHelp;
+int Detect(Args& args);
 
 } // namespace fxhost::cli

@@ -86,6 +86,7 @@ const char* const kMainHelp =
     "  thumbnail INPUT -o FILE.png  write the plug-in's placeholder frame\n"
     "  configure INPUT            open the plug-in's configuration dialog\n"
     "  track INPUT --region L,T,W,H -o TRACK.json  follow a region through the clip\n"
+    "  detect INPUT --faces -o TRACK.json  find and follow every face in the clip\n"
     "\n"
     "The plug-in is --plugin BUNDLE, else $FXHOST_PLUGIN_PATH, else Tessera.bundle next to\n"
     "fxhost, else Tessera.bundle in ../lib/tessera/ from fxhost (where it is installed); a\n"
@@ -415,7 +416,8 @@ int main(int argc, char** argv) {
                                     {"info", kInfoHelp, Info},
                                     {"thumbnail", kThumbnailHelp, Thumbnail},
                                     {"configure", kConfigureHelp, Configure},
-                                    {"track", fxhost::cli::kTrackHelp, fxhost::cli::Track}};
+                                    {"track", fxhost::cli::kTrackHelp, fxhost::cli::Track},
+                                    {"detect", fxhost::cli::kDetectHelp, fxhost::cli::Detect}};
         for (const Command& c : commands) {
             if (command == c.name) {
                 Args a(argc, argv, 2);

@@ -1,8 +1,10 @@
-// track_test.cpp - fxhost track on clips whose truth is known: a textured patch moving over a
-// textured background (straight, curved, accelerating, out of the frame and back, behind a
-// bar), drawn here frame by frame and encoded losslessly with ffmpeg. What must hold: in
-// every frame not marked for review the patch's visible part lies inside the tracked region,
-// the region stays tight, and the exit status says whether frames need review.
+// track_test.cpp - fxhost track and detect on clips whose truth is known. For track: a
+// textured patch moving over a textured background (straight, curved, accelerating, out of
+// the frame and back, behind a bar), drawn here frame by frame and encoded losslessly with
+// ffmpeg; in every frame not marked for review the patch's visible part lies inside the
+// tracked region, the region stays tight, and the exit status says whether frames need
+// review. For detect: OpenCV's sample film (Megamind.avi, Debian's opencv-doc), checked
+// against faces listed by hand, and a face from it moving over a photograph.
 #include "TestFiles.h"
 #include "TrackFile.h"
 
@@ -81,8 +83,9 @@ class Track : public ::testing::Test {
         return clip;
     }
 
-    int Run(const std::string& args) {
-        return Shell(Quote(FXHOST_PROGRAM) + " track " + args + " 2>" + Quote(tmp / "err.txt"));
+    int Run(const std::string& args, const char* command = "track") {
+        return Shell(Quote(FXHOST_PROGRAM) + " " + command + " " + args + " 2>" +
+                     Quote(tmp / "err.txt"));
     }
     std::string Err() const { return testfs::Slurp(tmp / "err.txt"); }
 
@@ -171,7 +174,7 @@ TEST_F(Track, HiddenOrDepartedPatchIsMarkedAndFoundAgain) {
     const Motion outAndBack = [](int n) {
         return Box{140 + 210 * std::sin(2 * M_PI * n / kFrames), 70, kSide, kSide};
     };
-    const Motion pastBar = [](int n) { return Box{10 + 3 * n, 70, kSide, kSide}; };
+    const Motion pastBar = [](int n) { return Box{10.0 + 3 * n, 70, kSide, kSide}; };
     const Coverage out = Follow("out-and-back", outAndBack);
     const Coverage bar = Follow("behind-bar", pastBar, 0, 140, 50);
     for (const Coverage& c : {out, bar}) {
@@ -187,7 +190,7 @@ TEST_F(Track, HiddenOrDepartedPatchIsMarkedAndFoundAgain) {
 TEST_F(Track, BadRequestsAreRefusedAndWriteNothing) {
     const fs::path clip = Clip("still", [](int) { return Box{100, 60, kSide, kSide}; });
     const fs::path out = tmp.dir() / "t.json";
-    for (const std::string& bad :
+    for (const char* bad :
          {"--region 0.9,0.1,0.2,0.2", "--region 0.1,0.1,0,0.2", "--region 0.1,0.1,0.2",
           "--region 0.1,0.1,0.2,0.2 --frame 90", "--region 0.1,0.1,0.2,0.2 -ss 9",
           "--region 0.1,0.1,0.2,0.2 --tracker mil"}) {
@@ -208,6 +211,125 @@ TEST_F(Track, BadRequestsAreRefusedAndWriteNothing) {
               0)
         << Err();
     EXPECT_NE(testfs::Slurp(out).find("frei0r.tessera"), std::string::npos);
+}
+
+// OpenCV's sample footage, where faces were listed by looking at the frames.
+const fs::path kSampleDir = "/usr/share/doc/opencv-doc/examples/data";
+const fs::path kFilm = kSampleDir / "Megamind.avi";
+
+bool Inside(const tessera::tracks::TrackRegion& r, double x, double y) {
+    return x >= r.left && x <= r.left + r.width && y >= r.top && y <= r.top + r.height;
+}
+
+// Every tenth frame from 10 to 260 of Megamind.avi, looked at by eye: the centre of each face
+// that shows (a fraction of the frame). Frames 10-90 show a woman and, behind her, a man at a
+// table; 100-150 a man; 160-190 the woman; 200-260 the man close up.
+struct SeenFaces {
+    int frame;
+    std::vector<std::pair<double, double>> centres;
+};
+std::vector<SeenFaces> FilmFaces() {
+    std::vector<SeenFaces> seen;
+    const double woman[][2] = {{0.44, 0.54}, {0.45, 0.55}, {0.40, 0.51}, {0.40, 0.50}, {0.41, 0.52},
+                               {0.41, 0.58}, {0.44, 0.59}, {0.47, 0.50}, {0.41, 0.46}};
+    const double behind[][2] = {{0.64, 0.45}, {0.66, 0.44}, {0.66, 0.43}, {0.68, 0.43},
+                                {0.69, 0.43}, {0.69, 0.42}, {0.69, 0.40}, {0.70, 0.41},
+                                {0.70, 0.40}};
+    for (int i = 0; i < 9; ++i) {
+        seen.push_back({10 + 10 * i, {{woman[i][0], woman[i][1]}, {behind[i][0], behind[i][1]}}});
+    }
+    const double later[][2] = {{0.68, 0.41}, {0.67, 0.46}, {0.66, 0.52}, {0.69, 0.51},
+                               {0.70, 0.51}, {0.70, 0.54}, {0.40, 0.45}, {0.40, 0.47},
+                               {0.44, 0.48}, {0.48, 0.50}, {0.56, 0.50}, {0.55, 0.50},
+                               {0.55, 0.51}, {0.54, 0.53}, {0.55, 0.50}, {0.59, 0.43},
+                               {0.60, 0.48}};
+    for (int i = 0; i < 17; ++i) {
+        seen.push_back({100 + 10 * i, {{later[i][0], later[i][1]}}});
+    }
+    return seen;
+}
+
+TEST_F(Track, DetectFindsEveryFaceOfRealFootage) {
+    if (!fs::exists(kFilm)) {
+        GTEST_SKIP() << kFilm << " is not installed (Debian's opencv-doc)";
+    }
+    const fs::path out = tmp.dir() / "film.json";
+    ASSERT_EQ(Run(Quote(kFilm) + " --faces -o " + Quote(out), "detect"), 0) << Err();
+    const tessera::tracks::Track track = tessera::tracks::ReadTrackFile(out);
+    EXPECT_TRUE(track.frames.at(0).regions.empty()) << "frame 0 is black";
+    int faces = 0, found = 0;
+    for (const SeenFaces& s : FilmFaces()) {
+        const auto& regions = track.frames.at(std::size_t(s.frame)).regions;
+        for (const auto& [x, y] : s.centres) {
+            ++faces;
+            const bool hit = std::any_of(regions.begin(), regions.end(),
+                                         [&](const auto& r) { return Inside(r, x, y); });
+            found += hit;
+            EXPECT_TRUE(hit) << "the face at " << x << "," << y << " of frame " << s.frame;
+        }
+    }
+    std::printf("[ Megamind.avi ] %d of %d faces listed by hand are hidden\n", found, faces);
+    EXPECT_NE(Err().find("no frame needs a look"), std::string::npos) << Err();
+}
+
+// A face from the film moving over a photograph, coming in from the left edge: from the first
+// frame to the last, the face's middle (eyes, nose, mouth: all but the outer 15% a side) is
+// hidden wherever it is in the frame.
+TEST_F(Track, DetectKeepsAMovingFaceHiddenFromItsFirstFrame) {
+    if (!fs::exists(kFilm)) {
+        GTEST_SKIP() << kFilm << " is not installed (Debian's opencv-doc)";
+    }
+    const fs::path clip = tmp.dir() / "face.mkv", out = tmp.dir() / "face.json";
+    ASSERT_EQ(Shell("ffmpeg -nostdin -v quiet -y -i " + Quote(kFilm) + " -loop 1 -i " +
+                    Quote(kSampleDir / "fruits.jpg") +
+                    " -filter_complex \"[0:v]select='eq(n,230)',crop=288:288:245:136,"
+                    "scale=120:120,loop=loop=-1:size=1,setpts=N/25/TB[face];[1:v]scale=640:360,"
+                    "fps=25[bg];[bg][face]overlay=x='-60+5*n':y='120+60*sin(n/15)':eval=frame\""
+                    " -an -frames:v 120 -c:v ffv1 " +
+                    Quote(clip)),
+              0);
+    ASSERT_EQ(Run(Quote(clip) + " --faces --every 8 -o " + Quote(out), "detect"), 0) << Err();
+    const tessera::tracks::Track track = tessera::tracks::ReadTrackFile(out);
+    ASSERT_EQ(track.frames.size(), 120u);
+    int bare = 0;
+    double area = 0;
+    for (const auto& f : track.frames) {
+        const double x = std::floor(-60 + 5.0 * f.index), y = std::floor(120 + 60 * std::sin(f.index / 15.0));
+        const double l = std::max(0.0, x + 18) / 640, t = (y + 18) / 360;
+        const double r = std::min(640.0, x + 102) / 640, b = (y + 102) / 360;
+        const auto covering = std::find_if(f.regions.begin(), f.regions.end(), [&](const auto& g) {
+            return Inside(g, l, t) && Inside(g, r, b);
+        });
+        if (covering == f.regions.end()) {
+            ++bare;
+            ADD_FAILURE() << "frame " << f.index << " shows the face";
+        } else {
+            area += covering->width * 640 * covering->height * 360 / (120.0 * 120.0);
+        }
+    }
+    const double meanArea = area / std::max(1, 120 - bare);
+    std::printf("[ moving face  ] %d of 120 frames show it; mean region/face area %.2f\n", bare,
+                meanArea);
+    // The margin of a quarter of the face a side makes 2.25 for a face found to the pixel.
+    EXPECT_LT(meanArea, 3.5) << "the regions are far larger than the face";
+}
+
+TEST_F(Track, DetectRefusesBadRequestsAndWritesNothing) {
+    const fs::path clip = Clip("still", [](int) { return Box{100, 60, kSide, kSide}; });
+    const fs::path out = tmp.dir() / "d.json";
+    for (const char* bad : {"", "--faces --every 0", "--faces --margin -1", "--faces --hold x",
+                            "--faces --threshold 1", "--faces --model"}) {
+        EXPECT_EQ(Run(Quote(clip) + " -o " + Quote(out) + " " + bad, "detect"), 2) << bad;
+        const std::string err = Err();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << bad << ": " << err;
+        EXPECT_FALSE(fs::exists(out)) << bad;
+    }
+    EXPECT_EQ(Run(Quote(clip) + " --faces --model " + Quote(tmp.dir() / "none.onnx") + " -o " +
+                      Quote(out),
+                  "detect"),
+              3);
+    EXPECT_NE(Err().find("none.onnx"), std::string::npos) << Err();
+    EXPECT_FALSE(fs::exists(out));
 }
 
 } // namespace

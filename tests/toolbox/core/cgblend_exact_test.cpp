@@ -284,10 +284,11 @@ TEST_F(CGBlendExactness, RunsNoWiderThanTheEnvironmentAllows) {
         GTEST_SKIP() << "no cap: the widest level this processor runs";
     const std::string want = cap;
     const toolbox::CpuLevel level = toolbox::CurrentCpuLevel();
-    if (want == "portable")
+    if (want == "portable") {
         EXPECT_EQ(level, toolbox::CpuLevel::Portable);
-    else if (want == "sse2")
+    } else if (want == "sse2") {
         EXPECT_LE(level, toolbox::CpuLevel::SSE2);
-    else if (want == "avx2")
+    } else if (want == "avx2") {
         EXPECT_LE(level, toolbox::CpuLevel::AVX2);
+    }
 }
