@@ -31,14 +31,16 @@ tessera_apt_install() {
   if [ $add_i386 = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
+  # Another apt (an unattended upgrade, a second build) may hold the lock: wait for it.
+  local wait=(-o Acquire::Retries=3 -o DPkg::Lock::Timeout=300)
   for try in 1 2 3; do
-    $sudo apt-get -o Acquire::Retries=3 update -qq && break
+    $sudo apt-get "${wait[@]}" update -qq && break
     echo "apt-get update failed (try $try of 3)" >&2
-    [ "$try" -lt 3 ] && sleep $((try * 20))
+    [ "$try" -lt 3 ] && sleep $((try * 10))
   done
   local pinned=()
   mapfile -t pinned < <(tessera_i386_pins "${missing[@]}")
-  $sudo apt-get -o Acquire::Retries=3 install -y -qq --no-install-recommends --allow-downgrades \
+  $sudo apt-get "${wait[@]}" install -y -qq --no-install-recommends --allow-downgrades \
     "${missing[@]}" "${pinned[@]}"
 }
 

@@ -17,8 +17,9 @@ packages=(
   # headers; the gcc-multilib metapackage would take the PowerPC cross compiler away.
   g++-12-multilib linux-libc-dev:i386
   clang-14 libclang-rt-14-dev libfuzzer-14-dev
-  # real footage with faces for fxhost detect's tests (examples/data/Megamind.avi)
-  opencv-doc
+  # real footage with faces for fxhost detect's tests (examples/data/Megamind.avi), and the
+  # cascade detectors bench/face_finders compares BlazeFace with
+  opencv-doc opencv-data
 )
 
 source "$(dirname "$0")/common.sh"

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -221,30 +222,24 @@ bool Inside(const tessera::tracks::TrackRegion& r, double x, double y) {
     return x >= r.left && x <= r.left + r.width && y >= r.top && y <= r.top + r.height;
 }
 
-// Every tenth frame from 10 to 260 of Megamind.avi, looked at by eye: the centre of each face
-// that shows (a fraction of the frame). Frames 10-90 show a woman and, behind her, a man at a
-// table; 100-150 a man; 160-190 the woman; 200-260 the man close up.
+// The faces of the film listed by hand (megamind-faces.txt): per frame, each face's centre.
 struct SeenFaces {
     int frame;
     std::vector<std::pair<double, double>> centres;
 };
 std::vector<SeenFaces> FilmFaces() {
+    std::istringstream lines(testfs::Slurp(FACE_LIST));
     std::vector<SeenFaces> seen;
-    const double woman[][2] = {{0.44, 0.54}, {0.45, 0.55}, {0.40, 0.51}, {0.40, 0.50}, {0.41, 0.52},
-                               {0.41, 0.58}, {0.44, 0.59}, {0.47, 0.50}, {0.41, 0.46}};
-    const double behind[][2] = {{0.64, 0.45}, {0.66, 0.44}, {0.66, 0.43}, {0.68, 0.43},
-                                {0.69, 0.43}, {0.69, 0.42}, {0.69, 0.40}, {0.70, 0.41},
-                                {0.70, 0.40}};
-    for (int i = 0; i < 9; ++i) {
-        seen.push_back({10 + 10 * i, {{woman[i][0], woman[i][1]}, {behind[i][0], behind[i][1]}}});
-    }
-    const double later[][2] = {{0.68, 0.41}, {0.67, 0.46}, {0.66, 0.52}, {0.69, 0.51},
-                               {0.70, 0.51}, {0.70, 0.54}, {0.40, 0.45}, {0.40, 0.47},
-                               {0.44, 0.48}, {0.48, 0.50}, {0.56, 0.50}, {0.55, 0.50},
-                               {0.55, 0.51}, {0.54, 0.53}, {0.55, 0.50}, {0.59, 0.43},
-                               {0.60, 0.48}};
-    for (int i = 0; i < 17; ++i) {
-        seen.push_back({100 + 10 * i, {{later[i][0], later[i][1]}}});
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line);
+        SeenFaces s{};
+        if (line.empty() || line[0] == '#' || !(in >> s.frame)) {
+            continue;
+        }
+        for (double x, y; in >> x >> y;) {
+            s.centres.emplace_back(x, y);
+        }
+        seen.push_back(s);
     }
     return seen;
 }
@@ -258,7 +253,9 @@ TEST_F(Track, DetectFindsEveryFaceOfRealFootage) {
     const tessera::tracks::Track track = tessera::tracks::ReadTrackFile(out);
     EXPECT_TRUE(track.frames.at(0).regions.empty()) << "frame 0 is black";
     int faces = 0, found = 0;
-    for (const SeenFaces& s : FilmFaces()) {
+    const std::vector<SeenFaces> seen = FilmFaces();
+    ASSERT_EQ(seen.size(), 26u);
+    for (const SeenFaces& s : seen) {
         const auto& regions = track.frames.at(std::size_t(s.frame)).regions;
         for (const auto& [x, y] : s.centres) {
             ++faces;
