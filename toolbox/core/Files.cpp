@@ -382,10 +382,12 @@ void removeDeadProcessTemporaries(const std::string& dir,
     ::closedir(d);
 }
 
-OSErr readWholeFile(const std::string& path, std::string& contents) {
+OSErr readWholeFile(const std::string& path, std::string& contents, bool followLinks) {
     // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a writer
     // forever; it is refused below, and regular files ignore the flag.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0 && !followLinks && errno == ELOOP)
+        return permErr;
     if (fd < 0)
         return errno == EISDIR ? OSErr(notAFileErr) : errorFromErrno(errno);
     struct stat st;

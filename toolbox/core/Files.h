@@ -120,7 +120,9 @@ OSErr replaceFileAtomically(const std::string& path, const void* bytes, std::siz
                             unsigned mode = 0600, bool mustNotExist = false);
 
 // Reads a whole regular file (size limit 256 MiB): fnfErr, notAFileErr, permErr, ioErr.
-OSErr readWholeFile(const std::string& path, std::string& contents);
+// With followLinks false, a symbolic link at the name is refused (permErr) in the same call
+// that opens the file, so a link put there after a check cannot be read through.
+OSErr readWholeFile(const std::string& path, std::string& contents, bool followLinks = true);
 
 // The process ID a temporary file's name ends with: "PID-XXXXXX" (mkstemp's six characters
 // after the dash), or "PID" alone when bareAllowed. PID is 1 to 10 decimal digits and at most

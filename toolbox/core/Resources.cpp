@@ -154,7 +154,7 @@ OSErr writeFile(OpenFile* f) {
         // Keep whatever else the file holds now (another caller may have set its type).
         toolbox::applesingle::File container = f->container;
         std::string now;
-        if (toolbox::files::readWholeFile(f->path, now) == noErr) {
+        if (toolbox::files::readWholeFile(f->path, now, false) == noErr) {
             toolbox::applesingle::File fresh;
             if (toolbox::applesingle::parse(
                     std::span<const UInt8>(reinterpret_cast<const UInt8*>(now.data()), now.size()),
@@ -242,10 +242,12 @@ OSErr describe(OpenFile* f, const std::string& rawPath, Fork fork, const struct 
 }
 
 // The file's map into f's entries: the resource fork of an AppleSingle document (kept
-// whole in f->container, for saving), or the whole data fork.
+// whole in f->container, for saving), or the whole data fork. A document is read without
+// following a link at its name: checkOpenable refused one, and one put there since is
+// refused by the open itself.
 OSErr readMap(OpenFile* f) {
     std::string bytes;
-    if (OSErr e = toolbox::files::readWholeFile(f->path, bytes))
+    if (OSErr e = toolbox::files::readWholeFile(f->path, bytes, f->fork != Fork::resource))
         return e;
     std::span<const UInt8> all(reinterpret_cast<const UInt8*>(bytes.data()), bytes.size());
     std::span<const UInt8> forkBytes = all;

@@ -250,6 +250,20 @@ TEST(AtomicReplace, KeepsTheModeAndRefusesToOverwriteWhenAskedTo) {
     EXPECT_EQ(toolbox::files::replaceFileAtomically(dir / "no/such/f", "x", 1), fnfErr);
 }
 
+// A document's reader can refuse a link at the name in the open itself, so that a link put
+// there after a check is not read through; plain reads still follow links.
+TEST(ReadWholeFile, RefusesALinkOnlyWhenAsked) {
+    TempDir dir;
+    WriteAll(dir / "target", "secret");
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+    std::string got;
+    EXPECT_EQ(toolbox::files::readWholeFile(dir / "link", got, false), permErr);
+    EXPECT_TRUE(got.empty());
+    ASSERT_EQ(toolbox::files::readWholeFile(dir / "link", got), noErr);
+    EXPECT_EQ(got, "secret");
+    EXPECT_EQ(toolbox::files::readWholeFile(dir / "target", got, false), noErr);
+}
+
 TEST(AtomicReplace, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     TempDir dir;
     WriteAll(dir / "f", "old contents");
