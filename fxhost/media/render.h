@@ -1,7 +1,8 @@
 // render.h - the render pipeline: one clip through a plug-in into an output file.
 //
-// Owns: RenderJob, which ties a frame source, an audio source, a host session and a
-// writer together. Promises: the plug-in is asked for its description, the clip begins,
+// Owns: Render, which ties a frame source, an audio source, the frame effect (the bundle
+// through a host session, or a frei0r filter for a track) and a writer together, and its
+// request and statistics. Promises: the plug-in is asked for its description, the clip begins,
 // every frame goes through kPlugDoFrame in order and the clip ends; the destination
 // frame of each call is encoded at the frame's timestamp; the sound of each frame's time
 // span is mixed into the output at the level the plug-in passed to MixAudio (level/256),

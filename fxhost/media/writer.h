@@ -100,7 +100,8 @@ class MediaWriter {
     // next free one); the buffer is kept for takeBuffer. Blocks while the queue is full;
     // throws if encoding has failed.
     void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp);
-    // Queues planar float samples, channels() planes of `count` samples each.
+    // Queues planar float samples: one plane per channel of the settings' `channels`, all of
+    // one length.
     void pushAudio(std::vector<std::vector<float>>&& planes);
     // Flushes the encoders, writes the trailer and renames the file to its final name.
     void finish();
