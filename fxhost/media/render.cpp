@@ -43,8 +43,6 @@ void PushRemainingSound(AudioSource& audio, MediaWriter& writer, float gain) {
     }
 }
 
-} // namespace
-
 // The first index in [lo, hi) whose frame starts at or after `ts` (hi when none does).
 std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t lo,
                             std::int64_t hi) {
@@ -59,83 +57,85 @@ std::int64_t FirstAtOrAfter(const FrameSource& v, std::int64_t ts, std::int64_t 
     return lo;
 }
 
-RenderStats Render(const RenderRequest& rq) {
-    const auto started = Clock::now();
-    CheckOutputFree(rq.output, rq.overwrite);
-    if (rq.input) {
-        CheckNotInput(rq.output, *rq.input, rq.replaceInput);
-    }
-
-    // Sources.
+// The clip's frames and sound: the input file's, or the built-in clip and its tone.
+struct Sources {
     std::unique_ptr<FrameSource> video;
-    std::unique_ptr<AudioSource> audio;
-    FFmpegFrameSource* file = nullptr;
+    std::unique_ptr<AudioSource> audio; // opened by SelectFrames for a file
+    FFmpegFrameSource* file = nullptr;  // the video, when it is a file
+};
+
+Sources OpenSources(const RenderRequest& rq) {
+    Sources s;
     if (rq.input) {
         auto f = std::make_unique<FFmpegFrameSource>(*rq.input);
-        file = f.get();
-        video = std::move(f);
+        s.file = f.get();
+        s.video = std::move(f);
     } else {
-        video = std::make_unique<GeneratedFrameSource>(kBuiltInWidth, kBuiltInHeight,
-                                                       kBuiltInFrames, kBuiltInRate, 1);
+        s.video = std::make_unique<GeneratedFrameSource>(kBuiltInWidth, kBuiltInHeight,
+                                                         kBuiltInFrames, kBuiltInRate, 1);
         if (!rq.noAudio) {
-            audio = std::make_unique<ToneSource>(48000, 2);
+            s.audio = std::make_unique<ToneSource>(48000, 2);
         }
     }
-    const std::int64_t total = video->frameCount();
-    const std::int64_t announced = file ? file->announcedFrames() : total;
-    const FrameSource::TimeBase tb = video->timeBase();
-    std::int64_t first = rq.first;
-    std::optional<std::int64_t> wanted = rq.count;
+    return s;
+}
+
+// The frames the request selects, by index or by time.
+struct Selection {
+    std::int64_t first = 0, count = 0;
+    std::optional<std::int64_t> wanted; // the count asked for, if one was
+    std::int64_t expected = 0;          // how many frames a whole input would have given
+    std::int64_t t0 = 0;                // the first frame's timestamp
+    double clipStart = 0;               // its time in the file, seconds
+};
+
+Selection SelectFrames(const RenderRequest& rq, const Sources& src) {
+    const FrameSource& video = *src.video;
+    const std::int64_t total = video.frameCount();
+    const FrameSource::TimeBase tb = video.timeBase();
+    Selection sel;
+    sel.first = rq.first;
+    sel.wanted = rq.count;
     if (rq.startTime || rq.duration || rq.endTime) {
         auto ts = [&](double seconds) {
             return std::int64_t(std::ceil(seconds * tb.den / tb.num - 1e-6));
         };
         const double from = rq.startTime.value_or(0.0);
-        first = FirstAtOrAfter(*video, ts(from), 0, total);
-        if (first >= total) {
+        sel.first = FirstAtOrAfter(video, ts(from), 0, total);
+        if (sel.first >= total) {
             throw HostError(ErrorKind::Usage,
                             "-ss " + std::to_string(from) + " starts after the clip's last frame");
         }
         if (rq.duration || rq.endTime) {
             const double to = rq.duration ? from + *rq.duration : *rq.endTime;
-            wanted = FirstAtOrAfter(*video, ts(to), first, total) - first;
-            if (*wanted <= 0) {
+            sel.wanted = FirstAtOrAfter(video, ts(to), sel.first, total) - sel.first;
+            if (*sel.wanted <= 0) {
                 throw HostError(ErrorKind::Usage, "the time selected holds no frame");
             }
         }
     }
-    if (first < 0 || first >= total) {
-        throw HostError(ErrorKind::Usage, "--frames starts at " + std::to_string(first) +
+    if (sel.first < 0 || sel.first >= total) {
+        throw HostError(ErrorKind::Usage, "--frames starts at " + std::to_string(sel.first) +
                                               " but the clip has " + std::to_string(total) +
                                               " frames");
     }
-    std::int64_t count = wanted ? *wanted : total - first;
-    count = std::min(count, total - first);
-    if (count <= 0 || count > INT32_MAX) {
+    sel.count = std::min(sel.wanted.value_or(total - sel.first), total - sel.first);
+    if (sel.count <= 0 || sel.count > INT32_MAX) {
         throw HostError(ErrorKind::Usage, "--frames asks for no frames");
     }
-    // How many frames a whole input would have given.
-    const std::int64_t expected =
-        std::max(count, wanted ? std::min(*wanted, announced - first) : announced - first);
-    const int rateNum = video->rateNum(), rateDen = video->rateDen();
-    const std::int64_t t0 = video->timestamp(first);
-    const double clipStart = file ? file->firstFrameTime() + double(t0) * tb.num / tb.den : 0.0;
-    if (file && !rq.noAudio) {
-        audio = FFmpegAudioSource::Open(*rq.input, clipStart);
-    }
+    const std::int64_t announced = src.file ? src.file->announcedFrames() : total;
+    const std::int64_t whole = announced - sel.first;
+    sel.expected = std::max(sel.count, sel.wanted ? std::min(*sel.wanted, whole) : whole);
+    sel.t0 = video.timestamp(sel.first);
+    sel.clipStart =
+        src.file ? src.file->firstFrameTime() + double(sel.t0) * tb.num / tb.den : 0.0;
+    return sel;
+}
 
-    // The plug-in: the bundle, or tessera.so with a track.
-    const int width = rq.size ? rq.size->first : video->width();
-    const int height = rq.size ? rq.size->second : video->height();
-    const std::unique_ptr<FrameEffect> effect =
-        rq.track ? MakeTrackEffect(*rq.track, *video, first, count, total, width, height,
-                                   rq.clip.proxyOnly)
-                 : MakeBundleEffect(rq.plugin, rq.clip, *video);
-    FrameEffect& session = *effect;
-    const std::string& pluginName = session.name();
-    session.setFrameSize(width, height);
-
-    // The output.
+// The output described as the request asks and as the input is.
+OutputSettings OutputFor(const RenderRequest& rq, const Sources& src, const Selection& sel,
+                         int width, int height) {
+    const FrameSource& video = *src.video;
     OutputSettings out;
     out.path = rq.output;
     out.overwrite = rq.overwrite;
@@ -146,126 +146,161 @@ RenderStats Render(const RenderRequest& rq) {
     out.pixelFormat = rq.pixelFormat;
     out.width = width;
     out.height = height;
-    out.rateNum = rateNum;
-    out.rateDen = rateDen;
-    out.timeNum = tb.num;
-    out.timeDen = tb.den;
-    if (file) {
-        const VideoDescription& d = file->description();
-        out.matrix = d.matrix;
-        out.range = d.range;
-        out.primaries = d.primaries;
-        out.transfer = d.transfer;
-        out.fieldOrder = d.fieldOrder;
-        out.bitDepth = d.bitDepth;
-        out.sampleAspect = d.sampleAspect;
-        if (d.sampleAspect.num > 0 && (width != video->width() || height != video->height())) {
+    out.rateNum = video.rateNum();
+    out.rateDen = video.rateDen();
+    out.timeNum = video.timeBase().num;
+    out.timeDen = video.timeBase().den;
+    if (src.file) {
+        out.picture = src.file->description();
+        const AVRational sar = out.picture.sampleAspect;
+        if (sar.num > 0 && (width != video.width() || height != video.height())) {
             // A new size keeps the picture's shape, as ffmpeg's scale filter does.
-            av_reduce(&out.sampleAspect.num, &out.sampleAspect.den,
-                      std::int64_t(d.sampleAspect.num) * video->width() * height,
-                      std::int64_t(d.sampleAspect.den) * video->height() * width, INT32_MAX);
+            av_reduce(&out.picture.sampleAspect.num, &out.picture.sampleAspect.den,
+                      std::int64_t(sar.num) * video.width() * height,
+                      std::int64_t(sar.den) * video.height() * width, INT32_MAX);
+        }
+        if (!rq.stripMetadata) {
+            out.tags = ReadContainerTags(*rq.input, sel.clipStart);
         }
     }
-    if (file && !rq.stripMetadata) {
-        out.tags = ReadContainerTags(*rq.input, clipStart);
+    out.audio = src.audio != nullptr;
+    if (src.audio) {
+        out.sampleRate = src.audio->sampleRate();
+        out.channels = src.audio->channels();
+        out.pcmHint = src.audio->nativeFormat();
     }
-    out.audio = audio != nullptr;
-    if (audio) {
-        out.sampleRate = audio->sampleRate();
-        out.channels = audio->channels();
-        out.pcmHint = audio->nativeFormat();
+    return out;
+}
+
+// Samples [s0, end) of the sound at `gain`, in pieces of at most a second.
+void PushSound(AudioSource& audio, MediaWriter& writer, float gain, std::int64_t s0,
+               std::int64_t end) {
+    std::vector<float*> planePtrs;
+    while (s0 < end) {
+        const std::int64_t s1 = std::min(end, s0 + audio.sampleRate());
+        std::vector<std::vector<float>> planes(std::size_t(audio.channels()),
+                                               std::vector<float>(std::size_t(s1 - s0)));
+        planePtrs.clear();
+        for (auto& p : planes) {
+            planePtrs.push_back(p.data());
+        }
+        audio.read(s0, int(s1 - s0), planePtrs.data());
+        if (gain != 1.0f) {
+            for (auto& p : planes) {
+                for (float& v : p) {
+                    v *= gain;
+                }
+            }
+        }
+        writer.pushAudio(std::move(planes));
+        s0 = s1;
     }
-    MediaWriter writer(out);
+}
+
+void BeginClip(FrameEffect& session, const Selection& sel) {
+    if (SInt32 r = session.getInfo(SInt32(sel.count)); r != kPluginOK) {
+        PluginFail(session.name(), r, "when asked for its description");
+    }
+    if (SInt32 r = session.begin(SInt32(sel.first), SInt32(sel.count)); r != kPluginOK) {
+        session.end();
+        PluginFail(session.name(), r, "when the clip began");
+    }
+}
+
+// What a frame the plug-in did not render means: the end of a cut file (false: the frames
+// before are the output), or a failure, thrown.
+bool FrameFailed(const RenderRequest& rq, FrameEffect& session, const Sources& src,
+                 std::int64_t i, std::int64_t index, SInt32 r) {
+    if (rq.interrupted && rq.interrupted->load()) {
+        throw HostError(ErrorKind::Interrupted, "interrupted");
+    }
+    if (src.file && src.file->inputEnded() && i > 0) {
+        return false;
+    }
+    std::string why = session.lastFrameError();
+    session.end();
+    if (!why.empty()) {
+        throw HostError(ErrorKind::Input, why);
+    }
+    PluginFail(session.name(), r, "for frame " + std::to_string(index));
+}
+
+} // namespace
+
+RenderStats Render(const RenderRequest& rq) {
+    const auto started = Clock::now();
+    CheckOutputFree(rq.output, rq.overwrite);
+    if (rq.input) {
+        CheckNotInput(rq.output, *rq.input, rq.replaceInput);
+    }
+    Sources src = OpenSources(rq);
+    FrameSource& video = *src.video;
+    const Selection sel = SelectFrames(rq, src);
+    if (src.file && !rq.noAudio) {
+        src.audio = FFmpegAudioSource::Open(*rq.input, sel.clipStart);
+    }
+
+    // The plug-in: the bundle, or tessera.so with a track.
+    const int width = rq.size ? rq.size->first : video.width();
+    const int height = rq.size ? rq.size->second : video.height();
+    const std::unique_ptr<FrameEffect> effect =
+        rq.track ? MakeTrackEffect(*rq.track, video, sel.first, sel.count, video.frameCount(),
+                                   width, height, rq.clip.proxyOnly)
+                 : MakeBundleEffect(rq.plugin, rq.clip, video);
+    FrameEffect& session = *effect;
+    session.setFrameSize(width, height);
+
+    MediaWriter writer(OutputFor(rq, src, sel, width, height));
     if (!writer.depthWarning().empty()) {
         std::fprintf(stderr, "fxhost: warning: %s\n", writer.depthWarning().c_str());
     }
-    if (audio && writer.sampleRate() != audio->sampleRate() && file) {
-        audio = FFmpegAudioSource::Open(*rq.input, clipStart, writer.sampleRate());
+    if (src.audio && writer.sampleRate() != src.audio->sampleRate() && src.file) {
+        src.audio = FFmpegAudioSource::Open(*rq.input, sel.clipStart, writer.sampleRate());
     }
-    const int sampleRate = audio ? audio->sampleRate() : 0;
-    auto sampleAt = [&](std::int64_t index) {
-        return av_rescale_q(video->timestamp(index) - t0, AVRational{tb.num, tb.den},
-                            AVRational{1, sampleRate});
+    const FrameSource::TimeBase tb = video.timeBase();
+    const auto sampleAt = [&](std::int64_t index) {
+        return av_rescale_q(video.timestamp(index) - sel.t0, AVRational{tb.num, tb.den},
+                            AVRational{1, src.audio->sampleRate()});
     };
+    BeginClip(session, sel);
 
-    if (SInt32 r = session.getInfo(SInt32(count)); r != kPluginOK) {
-        PluginFail(pluginName, r, "when asked for its description");
-    }
-    if (SInt32 r = session.begin(SInt32(first), SInt32(count)); r != kPluginOK) {
-        session.end();
-        PluginFail(pluginName, r, "when the clip began");
-    }
-
-    Progress progress(rq.progress, count);
-    std::vector<float*> planePtrs;
+    Progress progress(rq.progress, sel.count);
     float lastGain = 1.0f;
     std::int64_t rendered = 0;
-    for (std::int64_t i = 0; i < count; ++i) {
+    for (std::int64_t i = 0; i < sel.count; ++i) {
         if (rq.interrupted && rq.interrupted->load()) {
             throw HostError(ErrorKind::Interrupted, "interrupted");
         }
+        const std::int64_t index = sel.first + i;
         // The plug-in renders straight into the buffer the encoder takes next.
         std::vector<std::uint8_t> pixels = writer.takeBuffer();
         session.attachDestination(pixels.data(), std::ptrdiff_t(width) * 4);
-        const SInt32 r = session.frame(SInt32(i));
-        if (r != kPluginOK) {
-            if (rq.interrupted && rq.interrupted->load()) {
-                throw HostError(ErrorKind::Interrupted, "interrupted");
-            }
-            if (file && file->inputEnded() && i > 0) {
-                break; // a cut file: what came before is the output
-            }
-            std::string why = session.lastFrameError();
-            session.end();
-            if (!why.empty()) {
-                throw HostError(ErrorKind::Input, why);
-            }
-            PluginFail(pluginName, r, "for frame " + std::to_string(first + i));
+        if (const SInt32 r = session.frame(SInt32(i));
+            r != kPluginOK && !FrameFailed(rq, session, src, i, index, r)) {
+            break; // a cut file: what came before is the output
         }
-        writer.pushVideo(std::move(pixels), video->timestamp(first + i) - t0);
+        writer.pushVideo(std::move(pixels), video.timestamp(index) - sel.t0);
         rendered = i + 1;
-
-        if (audio) {
-            // The sound until the next frame, at the level the plug-in mixed it, or silence;
-            // in pieces of at most a second, however long the gap to the next frame.
-            const std::optional<SInt16> mixed = session.mixedLevel(SInt32(first + i));
-            const float gain = mixed ? float(*mixed) / 256.0f : 0.0f;
-            lastGain = gain;
-            const std::int64_t end = sampleAt(first + i + 1);
-            for (std::int64_t s0 = sampleAt(first + i); s0 < end;) {
-                const std::int64_t s1 = std::min(end, s0 + sampleRate);
-                std::vector<std::vector<float>> planes(std::size_t(audio->channels()),
-                                                       std::vector<float>(std::size_t(s1 - s0)));
-                planePtrs.clear();
-                for (auto& p : planes) {
-                    planePtrs.push_back(p.data());
-                }
-                audio->read(s0, int(s1 - s0), planePtrs.data());
-                if (gain != 1.0f) {
-                    for (auto& p : planes) {
-                        for (float& v : p) {
-                            v *= gain;
-                        }
-                    }
-                }
-                writer.pushAudio(std::move(planes));
-                s0 = s1;
-            }
+        if (src.audio) {
+            // The sound until the next frame, at the level the plug-in mixed it, or silence.
+            const std::optional<SInt16> mixed = session.mixedLevel(SInt32(index));
+            lastGain = mixed ? float(*mixed) / 256.0f : 0.0f;
+            PushSound(*src.audio, writer, lastGain, sampleAt(index), sampleAt(index + 1));
         }
         progress.update(i + 1);
     }
-    if (audio && !wanted && first + rendered == total) {
+    if (src.audio && !sel.wanted && sel.first + rendered == video.frameCount()) {
         // The whole clip to its end: sound that runs on past the last picture is kept, at
         // the last frame's level, as ffmpeg keeps it.
-        PushRemainingSound(*audio, writer, lastGain);
+        PushRemainingSound(*src.audio, writer, lastGain);
     }
     session.setFrameSize(width, height); // the last buffer belongs to the encoder now
     if (SInt32 r = session.end(); r != kPluginOK) {
-        PluginFail(pluginName, r, "when the clip ended");
+        PluginFail(session.name(), r, "when the clip ended");
     }
     writer.finish();
     progress.update(rendered, true);
-    return RenderStats{rendered, std::max(expected, rendered),
+    return RenderStats{rendered, std::max(sel.expected, rendered),
                        std::chrono::duration<double>(Clock::now() - started).count()};
 }
 

@@ -196,11 +196,11 @@ struct MediaWriter::Impl {
         if (av_frame_make_writable(f.get()) < 0) {
             return FramePtr();
         }
-        const AVFieldOrder fo = settings.fieldOrder;
+        const AVFieldOrder fo = settings.picture.fieldOrder;
         f->interlaced_frame =
             fo == AV_FIELD_TT || fo == AV_FIELD_BB || fo == AV_FIELD_TB || fo == AV_FIELD_BT;
         f->top_field_first = fo == AV_FIELD_TT || fo == AV_FIELD_TB;
-        f->sample_aspect_ratio = settings.sampleAspect;
+        f->sample_aspect_ratio = settings.picture.sampleAspect;
         return f;
     }
 
@@ -423,12 +423,12 @@ struct MediaWriter::Impl {
         if (offered.empty()) {
             return AV_PIX_FMT_YUV420P;
         }
-        if (settings.bitDepth > 8) {
+        if (settings.picture.bitDepth > 8) {
             AVPixelFormat best = AV_PIX_FMT_NONE;
             int bestLoss = INT_MAX;
             for (AVPixelFormat p : offered) {
                 const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
-                if (!fits(p) || d->comp[0].depth != settings.bitDepth ||
+                if (!fits(p) || d->comp[0].depth != settings.picture.bitDepth ||
                     (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
                     d->nb_components < 3) {
                     continue;
@@ -445,7 +445,7 @@ struct MediaWriter::Impl {
             if (best != AV_PIX_FMT_NONE) {
                 return best;
             }
-            depthWarning = "the input has " + std::to_string(settings.bitDepth) +
+            depthWarning = "the input has " + std::to_string(settings.picture.bitDepth) +
                            "-bit samples but " + codecName +
                            " writes 8 bits here: the output is 8-bit";
         }
@@ -564,14 +564,14 @@ struct MediaWriter::Impl {
         SetOption(c, "crf", settings.crf, "--crf");
         SetOption(c, "preset", settings.preset, "--preset");
         // The output is described as the input was; RGB output has no matrix and no range.
-        c->colorspace = rgb ? AVCOL_SPC_RGB : settings.matrix;
-        c->color_range = rgb ? AVCOL_RANGE_JPEG : settings.range;
-        c->color_primaries = settings.primaries;
-        c->color_trc = settings.transfer;
-        c->sample_aspect_ratio = settings.sampleAspect;
-        c->field_order = settings.fieldOrder;
-        if (settings.fieldOrder != AV_FIELD_UNKNOWN &&
-            settings.fieldOrder != AV_FIELD_PROGRESSIVE) {
+        c->colorspace = rgb ? AVCOL_SPC_RGB : settings.picture.matrix;
+        c->color_range = rgb ? AVCOL_RANGE_JPEG : settings.picture.range;
+        c->color_primaries = settings.picture.primaries;
+        c->color_trc = settings.picture.transfer;
+        c->sample_aspect_ratio = settings.picture.sampleAspect;
+        c->field_order = settings.picture.fieldOrder;
+        if (settings.picture.fieldOrder != AV_FIELD_UNKNOWN &&
+            settings.picture.fieldOrder != AV_FIELD_PROGRESSIVE) {
             c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
         }
         c->pix_fmt = pf;
@@ -594,7 +594,7 @@ struct MediaWriter::Impl {
         }
         vst->time_base = c->time_base;
         vst->avg_frame_rate = c->framerate;
-        vst->sample_aspect_ratio = settings.sampleAspect;
+        vst->sample_aspect_ratio = settings.picture.sampleAspect;
         pictureFormat = pf;
         if (!settings.lossless) {
             // Slices of the frame are converted on as many threads as there are cores; each
@@ -614,9 +614,9 @@ struct MediaWriter::Impl {
             }
             if (sws && !rgb) {
                 // The input's matrix and range, as the frames were converted with on the way in.
-                const bool full = settings.range == AVCOL_RANGE_JPEG;
+                const bool full = settings.picture.range == AVCOL_RANGE_JPEG;
                 sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                         sws_getCoefficients(SwsMatrixOf(settings.matrix)),
+                                         sws_getCoefficients(SwsMatrixOf(settings.picture.matrix)),
                                          full ? 1 : 0, 0, 1 << 16, 1 << 16);
             }
             if (!sws) {

@@ -20,6 +20,8 @@
 // - Any failure is a HostError of kind Output naming the output file.
 #pragma once
 
+#include "videodescription.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -67,14 +69,9 @@ struct OutputSettings {
     int width = 0, height = 0;
     int rateNum = 30, rateDen = 1; // nominal, for the container
     int timeNum = 1, timeDen = 30; // the unit of pushVideo's timestamps, in seconds
-    // The input's picture, described the same way in the output.
-    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
-    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
-    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
-    AVRational sampleAspect{0, 1};
-    AVFieldOrder fieldOrder = AV_FIELD_UNKNOWN;
-    int bitDepth = 8; // the input's; kept where the encoder allows it
+    // The input's picture, described the same way in the output (its colours, aspect and
+    // field order; its bit depth is kept where the encoder allows it).
+    VideoDescription picture;
     bool audio = false;
     int sampleRate = 48000;
     int channels = 2;
