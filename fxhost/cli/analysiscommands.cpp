@@ -114,14 +114,6 @@ analysis::TrackOutput ReadOutput(Args& a, const char* command) {
     return out;
 }
 
-media::ProgressMode ReadProgress(Args& a, bool& quiet) {
-    const bool progress = a.flag("--progress");
-    quiet = a.flag("--quiet");
-    return quiet      ? media::ProgressMode::Never
-           : progress ? media::ProgressMode::Always
-                      : media::ProgressMode::Auto;
-}
-
 int AnalysisWidth(Args& a) {
     const auto v = a.value("--analysis-width");
     return v ? int(ParseInt("--analysis-width", *v, 0, 1 << 16)) : 640;

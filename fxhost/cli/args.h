@@ -7,6 +7,7 @@
 #pragma once
 
 #include "hosterror.h"
+#include "progress.h"
 
 #include <atomic>
 #include <cerrno>
@@ -100,5 +101,15 @@ class Args {
   private:
     std::vector<std::string> args_;
 };
+
+// --progress and --quiet, which every long command takes; `quiet` tells whether the command
+// should also keep its closing line to itself.
+inline media::ProgressMode ReadProgress(Args& a, bool& quiet) {
+    const bool progress = a.flag("--progress");
+    quiet = a.flag("--quiet");
+    return quiet      ? media::ProgressMode::Never
+           : progress ? media::ProgressMode::Always
+                      : media::ProgressMode::Auto;
+}
 
 } // namespace fxhost::cli

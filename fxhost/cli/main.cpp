@@ -219,14 +219,8 @@ void TrackOptions(Args& a, fxhost::media::RenderRequest& rq) {
     rq.track = tr;
 }
 
-int Render(Args& a) {
-    fxhost::media::RenderRequest rq;
-    TrackOptions(a, rq);
-    auto out = a.value("--output", "-o");
-    rq.overwrite = a.flag("-y");
-    rq.replaceInput = a.flag("--replace-input");
-    rq.plugin = Plugin(a);
-    UsePrefsDir(a);
+// The clip as the plug-in sees it: fades, slider values, proxy quality.
+void ClipOptions(Args& a, fxhost::media::RenderRequest& rq) {
     if (auto v = a.value("--fade-in")) {
         rq.clip.fadeInFrames = SInt32(ParseInt("--fade-in", *v, 0, INT32_MAX));
     }
@@ -242,9 +236,10 @@ int Render(Args& a) {
         std::copy(s, s + 3, rq.clip.sliders);
     }
     rq.clip.proxyOnly = a.flag("--proxy");
-    if (auto v = a.value("--size")) {
-        rq.size = ParseSize(*v);
-    }
+}
+
+// The frames to render: by index (--frames) or by time (-ss, -t, -to), not both.
+void RangeOptions(Args& a, fxhost::media::RenderRequest& rq) {
     if (auto v = a.value("--frames")) {
         const auto colon = v->find(':');
         if (colon == std::string::npos) {
@@ -273,8 +268,15 @@ int Render(Args& a) {
     if (rq.endTime && *rq.endTime <= rq.startTime.value_or(0.0)) {
         Usage("-to must come after -ss");
     }
+}
+
+// What the output holds and how it is encoded.
+void OutputOptions(Args& a, fxhost::media::RenderRequest& rq) {
     rq.noAudio = a.flag("-an");
     rq.stripMetadata = a.flag("--strip-metadata");
+    if (auto v = a.value("--size")) {
+        rq.size = ParseSize(*v);
+    }
     if (auto v = a.value("--codec")) {
         rq.codec = *v;
     }
@@ -288,31 +290,19 @@ int Render(Args& a) {
         rq.pixelFormat = *v;
     }
     rq.lossless = a.flag("--lossless");
-    const bool network = a.flag("--network");
-    const bool progress = a.flag("--progress"), quiet = a.flag("--quiet");
-    rq.progress = quiet      ? fxhost::media::ProgressMode::Never
-                  : progress ? fxhost::media::ProgressMode::Always
-                             : fxhost::media::ProgressMode::Auto;
-    auto ops = a.operands(1);
-    if (!out) {
-        Usage("render needs an output: -o OUTPUT");
-    }
-    rq.output = *out;
-    if (!ops.empty()) {
-        rq.input = ops[0];
-    }
     if (rq.lossless &&
         (!rq.codec.empty() || !rq.crf.empty() || !rq.preset.empty() || !rq.pixelFormat.empty())) {
         Usage("--lossless takes no --codec, --crf, --preset or --pix-fmt");
     }
-    rq.interrupted = &gInterrupted;
-    fxhost::media::SetInputPolicy(network, &gInterrupted);
-    const fxhost::media::RenderStats stats = fxhost::media::Render(rq);
+}
+
+// One line when the output is not a clean copy of the input: the input ended early (exit
+// status 8), or the decoder met damage it rendered around.
+int Report(const fxhost::media::RenderStats& stats, const fxhost::media::RenderRequest& rq) {
     const std::string in = rq.input ? rq.input->string() : "the input";
     const std::int64_t errors = fxhost::media::DecoderErrorCount();
     const std::string damage =
         errors > 0 ? "; the decoder reported " + std::to_string(errors) + " error(s)" : "";
-    // One line either way: the output is not a clean copy of the input.
     if (stats.incomplete()) {
         std::fprintf(stderr,
                      "fxhost: warning: %s ends early: rendered %lld of %lld frames%s; the output "
@@ -328,6 +318,33 @@ int Render(Args& a) {
                      static_cast<long long>(errors), in.c_str());
     }
     return 0;
+}
+
+int Render(Args& a) {
+    fxhost::media::RenderRequest rq;
+    TrackOptions(a, rq);
+    auto out = a.value("--output", "-o");
+    rq.overwrite = a.flag("-y");
+    rq.replaceInput = a.flag("--replace-input");
+    rq.plugin = Plugin(a);
+    UsePrefsDir(a);
+    ClipOptions(a, rq);
+    RangeOptions(a, rq);
+    OutputOptions(a, rq);
+    const bool network = a.flag("--network");
+    bool quiet = false;
+    rq.progress = ReadProgress(a, quiet);
+    auto ops = a.operands(1);
+    if (!out) {
+        Usage("render needs an output: -o OUTPUT");
+    }
+    rq.output = *out;
+    if (!ops.empty()) {
+        rq.input = ops[0];
+    }
+    rq.interrupted = &gInterrupted;
+    fxhost::media::SetInputPolicy(network, &gInterrupted);
+    return Report(fxhost::media::Render(rq), rq);
 }
 
 int Info(Args& a) {
