@@ -442,13 +442,51 @@ void FFmpegFrameSource::scan(const fs::path& path) {
     }
 }
 
-FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_unique<Impl>()) {
-    InstallDecoderErrorCounter();
+namespace {
+
+// The stream's nominal rate: its average, else its base rate, else 25.
+AVRational NominalRate(const AVStream* st) {
+    for (AVRational rate : {st->avg_frame_rate, st->r_frame_rate}) {
+        if (rate.num > 0 && rate.den > 0) {
+            return rate;
+        }
+    }
+    return AVRational{25, 1};
+}
+
+// The picture as the first frame and the stream describe it, turned upright by `rotation`.
+VideoDescription Describe(AVFormatContext* fmt, AVStream* st, AVFrame* first, int rotation) {
+    VideoDescription v;
+    v.matrix = first->colorspace;
+    v.range = first->color_range;
+    v.primaries = first->color_primaries;
+    v.transfer = first->color_trc;
+    v.format = AVPixelFormat(first->format);
+    if (FullRange(v.range, v.format)) {
+        v.range = AVCOL_RANGE_JPEG;
+    }
+    if (const AVPixFmtDescriptor* pd = av_pix_fmt_desc_get(v.format)) {
+        v.bitDepth = pd->comp[0].depth;
+    }
+    v.sampleAspect = av_guess_sample_aspect_ratio(fmt, st, first);
+    v.fieldOrder = st->codecpar->field_order;
+    if (v.fieldOrder == AV_FIELD_UNKNOWN || v.fieldOrder == AV_FIELD_PROGRESSIVE) {
+        if (first->interlaced_frame) {
+            v.fieldOrder = first->top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
+        }
+    }
+    v.rotation = rotation;
+    if ((v.rotation == 90 || v.rotation == 270) && v.sampleAspect.num > 0) {
+        std::swap(v.sampleAspect.num, v.sampleAspect.den);
+    }
+    return v;
+}
+
+} // namespace
+
+// The best video stream's decoder, open; the file's other streams are discarded.
+void FFmpegFrameSource::openDecoder(const std::string& name) {
     Impl& d = *impl_;
-    d.path = path;
-    const std::string name = path.string();
-    CheckInput(path);
-    d.fmt = OpenInput(path);
     AVFormatContext* raw = d.fmt.get();
     d.stream = av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (d.stream < 0) {
@@ -469,8 +507,7 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
     }
     d.dec->thread_count = 0;
     d.dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    int r;
-    if ((r = avcodec_open2(d.dec.get(), codec, nullptr)) < 0) {
+    if (int r = avcodec_open2(d.dec.get(), codec, nullptr); r < 0) {
         InputFail("cannot decode the video of '" + name + "': " + AvError(r));
     }
     for (AVStream* other : std::span(raw->streams, raw->nb_streams)) {
@@ -478,13 +515,34 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
             other->discard = AVDISCARD_ALL; // audio is read through a demuxer of its own
         }
     }
-    AVRational rate = st->avg_frame_rate;
-    if (rate.num <= 0 || rate.den <= 0) {
-        rate = st->r_frame_rate;
+}
+
+// Frames before the first one that decodes (a stream cut in the middle of a group of
+// pictures) are never delivered: the clip starts at the first that does.
+void FFmpegFrameSource::startAt(const AVFrame& first) {
+    Impl& d = *impl_;
+    if (const std::int64_t t = first.best_effort_timestamp; t != AV_NOPTS_VALUE) {
+        const auto at = std::lower_bound(d.pts.begin(), d.pts.end(), t);
+        if (at != d.pts.begin() && at != d.pts.end()) {
+            const std::int64_t skipped = at - d.pts.begin();
+            d.pts.erase(d.pts.begin(), at);
+            frameCount_ -= skipped;
+            announced_ -= skipped;
+        }
     }
-    if (rate.num <= 0 || rate.den <= 0) {
-        rate = AVRational{25, 1};
-    }
+    firstTime_ = double(d.pts.front()) * av_q2d(d.tb);
+}
+
+FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_unique<Impl>()) {
+    InstallDecoderErrorCounter();
+    Impl& d = *impl_;
+    d.path = path;
+    const std::string name = path.string();
+    CheckInput(path);
+    d.fmt = OpenInput(path);
+    openDecoder(name);
+    AVStream* st = d.fmt->streams[d.stream];
+    const AVRational rate = NominalRate(st);
     rateNum_ = rate.num;
     rateDen_ = rate.den;
     d.tb = st->time_base;
@@ -501,43 +559,9 @@ FFmpegFrameSource::FFmpegFrameSource(const fs::path& path) : impl_(std::make_uni
                   "': " + (why.empty() ? std::string("no frame could be decoded") : why));
     }
     scan(path);
-    // Frames before the first one that decodes (a stream cut in the middle of a group of
-    // pictures) are never delivered: the clip starts at the first that is.
-    if (const std::int64_t t = first->best_effort_timestamp; t != AV_NOPTS_VALUE) {
-        const auto at = std::lower_bound(d.pts.begin(), d.pts.end(), t);
-        if (at != d.pts.begin() && at != d.pts.end()) {
-            const std::int64_t skipped = at - d.pts.begin();
-            d.pts.erase(d.pts.begin(), at);
-            frameCount_ -= skipped;
-            announced_ -= skipped;
-        }
-    }
-    firstTime_ = double(d.pts.front()) * av_q2d(d.tb);
-
-    VideoDescription& v = description_;
-    v.matrix = first->colorspace;
-    v.range = first->color_range;
-    v.primaries = first->color_primaries;
-    v.transfer = first->color_trc;
-    v.format = AVPixelFormat(first->format);
-    if (FullRange(v.range, v.format)) {
-        v.range = AVCOL_RANGE_JPEG;
-    }
-    if (const AVPixFmtDescriptor* pd = av_pix_fmt_desc_get(v.format)) {
-        v.bitDepth = pd->comp[0].depth;
-    }
-    v.sampleAspect = av_guess_sample_aspect_ratio(raw, st, first.get());
-    v.fieldOrder = st->codecpar->field_order;
-    if (v.fieldOrder == AV_FIELD_UNKNOWN || v.fieldOrder == AV_FIELD_PROGRESSIVE) {
-        if (first->interlaced_frame) {
-            v.fieldOrder = first->top_field_first ? AV_FIELD_TT : AV_FIELD_BB;
-        }
-    }
-    v.rotation = d.rotation;
-    if ((v.rotation == 90 || v.rotation == 270) && v.sampleAspect.num > 0) {
-        std::swap(v.sampleAspect.num, v.sampleAspect.den);
-    }
-    const bool sideways = v.rotation == 90 || v.rotation == 270;
+    startAt(*first);
+    description_ = Describe(d.fmt.get(), st, first.get(), d.rotation);
+    const bool sideways = d.rotation == 90 || d.rotation == 270;
     d.expected = Shape{sideways ? first->height : first->width,
                        sideways ? first->width : first->height, ScaleQuality::High};
     // Taken now: once the worker runs, the decoder's context is its alone.

@@ -63,6 +63,8 @@ class FFmpegFrameSource final : public FrameSource {
     struct Taken;
     bool take(std::int64_t index, int width, int height, ScaleQuality quality, Taken& out);
     void scan(const std::filesystem::path& path);
+    void openDecoder(const std::string& name);
+    void startAt(const AVFrame& first);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
