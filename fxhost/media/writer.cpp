@@ -511,7 +511,8 @@ struct MediaWriter::Impl {
         }
     }
 
-    void openVideo(const AVOutputFormat* of) {
+    // The encoder the settings and the container ask for.
+    const AVCodec* VideoEncoder(const AVOutputFormat* of) const {
         const AVCodec* codec = nullptr;
         if (settings.lossless) {
             // FFV1 loses frames two pixels wide or high or less; FFVHUFF, lossless too but
@@ -539,6 +540,54 @@ struct MediaWriter::Impl {
             OutputFail("cannot encode video for '" + settings.path.string() +
                        "': the container does not take " + codec->name);
         }
+        return codec;
+    }
+
+    // The output is described as the input was; RGB output has no matrix and no range.
+    void DescribePicture(AVCodecContext* c, bool rgb) const {
+        const VideoDescription& p = settings.picture;
+        c->colorspace = rgb ? AVCOL_SPC_RGB : p.matrix;
+        c->color_range = rgb ? AVCOL_RANGE_JPEG : p.range;
+        c->color_primaries = p.primaries;
+        c->color_trc = p.transfer;
+        c->sample_aspect_ratio = p.sampleAspect;
+        c->field_order = p.fieldOrder;
+        if (p.fieldOrder != AV_FIELD_UNKNOWN && p.fieldOrder != AV_FIELD_PROGRESSIVE) {
+            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        }
+    }
+
+    // The converter from the plug-in's ARGB to the encoder's format (not for lossless
+    // output, which is converted exactly elsewhere). Slices of the frame are converted on as
+    // many threads as there are cores; each output row is computed as the single-threaded
+    // conversion computes it.
+    void OpenConverter(AVPixelFormat pf, bool rgb) {
+        SwsContext* ctx = sws_alloc_context();
+        sws.reset(ctx);
+        if (!ctx || av_opt_set_int(ctx, "srcw", settings.width, 0) < 0 ||
+            av_opt_set_int(ctx, "srch", settings.height, 0) < 0 ||
+            av_opt_set_int(ctx, "src_format", AV_PIX_FMT_ARGB, 0) < 0 ||
+            av_opt_set_int(ctx, "dstw", settings.width, 0) < 0 ||
+            av_opt_set_int(ctx, "dsth", settings.height, 0) < 0 ||
+            av_opt_set_int(ctx, "dst_format", pf, 0) < 0 ||
+            av_opt_set_int(ctx, "sws_flags", SWS_BICUBIC, 0) < 0 ||
+            av_opt_set_int(ctx, "threads", 0, 0) < 0 || sws_init_context(ctx, nullptr, nullptr) < 0) {
+            sws.reset();
+        }
+        if (sws && !rgb) {
+            // The input's matrix and range, as the frames were converted with on the way in.
+            const bool full = settings.picture.range == AVCOL_RANGE_JPEG;
+            sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                     sws_getCoefficients(SwsMatrixOf(settings.picture.matrix)),
+                                     full ? 1 : 0, 0, 1 << 16, 1 << 16);
+        }
+        if (!sws) {
+            OutputFail("cannot convert frames for " + codecName);
+        }
+    }
+
+    void openVideo(const AVOutputFormat* of) {
+        const AVCodec* codec = VideoEncoder(of);
         codecName = codec->name;
         venc.reset(Need(avcodec_alloc_context3(codec), "the video encoder"));
         AVCodecContext* c = venc.get();
@@ -563,17 +612,7 @@ struct MediaWriter::Impl {
         }
         SetOption(c, "crf", settings.crf, "--crf");
         SetOption(c, "preset", settings.preset, "--preset");
-        // The output is described as the input was; RGB output has no matrix and no range.
-        c->colorspace = rgb ? AVCOL_SPC_RGB : settings.picture.matrix;
-        c->color_range = rgb ? AVCOL_RANGE_JPEG : settings.picture.range;
-        c->color_primaries = settings.picture.primaries;
-        c->color_trc = settings.picture.transfer;
-        c->sample_aspect_ratio = settings.picture.sampleAspect;
-        c->field_order = settings.picture.fieldOrder;
-        if (settings.picture.fieldOrder != AV_FIELD_UNKNOWN &&
-            settings.picture.fieldOrder != AV_FIELD_PROGRESSIVE) {
-            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-        }
+        DescribePicture(c, rgb);
         c->pix_fmt = pf;
         if (of->flags & AVFMT_GLOBALHEADER) {
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -597,31 +636,7 @@ struct MediaWriter::Impl {
         vst->sample_aspect_ratio = settings.picture.sampleAspect;
         pictureFormat = pf;
         if (!settings.lossless) {
-            // Slices of the frame are converted on as many threads as there are cores; each
-            // output row is computed as the single-threaded conversion computes it.
-            SwsContext* ctx = sws_alloc_context();
-            sws.reset(ctx);
-            if (!ctx || av_opt_set_int(ctx, "srcw", settings.width, 0) < 0 ||
-                av_opt_set_int(ctx, "srch", settings.height, 0) < 0 ||
-                av_opt_set_int(ctx, "src_format", AV_PIX_FMT_ARGB, 0) < 0 ||
-                av_opt_set_int(ctx, "dstw", settings.width, 0) < 0 ||
-                av_opt_set_int(ctx, "dsth", settings.height, 0) < 0 ||
-                av_opt_set_int(ctx, "dst_format", pf, 0) < 0 ||
-                av_opt_set_int(ctx, "sws_flags", SWS_BICUBIC, 0) < 0 ||
-                av_opt_set_int(ctx, "threads", 0, 0) < 0 ||
-                sws_init_context(ctx, nullptr, nullptr) < 0) {
-                sws.reset();
-            }
-            if (sws && !rgb) {
-                // The input's matrix and range, as the frames were converted with on the way in.
-                const bool full = settings.picture.range == AVCOL_RANGE_JPEG;
-                sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                         sws_getCoefficients(SwsMatrixOf(settings.picture.matrix)),
-                                         full ? 1 : 0, 0, 1 << 16, 1 << 16);
-            }
-            if (!sws) {
-                OutputFail("cannot convert frames for " + codecName);
-            }
+            OpenConverter(pf, rgb);
         }
     }
 
