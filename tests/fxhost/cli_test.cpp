@@ -834,6 +834,41 @@ TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
     }
 }
 
+// Flat colours in 4:2:0, as cameras and phones record them, through the plug-in's ARGB and
+// back: fxhost must keep them within a level, and at least as well as ffmpeg's own path
+// through RGB with the matrix and range given both ways (ffmpeg's default path, which
+// assumes BT.601, is further off still).
+TEST_F(Cli, FlatColoursComeBackAsFfmpegsRgbPathKeepsThem) {
+    const struct {
+        const char *space, *matrix, *format;
+    } cases[] = {{"bt709", "bt709", "yuv420p"}, {"bt2020nc", "bt2020", "yuv420p10le"}};
+    for (const auto& c : cases) {
+        const std::string name = std::string("flat-") + c.space;
+        const fs::path in = out / (name + ".mkv"), o = out / (name + "-out.mkv");
+        const fs::path ff = out / (name + "-ffmpeg.mkv");
+        ASSERT_EQ(Ffmpeg("-f lavfi -i color=c=0x3080C0:s=64x48:r=25:d=0.2 -vf scale=out_color_matrix=" +
+                         std::string(c.matrix) + ":out_range=tv,format=" + c.format +
+                         " -colorspace " + c.space + " -color_range tv -c:v ffv1 " + Quote(in)),
+                  0);
+        ASSERT_EQ(Ffmpeg("-i " + Quote(in) + " -vf scale=in_color_matrix=" + c.matrix +
+                         ":in_range=tv,format=argb,scale=out_color_matrix=" + c.matrix +
+                         ":out_range=tv,format=" + c.format + " -c:v ffv1 " + Quote(ff)),
+                  0);
+        // FFV1 keeps the input's own format, so only the conversions to ARGB and back differ.
+        const Result r = Render(in, o, "--fade-in 100 --codec ffv1");
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(Probe(o, "v", "stream=pix_fmt"), c.format) << name;
+        // Compared as 8-bit 4:4:4, so that a level is a level of 8-bit video for both.
+        const std::string want = FirstFrameRaw(in, "yuv444p");
+        const int ours = MaxDifference(want, FirstFrameRaw(o, "yuv444p"));
+        const int ffmpegs = MaxDifference(want, FirstFrameRaw(ff, "yuv444p"));
+        std::printf("[ %-14s ] fxhost %d level(s) off, ffmpeg's RGB path %d\n", name.c_str(),
+                    ours, ffmpegs);
+        EXPECT_LE(ours, 1) << name;
+        EXPECT_LE(ours, ffmpegs) << name;
+    }
+}
+
 TEST_F(Cli, DeepInputKeepsItsDepthOrSaysItDoesNot) {
     const fs::path in = out / "ten.mkv";
     ASSERT_EQ(Ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
