@@ -13,7 +13,9 @@
 #include "ToolboxUITesting.h"
 #endif
 
-#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,45 +42,6 @@ template <std::size_t N> std::string Text(const char (&field)[N]) {
     return Text(field, N);
 }
 
-// A plug-in's float as JSON: JSON has no NaN or infinity, so those are null.
-std::string JsonNumber(float v) {
-    if (!std::isfinite(v)) {
-        return "null";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", double(v));
-    return text;
-}
-
-std::string Json(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 const char* TypeName(int type) {
     switch (type) {
     case kPluginTitleType:
@@ -94,6 +57,38 @@ const char* TypeName(int type) {
     default:
         return "unknown";
     }
+}
+
+// The description as JSON, its keys in the order they are set. Its numbers are the
+// plug-in's floats and are kept as floats, so that each is written in the fewest digits that
+// read back as that float (not as the double nearest it).
+using InfoJson = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
+                                      std::int64_t, std::uint64_t, float>;
+
+// Indented by two. A NaN or infinite default is null (JSON has neither). Bytes that are not
+// UTF-8 (a bundle path can hold any) are written as U+FFFD rather than refused.
+void PrintInfoJson(const PluginBundle& bundle, const _PluginParams& p, const char* flags) {
+    const HYPluginGetInfo& g = p.getInfo;
+    const HY2PluginGetInfo& g2 = p.getInfo2;
+    InfoJson info = {{"bundle", bundle.path().string()},
+                     {"identifier", bundle.identifier()},
+                     {"type", int(g.pluginType)},
+                     {"typeName", TypeName(g.pluginType)},
+                     {"flags", flags},
+                     {"framesToBeRendered", g.framesToBeRendered},
+                     {"takeFromClipBefore", g.takeFromClipBefore},
+                     {"takeFromClipAfter", g.takeFromClipAfter},
+                     {"baseMemoryNeeded", g2.baseMemoryNeeded}};
+    InfoJson& sliders = info["sliders"] = InfoJson::array();
+    for (const HYPluginFilterSliderInfo& s : g2.filterSliders) {
+        sliders.push_back({{"label", Text(s.label)},
+                           {"minLabel", Text(s.minLabel)},
+                           {"maxLabel", Text(s.maxLabel)},
+                           {"default", s.defaultValue}});
+    }
+    info["buttonTitle"] = Text(p.getInfo3.buttonTitle);
+    info["group"] = Text(g2.group);
+    std::printf("%s\n", info.dump(2, ' ', false, InfoJson::error_handler_t::replace).c_str());
 }
 
 } // namespace
@@ -113,25 +108,7 @@ void RunInfo(const std::filesystem::path& pluginPath, bool json) {
     char flags[16];
     std::snprintf(flags, sizeof flags, "0x%08x", unsigned(g.pluginFlags));
     if (json) {
-        std::printf("{\n  \"bundle\": %s,\n  \"identifier\": %s,\n",
-                    Json(bundle.path().string()).c_str(), Json(bundle.identifier()).c_str());
-        std::printf("  \"type\": %d,\n  \"typeName\": %s,\n  \"flags\": %s,\n", int(g.pluginType),
-                    Json(TypeName(g.pluginType)).c_str(), Json(flags).c_str());
-        std::printf("  \"framesToBeRendered\": %d,\n  \"takeFromClipBefore\": %d,\n"
-                    "  \"takeFromClipAfter\": %d,\n  \"baseMemoryNeeded\": %d,\n",
-                    g.framesToBeRendered, g.takeFromClipBefore, g.takeFromClipAfter,
-                    g2.baseMemoryNeeded);
-        std::printf("  \"sliders\": [\n");
-        for (int i = 0; i < 3; ++i) {
-            const HYPluginFilterSliderInfo& s = g2.filterSliders[i];
-            std::printf(
-                "    {\"label\": %s, \"minLabel\": %s, \"maxLabel\": %s, \"default\": %s}%s\n",
-                Json(Text(s.label)).c_str(), Json(Text(s.minLabel)).c_str(),
-                Json(Text(s.maxLabel)).c_str(), JsonNumber(s.defaultValue).c_str(),
-                i < 2 ? "," : "");
-        }
-        std::printf("  ],\n  \"buttonTitle\": %s,\n  \"group\": %s\n}\n",
-                    Json(Text(p.getInfo3.buttonTitle)).c_str(), Json(Text(g2.group)).c_str());
+        PrintInfoJson(bundle, p, flags);
         return;
     }
     std::printf("Plug-in:            %s (%s)\n", bundle.path().string().c_str(),

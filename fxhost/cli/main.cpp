@@ -4,6 +4,7 @@
 // failure into one line on standard error and the exit status of its kind (see
 // fxhost/README.md). Promises: --help for every command and --version; nothing on
 // standard output but what a command is asked to print.
+#include "Folders.h"
 #include "analysiscommands.h"
 #include "args.h"
 #include "commands.h"
@@ -171,12 +172,9 @@ void UsePrefsDir(Args& a) {
     if (!v) {
         return;
     }
-    std::error_code ec;
-    const fs::path dir = v->empty() ? fs::path() : fs::absolute(*v, ec);
-    if (v->empty() || ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
+    if (!toolbox::folders::usePreferencesFolder(*v)) {
         Usage("--prefs-dir wants a folder, not '" + *v + "'");
     }
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
 }
 
 fs::path Plugin(Args& a) {

@@ -11,15 +11,20 @@
 // that folder for this process). --plugin chooses the effect, Tessera (the default) or
 // Tessera Motion, whose file, names and number of regions are the plug-in's own.
 #include "DataHandling.h"
+#include "Folders.h"
 #include "PluginDefines.h"
 #include "prefsloader.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,26 +36,69 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char* const kUsage =
-    "usage: tessera-config [OPTIONS] show [--json]\n"
-    "       tessera-config [OPTIONS] set [--region L,T,W,H] [--end-region L,T,W,H]\n"
-    "                                    [--block W,H] [--opacity P] [--format ntsc|pal|hd]\n"
-    "       tessera-config [OPTIONS] reset\n"
-    "\n"
-    "The saved configuration of the Tessera effects, which the plug-in reads at start-up.\n"
-    "  --region L,T,W,H      the region: left, top, width, height, fractions of the frame;\n"
-    "                        Tessera Motion's region on the clip's first frame\n"
-    "  --end-region L,T,W,H  Tessera Motion only: its region on the clip's last frame (in\n"
-    "                        between, the region moves evenly from one to the other)\n"
-    "  --block W,H           block width and height, thousandths of the frame's (0 to 250)\n"
-    "  --opacity P           the original laid back over the mosaic, percent (0 to 100)\n"
-    "  --format F            the dialog's frame format: ntsc (720x480), pal (720x576),\n"
-    "                        hd (960x540)\n"
-    "OPTIONS (also after the command):\n"
-    "  --plugin E            the effect: tessera (the default) or motion (Tessera Motion,\n"
-    "                        com.kelmar.vidkit.tesseramotion); each has its own file\n"
-    "  --prefs-dir DIR       the folder of the preferences file (default: $XDG_CONFIG_HOME,\n"
-    "                        else ~/.config)\n";
+// A frame format's name in lower case, as the help spells it ("ntsc").
+std::string Lower(const char* name) {
+    std::string lower = name;
+    for (char& c : lower) {
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
+}
+
+// The frame formats of cFrameFormats by name: "ntsc|pal|hd" or "ntsc, pal or hd".
+std::string FormatNames(const char* between, const char* beforeLast) {
+    std::string names;
+    for (size_t i = 0; i < std::size(cFrameFormats); ++i) {
+        if (i > 0) {
+            names += i + 1 < std::size(cFrameFormats) ? between : beforeLast;
+        }
+        names += Lower(cFrameFormats[i].name);
+    }
+    return names;
+}
+
+// The help's lines on --format: each format with its frame size, wrapped at the width of the
+// help's widest line and indented as the other options' texts are.
+std::string FormatHelp() {
+    constexpr size_t kWidth = 86;
+    std::string text, line = "  --format F            the dialog's frame format:";
+    for (size_t i = 0; i < std::size(cFrameFormats); ++i) {
+        const frameFormatRec& f = cFrameFormats[i];
+        const std::string item = Lower(f.name) + " (" + std::to_string(f.previewWidth) + "x" +
+                                 std::to_string(f.previewHeight) + ")" +
+                                 (i + 1 < std::size(cFrameFormats) ? "," : "");
+        if (line.size() + 1 + item.size() > kWidth) {
+            text += line + "\n";
+            line = std::string(23, ' ');
+        }
+        line += " " + item;
+    }
+    return text + line + "\n";
+}
+
+std::string Usage() {
+    return "usage: tessera-config [OPTIONS] show [--json]\n"
+           "       tessera-config [OPTIONS] set [--region L,T,W,H] [--end-region L,T,W,H]\n"
+           "                                    [--block W,H] [--opacity P] [--format " +
+           FormatNames("|", "|") +
+           "]\n"
+           "       tessera-config [OPTIONS] reset\n"
+           "\n"
+           "The saved configuration of the Tessera effects, which the plug-in reads at start-up.\n"
+           "  --region L,T,W,H      the region: left, top, width, height, fractions of the frame;\n"
+           "                        Tessera Motion's region on the clip's first frame\n"
+           "  --end-region L,T,W,H  Tessera Motion only: its region on the clip's last frame (in\n"
+           "                        between, the region moves evenly from one to the other)\n"
+           "  --block W,H           block width and height, thousandths of the frame's (0 to 250)\n"
+           "  --opacity P           the original laid back over the mosaic, percent (0 to 100)\n" +
+           FormatHelp() +
+           "OPTIONS (also after the command):\n"
+           "  --plugin E            the effect: tessera (the default) or motion (Tessera Motion,\n"
+           "                        com.kelmar.vidkit.tesseramotion); each has its own file\n"
+           "  --prefs-dir DIR       the folder of the preferences file (default: "
+           "$XDG_CONFIG_HOME,\n"
+           "                        else ~/.config)\n";
+}
 
 struct Refused {
     std::string text;
@@ -114,34 +162,6 @@ SInt16 WholeNumber(const std::string& option, double v, int low, int high) {
     return SInt16(v);
 }
 
-const char* FormatName(SInt16 mediaType) {
-    switch (mediaType) {
-    case 2:
-        return "PAL";
-    case 3:
-        return "HD";
-    default:
-        return "NTSC";
-    }
-}
-
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 // Shortest text that reads back as the same double.
 std::string Number(double v) {
     char text[32];
@@ -187,10 +207,11 @@ void Save(const effectIdentityRec& effect, const pluginDataRec& config, const fs
     }
 }
 
-std::string JsonRegion(const relRect& r) {
-    return "{\"left\": " + Number(r.left) + ", \"top\": " + Number(r.top) +
-           ", \"width\": " + Number(r.right - r.left) +
-           ", \"height\": " + Number(r.bottom - r.top) + "}";
+nlohmann::ordered_json JsonRegion(const relRect& r) {
+    return {{"left", r.left},
+            {"top", r.top},
+            {"width", r.right - r.left},
+            {"height", r.bottom - r.top}};
 }
 
 std::string TextRegion(const relRect& r) {
@@ -199,19 +220,31 @@ std::string TextRegion(const relRect& r) {
            " (fractions of the frame)";
 }
 
+// On one line, keys in this order. Bytes of the file's path that are not UTF-8 are written
+// as U+FFFD rather than refused.
+void ShowJson(const effectIdentityRec& effect, const pluginDataRec& c, const fs::path& file) {
+    nlohmann::ordered_json show = {{"effect", effect.clearName},
+                                   {"region", JsonRegion(c.startRel)}};
+    if (effect.usedNumberOfRects > 1) {
+        show["endRegion"] = JsonRegion(c.endRel);
+    }
+    show["block"] = {{"width", c.sliders[0]}, {"height", c.sliders[1]}};
+    show["opacity"] = c.sliders[2];
+    show["format"] = GetFrameFormat(c.mediaType).name;
+    show["keepProportions"] = c.keepProps ? true : false;
+    show["file"] = file.string();
+    std::printf(
+        "%s\n",
+        show.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
 // Tessera's record holds an end region too, but nothing of Tessera uses it: it is shown,
 // and set, for Tessera Motion only.
 void Show(const effectIdentityRec& effect, const pluginDataRec& c, const fs::path& file,
           bool json) {
     const bool moving = effect.usedNumberOfRects > 1;
     if (json) {
-        std::printf("{\"effect\": %s, \"region\": %s, %s\"block\": {\"width\": %d, "
-                    "\"height\": %d}, \"opacity\": %d, \"format\": \"%s\", "
-                    "\"keepProportions\": %s, \"file\": %s}\n",
-                    JsonString(effect.clearName).c_str(), JsonRegion(c.startRel).c_str(),
-                    moving ? ("\"endRegion\": " + JsonRegion(c.endRel) + ", ").c_str() : "",
-                    c.sliders[0], c.sliders[1], c.sliders[2], FormatName(c.mediaType),
-                    c.keepProps ? "true" : "false", JsonString(file.string()).c_str());
+        ShowJson(effect, c, file);
         return;
     }
     std::printf("effect:           %s\n", effect.clearName);
@@ -223,7 +256,7 @@ void Show(const effectIdentityRec& effect, const pluginDataRec& c, const fs::pat
     }
     std::printf("block:            %d x %d thousandths of the frame\n", c.sliders[0], c.sliders[1]);
     std::printf("opacity:          %d %%\n", c.sliders[2]);
-    std::printf("format:           %s\n", FormatName(c.mediaType));
+    std::printf("format:           %s\n", GetFrameFormat(c.mediaType).name);
     std::printf("keep proportions: %s\n", c.keepProps ? "yes" : "no");
     std::printf("file:             %s\n", file.string().c_str());
 }
@@ -257,18 +290,15 @@ relRect Region(const std::string& option, const std::string& text) {
     return relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
 }
 
-// Points the plug-in's storage at DIR for this process (it finds the file through
-// $XDG_CONFIG_HOME).
+// Points the plug-in's storage at DIR for this process (it finds the file in the toolbox's
+// Preferences folder).
 void UsePrefsDir(const std::string& given) {
     if (given.empty()) {
         Refuse("--prefs-dir needs a folder");
     }
-    std::error_code ec;
-    const fs::path dir = fs::absolute(given, ec);
-    if (ec || (fs::exists(dir, ec) && !fs::is_directory(dir, ec))) {
+    if (!toolbox::folders::usePreferencesFolder(given)) {
         Refuse("--prefs-dir: '" + given + "' is not a folder");
     }
-    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
 }
 
 int ShowCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
@@ -310,17 +340,14 @@ struct Changes {
     bool any() const { return region || endRegion || block || opacity || format; }
 };
 
+// The mediaType of the format named F, as the table spells it or in lower case.
 SInt16 FormatCode(const std::string& f) {
-    if (f == "ntsc" || f == "NTSC") {
-        return 1;
+    for (const frameFormatRec& format : cFrameFormats) {
+        if (f == format.name || f == Lower(format.name)) {
+            return format.mediaType;
+        }
     }
-    if (f == "pal" || f == "PAL") {
-        return 2;
-    }
-    if (f == "hd" || f == "HD") {
-        return 3;
-    }
-    Refuse("--format wants ntsc, pal or hd, not '" + f + "'");
+    Refuse("--format wants " + FormatNames(", ", " or ") + ", not '" + f + "'");
 }
 
 // One option of `set` (NAME with its VALUE) into `changes`; false for an unknown NAME.
@@ -404,7 +431,7 @@ int Run(std::vector<std::string> args) {
     const std::optional<std::string> plugin = TakeOption(args, "--plugin", "an effect");
     const effectIdentityRec& effect = plugin ? ChooseEffect(*plugin) : cTesseraIdentity;
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        std::fputs(Usage().c_str(), args.empty() ? stderr : stdout);
         return args.empty() ? kExitUsage : 0;
     }
     if (prefsDir) {

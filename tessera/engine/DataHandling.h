@@ -1,10 +1,10 @@
 // DataHandling.h - the configuration's defaults and the region being edited.
 //
 // Owns: writing the defaults into a configuration record, the frame format of a record
-// (looked up in cFrameFormats, the one table the glue and the dialog use), and access to
-// the region that the dialog edits. Promises: with one region (Tessera) the current region
-// is always `startRel`; with two (Tessera Motion) it is `startRel` while the workspace's
-// activeRel is 1 and `endRel` otherwise. A reset puts both regions to the whole frame.
+// (looked up in cFrameFormats, the one table the glue, the dialog and tessera-config use),
+// and access to the region that the dialog edits. Promises: with one region (Tessera) the
+// current region is always `startRel`; with two (Tessera Motion) it is `startRel` while the
+// workspace's activeRel is 1 and `endRel` otherwise. A reset puts both regions to the whole frame.
 #pragma once
 
 #include "MacTypes.h"

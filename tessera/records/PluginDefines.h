@@ -71,19 +71,21 @@ constexpr int cNumColors = 6;
 
 // ---- frame formats ----------------------------------------------------------------------
 
-// The formats a record's mediaType names: the dialog's window for each, and the size of the
-// frame that the host glue asks the host for, to preview in that window. Any other value is
-// shown as the first (GetFrameFormat).
+// The formats a record's mediaType names: the dialog's window for each, the size of the
+// frame that the host glue asks the host for, to preview in that window, and the format's
+// name as the command line spells it (shown as is, taken as is or in lower case). Any other
+// value is shown as the first (GetFrameFormat).
 struct frameFormatRec {
     SInt16 mediaType;
     const char* windowName; // in the nib cMyPluginName
     SInt16 previewWidth;
     SInt16 previewHeight;
+    const char* name;
 };
 constexpr frameFormatRec cFrameFormats[] = {
-    {1, "configNTSC", 720, 480},
-    {2, "configPAL", 720, 576},
-    {3, "configHD", 960, 540},
+    {1, "configNTSC", 720, 480, "NTSC"},
+    {2, "configPAL", 720, 576, "PAL"},
+    {3, "configHD", 960, 540, "HD"},
 };
 
 // ---- geometry relative to a frame ------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "prefsloader.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -129,13 +130,19 @@ TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
     EXPECT_EQ(c.sliders[0], 20);
     EXPECT_EQ(c.startRel.left, 0.125);
 
+    // One line, the keys in this order.
     r = Tool("--prefs-dir '" + dir_.string() + "' show --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "{\"effect\": \"Tessera\", \"region\": {\"left\": 0.125, \"top\": 0.25, "
-                     "\"width\": 0.5, \"height\": "
-                     "0.375}, \"block\": {\"width\": 20, \"height\": 40}, \"opacity\": 5, "
-                     "\"format\": \"PAL\", \"keepProportions\": false, \"file\": \"" +
-                         JobFile() + "\"}\n");
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
+    const nlohmann::ordered_json shown = {
+        {"effect", "Tessera"},
+        {"region", {{"left", 0.125}, {"top", 0.25}, {"width", 0.5}, {"height", 0.375}}},
+        {"block", {{"width", 20}, {"height", 40}}},
+        {"opacity", 5},
+        {"format", "PAL"},
+        {"keepProportions", false},
+        {"file", JobFile()}};
+    EXPECT_EQ(nlohmann::ordered_json::parse(r.out), shown) << r.out;
 
     r = Tool("--prefs-dir '" + dir_.string() + "' reset");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -181,7 +188,8 @@ TEST_F(ConfigTool, ShowWithoutAFileGivesTheDefaultsAndWritesNothing) {
     fs::create_directories(dir_);
     const ToolRun r = Tool("--prefs-dir '" + dir_.string() + "' show --json");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("\"block\": {\"width\": 10, \"height\": 10}"), std::string::npos) << r.out;
+    const nlohmann::json block = {{"width", 10}, {"height", 10}};
+    EXPECT_EQ(nlohmann::json::parse(r.out).at("block"), block) << r.out;
     EXPECT_FALSE(fs::exists(JobFile()));
 }
 
@@ -225,11 +233,12 @@ TEST_F(ConfigTool, MotionHasItsOwnFileAndItsRegionMovesInTheRender) {
 
     r = Tool("show --json --prefs-dir '" + dir_.string() + "' --plugin motion");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("\"effect\": \"Tessera Motion\", \"region\": {\"left\": 0, \"top\": 0, "
-                         "\"width\": 0.5, \"height\": 1}, \"endRegion\": {\"left\": 0.5, "
-                         "\"top\": 0, \"width\": 0.5, \"height\": 1}"),
-              std::string::npos)
-        << r.out;
+    const nlohmann::json shown = nlohmann::json::parse(r.out);
+    EXPECT_EQ(shown.at("effect"), "Tessera Motion") << r.out;
+    const nlohmann::json left = {{"left", 0}, {"top", 0}, {"width", 0.5}, {"height", 1}};
+    const nlohmann::json right = {{"left", 0.5}, {"top", 0}, {"width", 0.5}, {"height", 1}};
+    EXPECT_EQ(shown.at("region"), left) << r.out;
+    EXPECT_EQ(shown.at("endRegion"), right) << r.out;
     // Tessera has no end region to set, and an unknown effect is refused; nothing is written.
     const std::string motionBefore = Slurp(JobFile(cTesseraMotionIdentity.prefsFileName));
     for (const char* bad : {"set --end-region 0,0,1,1", "--plugin motion set --end-region 0,0,0,1",

@@ -1,13 +1,15 @@
 // Folders.cpp - the special folders of the Folder Manager on Linux (see Folders.h).
 //
 // The Preferences folder follows the XDG base-directory rules; as the original system
-// guarantees that folder, it is made (mode 0700) when missing.
+// guarantees that folder, it is made (mode 0700) when missing. A host may point it elsewhere
+// for its own process (usePreferencesFolder).
 #include "Folders.h"
 
 #include "Files.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
@@ -73,4 +75,17 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16
     *foundVRefNum = kToolboxVolumeRefNum;
     *foundDirID = id;
     return noErr;
+}
+
+bool toolbox::folders::usePreferencesFolder(const std::string& dir) {
+    if (dir.empty()) {
+        return false;
+    }
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+    if (ec ||
+        (std::filesystem::exists(absolute, ec) && !std::filesystem::is_directory(absolute, ec))) {
+        return false;
+    }
+    return ::setenv("XDG_CONFIG_HOME", absolute.c_str(), 1) == 0;
 }

@@ -5,9 +5,13 @@
 // home directory when HOME is unset). The original system always has that folder, so it is
 // created with mode 0700 (with any missing parents) when missing, whatever createFolder
 // says. The temporary folder ('temp') is $TMPDIR or /tmp. Other folder types give fnfErr.
+// For hosts, toolbox::folders::usePreferencesFolder points this process's Preferences folder
+// elsewhere.
 #pragma once
 
 #include "MacTypes.h"
+
+#include <string>
 
 enum : SInt16 {
     kOnSystemDisk = -32768,
@@ -30,3 +34,10 @@ enum : Boolean {
 // paramErr (nil output).
 OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
                  SInt32* foundDirID);
+
+namespace toolbox::folders {
+// Makes DIR (taken from the working folder when relative) this process's Preferences folder,
+// by setting $XDG_CONFIG_HOME to it; FindFolder makes it when it is missing. False, with
+// nothing changed, when DIR is empty or names something that is not a folder.
+bool usePreferencesFolder(const std::string& dir);
+} // namespace toolbox::folders

@@ -6,6 +6,7 @@
 #include "X11Support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <string>
@@ -14,21 +15,6 @@
 namespace {
 
 using x11_test::Output;
-
-// The number after `"key": ` in the object after `"object": ` of tessera-config's JSON.
-double JsonNumber(const std::string& json, const std::string& object, const std::string& key) {
-    const size_t o = json.find("\"" + object + "\": {");
-    if (o == std::string::npos) {
-        ADD_FAILURE() << "no " << object << " in " << json;
-        return -1;
-    }
-    const size_t k = json.find("\"" + key + "\": ", o);
-    if (k == std::string::npos || k > json.find('}', o)) {
-        ADD_FAILURE() << "no " << object << "." << key << " in " << json;
-        return -1;
-    }
-    return std::strtod(json.c_str() + k + key.size() + 4, nullptr);
-}
 
 TEST(MotionRealWindow, EndClickedAndDraggedWithTheRealMouseIsSavedOnOKAndStartIsKept) {
     if (std::getenv("DISPLAY") == nullptr) {
@@ -75,15 +61,19 @@ TEST(MotionRealWindow, EndClickedAndDraggedWithTheRealMouseIsSavedOnOKAndStartIs
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
-    const std::string json = Output(config + " show --json");
-    EXPECT_NEAR(JsonNumber(json, "region", "left"), 0.1, 1e-9) << json;
-    EXPECT_NEAR(JsonNumber(json, "region", "top"), 0.1, 1e-9) << json;
-    EXPECT_NEAR(JsonNumber(json, "region", "width"), 0.3, 1e-9) << json;
-    EXPECT_NEAR(JsonNumber(json, "region", "height"), 0.3, 1e-9) << json;
-    EXPECT_NEAR(JsonNumber(json, "endRegion", "left") * 720, 360 - 50, 2) << json;
-    EXPECT_NEAR(JsonNumber(json, "endRegion", "top") * 480, 240 - 40, 2) << json;
-    EXPECT_NEAR(JsonNumber(json, "endRegion", "width"), 0.4, 1e-9) << json;
-    EXPECT_NEAR(JsonNumber(json, "endRegion", "height"), 0.4, 1e-9) << json;
+    const std::string text = Output(config + " show --json");
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << text;
+    const nlohmann::json& start = json.at("region");
+    const nlohmann::json& end = json.at("endRegion");
+    EXPECT_NEAR(start.at("left").get<double>(), 0.1, 1e-9) << text;
+    EXPECT_NEAR(start.at("top").get<double>(), 0.1, 1e-9) << text;
+    EXPECT_NEAR(start.at("width").get<double>(), 0.3, 1e-9) << text;
+    EXPECT_NEAR(start.at("height").get<double>(), 0.3, 1e-9) << text;
+    EXPECT_NEAR(end.at("left").get<double>() * 720, 360 - 50, 2) << text;
+    EXPECT_NEAR(end.at("top").get<double>() * 480, 240 - 40, 2) << text;
+    EXPECT_NEAR(end.at("width").get<double>(), 0.4, 1e-9) << text;
+    EXPECT_NEAR(end.at("height").get<double>(), 0.4, 1e-9) << text;
     std::system(("rm -rf " + dir).c_str());
 }
 
