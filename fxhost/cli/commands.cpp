@@ -29,14 +29,9 @@ namespace {
 // The plug-in's texts are Mac Roman (its string lists are); show them as UTF-8.
 std::string Text(const char* field, std::size_t size) {
     std::string raw(field, strnlen(field, size));
-    CFStringRef s =
-        CFStringCreateWithCString(kCFAllocatorDefault, raw.c_str(), kCFStringEncodingMacRoman);
-    if (!s) {
-        return raw;
-    }
-    std::string utf8 = toolbox::cf::utf8(s);
-    CFRelease(s);
-    return utf8;
+    const toolbox::cf::CFRef<CFStringRef> s(
+        CFStringCreateWithCString(kCFAllocatorDefault, raw.c_str(), kCFStringEncodingMacRoman));
+    return s ? toolbox::cf::utf8(s.get()) : raw;
 }
 template <std::size_t N> std::string Text(const char (&field)[N]) {
     return Text(field, N);

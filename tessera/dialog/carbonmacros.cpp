@@ -9,19 +9,19 @@
 
 WindowRef OpenNibWindowFromCFBundle(const char* theIdentifier, const char* theNib,
                                     const char* theWindow) {
+    using toolbox::cf::CFRef;
     const std::string ident = theIdentifier != nullptr ? theIdentifier : "";
-    CFStringRef identStr = toolbox::cf::makeString(ident);
-    Assert(identStr, "Cannot allocate CFSTR for " + ident);
-    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(identStr);
-    CFRelease(identStr);
+    const CFRef<CFStringRef> identStr(toolbox::cf::makeString(ident));
+    Assert(identStr.get(), "Cannot allocate CFSTR for " + ident);
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(identStr.get());
     Assert(bundle, "Cannot allocate bundle for ID = " + ident);
     CFRetain(bundle);
+    const CFRef<CFBundleRef> heldBundle(bundle); // the retain above, until the window is made
 
     const std::string nibName = (theNib == nullptr || *theNib == 0) ? "tessera" : theNib;
-    CFStringRef nibStr = toolbox::cf::makeString(nibName);
     IBNibRef nib = nullptr;
-    const OSStatus err = CreateNibReferenceWithCFBundle(bundle, nibStr, &nib);
-    CFRelease(nibStr);
+    const OSStatus err = CreateNibReferenceWithCFBundle(
+        bundle, CFRef<CFStringRef>(toolbox::cf::makeString(nibName)).get(), &nib);
     if (err != noErr) {
         Str255 num;
         Num2Text(err, num);
@@ -30,11 +30,10 @@ WindowRef OpenNibWindowFromCFBundle(const char* theIdentifier, const char* theNi
                       "\" as it returned errcode #" + std::string(Str255View(num)) + ".");
     }
     WindowRef window = nullptr;
-    CFStringRef windowStr = toolbox::cf::makeString(theWindow != nullptr ? theWindow : "");
-    const OSStatus werr = CreateWindowFromNib(nib, windowStr, &window);
-    CFRelease(windowStr);
+    const CFRef<CFStringRef> windowStr(
+        toolbox::cf::makeString(theWindow != nullptr ? theWindow : ""));
+    const OSStatus werr = CreateWindowFromNib(nib, windowStr.get(), &window);
     DisposeNibReference(nib);
-    CFRelease(bundle);
     if (werr != noErr || window == nullptr) {
         std::exit(int(werr & 0xFF));
     }
@@ -99,9 +98,9 @@ void InstallControlClass(const char* classID, const EventTypeSpec* events, UInt3
                          EventHandlerProcPtr handler, ToolboxObjectClassRef* outClass,
                          EventHandlerUPP* outHandler) {
     *outHandler = NewEventHandlerUPP(handler);
-    CFStringRef theID = toolbox::cf::makeString(classID);
-    RegisterToolboxObjectClass(theID, nullptr, eventCount, events, *outHandler, nullptr, outClass);
-    CFRelease(theID);
+    const toolbox::cf::CFRef<CFStringRef> theID(toolbox::cf::makeString(classID));
+    RegisterToolboxObjectClass(theID.get(), nullptr, eventCount, events, *outHandler, nullptr,
+                               outClass);
 }
 
 void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHandler) {

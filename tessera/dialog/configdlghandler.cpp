@@ -44,20 +44,20 @@ void StepFrame(int direction) {
 }
 
 void OpenManual() {
-    CFStringRef ident = toolbox::cf::makeString(cMyBundleID);
-    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(ident);
-    CFRelease(ident);
+    const toolbox::cf::CFRef<CFStringRef> ident(toolbox::cf::makeString(cMyBundleID));
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(ident.get());
     if (bundle == nullptr) {
         Notify("Cannot Locate Bundle. Proceed with caution. Crash imminent");
         return;
     }
-    CFURLRef url = CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("pdf"), nullptr);
+    const toolbox::cf::CFRef<CFURLRef> url(
+        CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("pdf"), nullptr));
     if (url == nullptr) {
         Notify("Cannot locate manual in bundle");
         return;
     }
     FSRef ref;
-    if (CFURLGetFSRef(url, &ref)) {
+    if (CFURLGetFSRef(url.get(), &ref)) {
         const OSStatus s = LSOpenFSRef(&ref, nullptr);
         if (s != noErr) {
             Str255 num;
@@ -65,7 +65,6 @@ void OpenManual() {
             Notify("LSOpen failed with " + std::string(Str255View(num)));
         }
     }
-    CFRelease(url);
 }
 
 void ChoosePicture(pluginDataRec* config) {
@@ -103,20 +102,20 @@ void SetupRegionChooser(WindowRef theWindow) {
     SimpleShowControl(theWindow, cSigRegion, 2);
     SimpleSetControlValueByID(theWindow, cSigRegion, gConfigWorkSpace.activeRel == 1 ? 1 : 2, 1);
 
-    CFStringRef title = nullptr;
-    if (CopyWindowTitleAsCFString(theWindow, &title) == noErr && title != nullptr) {
-        char buf[256] = {};
-        if (CFStringGetCString(title, buf, sizeof buf, kCFStringEncodingUTF8)) {
-            const std::string old(buf);
-            const std::string nibName = "Tessera";
-            if (old.compare(0, nibName.size(), nibName) == 0) {
-                CFStringRef named =
-                    toolbox::cf::makeString(cMyClearName + old.substr(nibName.size()));
-                SetWindowTitleWithCFString(theWindow, named);
-                CFRelease(named);
-            }
-        }
-        CFRelease(title);
+    CFStringRef copied = nullptr;
+    const OSStatus got = CopyWindowTitleAsCFString(theWindow, &copied);
+    const toolbox::cf::CFRef<CFStringRef> title(copied);
+    char buf[256] = {};
+    if (got != noErr || title == nullptr ||
+        !CFStringGetCString(title.get(), buf, sizeof buf, kCFStringEncodingUTF8)) {
+        return;
+    }
+    const std::string old(buf);
+    const std::string nibName = "Tessera";
+    if (old.compare(0, nibName.size(), nibName) == 0) {
+        const toolbox::cf::CFRef<CFStringRef> named(
+            toolbox::cf::makeString(cMyClearName + old.substr(nibName.size())));
+        SetWindowTitleWithCFString(theWindow, named.get());
     }
 }
 

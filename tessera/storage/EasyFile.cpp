@@ -101,13 +101,8 @@ CGImageRef GetCGImageFromURLUsingCG(CFURLRef theURL) {
 }
 
 CGImageRef GetCGImageFromFSRefUsingCG(const FSRef& theFSRef) {
-    CFURLRef url = CFURLCreateFromFSRef(nullptr, &theFSRef);
-    if (url == nullptr) {
-        return nullptr;
-    }
-    CGImageRef image = GetCGImageFromURLUsingCG(url);
-    CFRelease(url);
-    return image;
+    const toolbox::cf::CFRef<CFURLRef> url(CFURLCreateFromFSRef(nullptr, &theFSRef));
+    return url != nullptr ? GetCGImageFromURLUsingCG(url.get()) : nullptr;
 }
 
 CGImageRef GetCGImageFromFSSUsingCG(const FSSpec& theFSS) {

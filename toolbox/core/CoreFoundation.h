@@ -13,6 +13,7 @@
 //   is found by CFBundleGetBundleWithIdentifier while someone holds it, whoever created it:
 //   the registry lives in this shared library. Creating a bundle for a URL already open
 //   returns that bundle, retained.
+// - toolbox::cf::CFRef owns one reference and releases it when it goes out of scope.
 #pragma once
 
 #include "Files.h"
@@ -158,8 +159,16 @@ void CFBundleUnloadExecutable(CFBundleRef bundle);
 void* CFBundleGetFunctionPointerForName(CFBundleRef bundle, CFStringRef functionName);
 
 // C++ helpers for the rest of the toolbox, hosts and tests.
+#include <memory>
 #include <string>
+#include <type_traits>
 namespace toolbox::cf {
+struct CFReleaser {
+    void operator()(CFTypeRef object) const { CFRelease(object); }
+};
+// One owned reference (from a Create or Copy function, or a CFRetain), released on every
+// way out of the holder's scope; nil holds nothing. Moves hand the reference on.
+template <class Ref> using CFRef = std::unique_ptr<std::remove_pointer_t<Ref>, CFReleaser>;
 // The string's UTF-8 text ("" for nil).
 std::string utf8(CFStringRef s);
 // A new string from UTF-8 text (nil if the text is not UTF-8).

@@ -221,9 +221,10 @@ void ExitToShell() {
 
 namespace {
 
-CFStringRef MacRomanString(std::string_view text) {
-    return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-                                   CFIndex(text.size()), kCFStringEncodingMacRoman, false);
+toolbox::cf::CFRef<CFStringRef> MacRomanString(std::string_view text) {
+    return toolbox::cf::CFRef<CFStringRef>(
+        CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                CFIndex(text.size()), kCFStringEncodingMacRoman, false));
 }
 
 // The standard alerts: a stop alert with its one button, a caution alert with the texts'
@@ -231,36 +232,29 @@ CFStringRef MacRomanString(std::string_view text) {
 SInt16 PresentStandardAlert(toolbox::AlertKind kind, std::string_view headline,
                             std::string_view description, std::string_view okText,
                             std::string_view cancelText) {
-    CFStringRef error = MacRomanString(headline);
-    CFStringRef explanation = MacRomanString(description);
-    CFStringRef ok = nullptr;
-    CFStringRef cancel = nullptr;
+    const auto error = MacRomanString(headline);
+    const auto explanation = MacRomanString(description);
     DialogRef alert = nullptr;
     if (kind == toolbox::AlertKind::stop) {
-        CreateStandardAlert(kAlertStopAlert, error, explanation, nullptr, &alert);
+        CreateStandardAlert(kAlertStopAlert, error.get(), explanation.get(), nullptr, &alert);
     } else {
-        ok = MacRomanString(okText);
-        cancel = cancelText.empty() ? nullptr : MacRomanString(cancelText);
+        const auto ok = MacRomanString(okText);
+        const auto cancel = cancelText.empty() ? nullptr : MacRomanString(cancelText);
         AlertStdCFStringAlertParamRec param{};
         param.version = kStdCFStringAlertVersionOne;
         param.movable = true;
         param.helpButton = false;
-        param.defaultText = ok;
-        param.cancelText = cancel;
+        param.defaultText = ok.get();
+        param.cancelText = cancel.get();
         param.otherText = nullptr;
         param.defaultButton = kAlertStdAlertOKButton;
         param.cancelButton = kAlertStdAlertCancelButton;
         param.position = kWindowDefaultPosition;
         param.flags = 0;
-        CreateStandardAlert(kAlertCautionAlert, error, explanation, &param, &alert);
+        CreateStandardAlert(kAlertCautionAlert, error.get(), explanation.get(), &param, &alert);
     }
     DialogItemIndex item = kAlertStdAlertOKButton;
     RunStandardAlert(alert, nullptr, &item);
-    for (CFStringRef s : {error, explanation, ok, cancel}) {
-        if (s != nullptr) {
-            CFRelease(s);
-        }
-    }
     return item;
 }
 

@@ -89,8 +89,7 @@ OSStatus dispatch(OpaqueEventTargetRef* target, EventRef event) {
 
 OSStatus sendCommand(OpaqueEventTargetRef* target, UInt32 commandID, UInt32 attributes,
                      ControlRef control, WindowRef window) {
-    EventRef event = nullptr;
-    CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
+    OwnedEvent event(kEventClassCommand, kEventCommandProcess);
     HICommandExtended cmd{};
     cmd.attributes = attributes;
     cmd.commandID = commandID;
@@ -99,18 +98,18 @@ OSStatus sendCommand(OpaqueEventTargetRef* target, UInt32 commandID, UInt32 attr
     } else if (window != nullptr) {
         cmd.source.window = window;
     }
-    SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof cmd, &cmd);
-    const UInt32 mods = currentModifiers();
-    SetEventParameter(event, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
-    const OSStatus r = dispatch(target, event);
-    ReleaseEvent(event);
-    return r;
+    event.set(kEventParamDirectObject, typeHICommand, cmd);
+    event.set(kEventParamKeyModifiers, typeUInt32, currentModifiers());
+    return dispatch(target, event.get());
 }
 
-EventRef makeControlEvent(EventKind kind, ControlRef control) {
-    EventRef event = nullptr;
-    CreateEvent(nullptr, kEventClassControl, kind, 0, 0, &event);
-    SetEventParameter(event, kEventParamDirectObject, typeControlRef, sizeof control, &control);
+OwnedEvent::OwnedEvent(EventClass eventClass, EventKind kind) : event(nullptr) {
+    CreateEvent(nullptr, eventClass, kind, 0, 0, &event);
+}
+
+OwnedEvent makeControlEvent(EventKind kind, ControlRef control) {
+    OwnedEvent event(kEventClassControl, kind);
+    event.set(kEventParamDirectObject, typeControlRef, control);
     return event;
 }
 

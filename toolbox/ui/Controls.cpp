@@ -2,7 +2,9 @@
 // the click protocol of custom controls (see Controls.h).
 //
 // Owns: the class registry (class id -> handler), shared with the controls bound to a class
-// so that a control never calls into a class record that is gone.
+// so that a control never calls into a class record that is gone; the table of control kinds
+// (one row per kind: which widgets it matches and how their value, range, text and signals
+// are reached).
 #include "UIPrivate.h"
 
 #include "TextUtils.h"
@@ -52,18 +54,29 @@ class ToolboxControlWidget : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 };
 
-// Runs an event on a custom control with the window's port current, as a control's
-// drawing expects.
-OSStatus dispatchInPort(ControlRef c, EventRef event) {
+// Makes a port current for as long as it lives, then the one before it again. A handler run
+// meanwhile may dispose of a window, and with it the saved port's window... but never the
+// saved port itself while that window is busy.
+class PortSwitch {
+  public:
+    explicit PortSwitch(CGrafPtr port) {
+        GetGWorld(&savedPort, &savedDevice);
+        SetGWorld(port, nullptr);
+    }
+    ~PortSwitch() { SetGWorld(savedPort, savedDevice); }
+    PortSwitch(const PortSwitch&) = delete;
+    PortSwitch& operator=(const PortSwitch&) = delete;
+
+  private:
     CGrafPtr savedPort = nullptr;
     GDHandle savedDevice = nullptr;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(c->window->port, nullptr);
-    const OSStatus r = dispatch(&c->target, event);
-    // The handler may have disposed of the window, and with it the saved port's window...
-    // but never the saved port itself while the window is busy.
-    SetGWorld(savedPort, savedDevice);
-    return r;
+};
+
+// Runs an event on a custom control with the window's port current, as a control's
+// drawing expects.
+OSStatus dispatchInPort(ControlRef c, const OwnedEvent& event) {
+    PortSwitch inPort(c->window->port);
+    return dispatch(&c->target, event.get());
 }
 
 void bindClass(ControlRef c) {
@@ -88,15 +101,13 @@ void bindClass(ControlRef c) {
 
 ControlPartCode hitTest(ControlRef c, Point where, UInt32 mods) {
     bindClass(c);
-    EventRef e = makeControlEvent(kEventControlHitTest, c);
-    SetEventParameter(e, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
-    SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
+    OwnedEvent e = makeControlEvent(kEventControlHitTest, c);
+    e.set(kEventParamMouseLocation, typeQDPoint, where);
+    e.set(kEventParamKeyModifiers, typeUInt32, mods);
     ControlPartCode part = kControlNoPart;
-    if (dispatch(&c->target, e) == noErr) {
-        GetEventParameter(e, kEventParamControlPart, typeControlPartCode, nullptr, sizeof part,
-                          nullptr, &part);
+    if (dispatch(&c->target, e.get()) == noErr) {
+        e.read(kEventParamControlPart, typeControlPartCode, part);
     }
-    ReleaseEvent(e);
     return part;
 }
 
@@ -142,12 +153,10 @@ void userHit(ControlRef c, ControlPartCode part) {
     }
     FromQt fromQt;
     WindowBusy busy(c->window);
-    EventRef e = makeControlEvent(kEventControlHit, c);
-    SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-    const UInt32 mods = currentModifiers();
-    SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
-    dispatch(&c->target, e);
-    ReleaseEvent(e);
+    OwnedEvent e = makeControlEvent(kEventControlHit, c);
+    e.set(kEventParamControlPart, typeControlPartCode, part);
+    e.set(kEventParamKeyModifiers, typeUInt32, currentModifiers());
+    dispatch(&c->target, e.get());
 }
 
 void ToolboxControlWidget::paintEvent(QPaintEvent*) {
@@ -195,6 +204,24 @@ void ToolboxControlWidget::paintEvent(QPaintEvent*) {
     painter.drawImage(0, 0, image);
 }
 
+// The part a press on the given part ends on: the class's tracking, else the default one.
+ControlPartCode track(ControlRef c, Point where, UInt32 mods, ControlPartCode part) {
+    WindowRef w = c->window;
+    OwnedEvent e = makeControlEvent(kEventControlTrack, c);
+    e.set(kEventParamMouseLocation, typeQDPoint, where);
+    e.set(kEventParamKeyModifiers, typeUInt32, mods);
+    e.set(kEventParamControlPart, typeControlPartCode, part);
+    const OSStatus r = dispatch(&c->target, e.get());
+    if (r == noErr) {
+        e.read(kEventParamControlPart, typeControlPartCode, part);
+        return part;
+    }
+    if (r == eventNotHandledErr && isLiveWindow(w)) {
+        return defaultTrack(c, part);
+    }
+    return kControlNoPart;
+}
+
 void ToolboxControlWidget::mousePressEvent(QMouseEvent* event) {
     if (control == nullptr || event->button() != Qt::LeftButton) {
         return;
@@ -212,20 +239,7 @@ void ToolboxControlWidget::mousePressEvent(QMouseEvent* event) {
     beginTracking(w, where);
     ControlPartCode part = hitTest(c, where, mods);
     if (part != kControlNoPart) {
-        EventRef track = makeControlEvent(kEventControlTrack, c);
-        SetEventParameter(track, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
-        SetEventParameter(track, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
-        SetEventParameter(track, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-        const OSStatus r = dispatch(&c->target, track);
-        if (r == noErr) {
-            GetEventParameter(track, kEventParamControlPart, typeControlPartCode, nullptr,
-                              sizeof part, nullptr, &part);
-        } else if (r == eventNotHandledErr && isLiveWindow(w)) {
-            part = defaultTrack(c, part);
-        } else {
-            part = kControlNoPart;
-        }
-        ReleaseEvent(track);
+        part = track(c, where, mods, part);
     }
     endTracking();
     if (part != kControlNoPart && isLiveWindow(w)) {
@@ -274,15 +288,12 @@ void ToolboxControlWidget::keyPressEvent(QKeyEvent* event) {
     bindClass(c);
     const UInt32 mods = modifiersFromQt(event->modifiers());
     setCurrentModifiers(mods);
-    EventRef e = nullptr;
-    CreateEvent(nullptr, kEventClassKeyboard,
-                event->isAutoRepeat() ? kEventRawKeyRepeat : kEventRawKeyDown, 0, 0, &e);
-    SetEventParameter(e, kEventParamDirectObject, typeControlRef, sizeof c, &c);
-    SetEventParameter(e, kEventParamKeyMacCharCodes, typeChar, sizeof code, &code);
-    SetEventParameter(e, kEventParamKeyModifiers, typeUInt32, sizeof mods, &mods);
-    const OSStatus r = dispatchInPort(c, e);
-    ReleaseEvent(e);
-    if (r == noErr) {
+    OwnedEvent e(kEventClassKeyboard,
+                 event->isAutoRepeat() ? kEventRawKeyRepeat : kEventRawKeyDown);
+    e.set(kEventParamDirectObject, typeControlRef, c);
+    e.set(kEventParamKeyMacCharCodes, typeChar, code);
+    e.set(kEventParamKeyModifiers, typeUInt32, mods);
+    if (dispatchInPort(c, e) == noErr) {
         event->accept();
         flushWindow(w);
     } else {
@@ -290,198 +301,316 @@ void ToolboxControlWidget::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-ControlKind kindOf(QWidget* w) {
-    if (dynamic_cast<ToolboxControlWidget*>(w) != nullptr) {
-        return ControlKind::custom;
-    }
-    if (qobject_cast<QAbstractSlider*>(w) != nullptr) {
-        return ControlKind::slider;
-    }
-    if (qobject_cast<QComboBox*>(w) != nullptr) {
-        return ControlKind::popup;
-    }
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        if (qobject_cast<QCheckBox*>(w) != nullptr || qobject_cast<QRadioButton*>(w) != nullptr ||
-            b->isCheckable()) {
-            return ControlKind::checkbox;
-        }
-        return ControlKind::pushbutton;
-    }
-    if (qobject_cast<QLabel*>(w) != nullptr) {
-        return ControlKind::statictext;
-    }
-    if (qobject_cast<QLineEdit*>(w) != nullptr) {
-        return ControlKind::edittext;
-    }
-    if (qobject_cast<QSpinBox*>(w) != nullptr) {
-        return ControlKind::spinbox;
-    }
-    if (qobject_cast<QProgressBar*>(w) != nullptr) {
-        return ControlKind::progress;
-    }
-    return ControlKind::other;
-}
-
 void warn(WindowRef w, QWidget* widget, const char* what) {
     std::fprintf(stderr, "toolbox: %s.ui: widget \"%s\": %s\n", w->name.c_str(),
                  widget->objectName().toUtf8().constData(), what);
 }
 
-void connectSignals(ControlRef c) {
-    QObject* ctx = c->context.get();
-    switch (c->kind) {
-    case ControlKind::slider: {
-        auto* s = qobject_cast<QAbstractSlider*>(c->widget.data());
-        s->setTracking(true); // the value follows the mouse: live feedback
-        QObject::connect(s, &QAbstractSlider::valueChanged, ctx, [c, s](int) {
-            if (c->settingFromCode > 0 || !isLiveWindow(c->window)) {
-                return;
-            }
-            FromQt fromQt;
-            WindowBusy busy(c->window);
-            if (c->action != nullptr) {
-                c->action(c, kControlIndicatorPart);
-            }
-            if (!s->isSliderDown() && c->command != 0 && isLiveWindow(c->window)) {
-                sendCommand(&c->target, c->command, kHICommandFromControl, c, c->window);
-            }
-        });
-        QObject::connect(s, &QAbstractSlider::sliderReleased, ctx, [c]() {
-            if (c->command != 0 && isLiveWindow(c->window)) {
-                FromQt fromQt;
-                WindowBusy busy(c->window);
-                sendCommand(&c->target, c->command, kHICommandFromControl, c, c->window);
-            }
-        });
-        break;
-    }
-    case ControlKind::popup:
-        QObject::connect(qobject_cast<QComboBox*>(c->widget.data()), &QComboBox::activated, ctx,
-                         [c](int) { userHit(c, kControlMenuPart); });
-        break;
-    case ControlKind::checkbox:
-        QObject::connect(qobject_cast<QAbstractButton*>(c->widget.data()),
-                         &QAbstractButton::clicked, ctx,
-                         [c](bool) { userHit(c, kControlCheckBoxPart); });
-        break;
-    case ControlKind::pushbutton:
-        QObject::connect(qobject_cast<QAbstractButton*>(c->widget.data()),
-                         &QAbstractButton::clicked, ctx,
-                         [c](bool) { userHit(c, kControlButtonPart); });
-        break;
-    default:
-        break;
-    }
-}
+// ---- the kinds of control ------------------------------------------------------------------
 
 struct Range {
     SInt32 min, max;
 };
 
-Range rangeOf(ControlRef c) {
-    QWidget* w = c->widget;
-    switch (c->kind) {
-    case ControlKind::slider: {
-        auto* s = qobject_cast<QAbstractSlider*>(w);
-        return {s->minimum(), s->maximum()};
+// How the toolbox reaches a control of one kind through its widget. An operation left null
+// means the kind has no such thing in its widget: its value and range are the control
+// record's own, it has no text, sends nothing. A kind whose widget has a range but no way to
+// set it (a popup's items, a checkbox's states) keeps that range.
+struct KindOps {
+    ControlKind kind = ControlKind::other;
+    bool (*matches)(QWidget* w) = nullptr;
+    Range (*range)(QWidget* w) = nullptr;
+    SInt32 (*read)(QWidget* w) = nullptr;
+    void (*write)(QWidget* w, SInt32 v) = nullptr;
+    void (*setRange)(QWidget* w, SInt32 mn, SInt32 mx) = nullptr;
+    void (*connect)(ControlRef c) = nullptr;           // the widget's signals into its events
+    void (*setUp)(ControlRef c) = nullptr;             // once, as the control is made
+    void (*setDown)(QWidget* w, bool down) = nullptr;  // shows the control pressed
+    bool (*text)(QWidget* w, QString& text) = nullptr; // false when this widget has none
+    bool (*setText)(QWidget* w, const QString& text) = nullptr;
+};
+
+template <class W> bool isA(QWidget* w) {
+    return qobject_cast<W*>(w) != nullptr;
+}
+
+// Widgets with a minimum, a maximum and a value of their own (sliders, spin boxes, progress
+// bars).
+template <class W> struct Ranged {
+    static Range range(QWidget* w) {
+        auto* r = qobject_cast<W*>(w);
+        return {r->minimum(), r->maximum()};
     }
-    case ControlKind::popup:
-        return {1, std::max(1, qobject_cast<QComboBox*>(w)->count())};
-    case ControlKind::checkbox: {
-        auto* cb = qobject_cast<QCheckBox*>(w);
-        return {0, cb != nullptr && cb->isTristate() ? 2 : 1};
+    static SInt32 read(QWidget* w) { return qobject_cast<W*>(w)->value(); }
+    static void write(QWidget* w, SInt32 v) { qobject_cast<W*>(w)->setValue(v); }
+    static void setRange(QWidget* w, SInt32 mn, SInt32 mx) {
+        qobject_cast<W*>(w)->setRange(mn, std::max(mn, mx));
     }
-    case ControlKind::spinbox: {
-        auto* s = qobject_cast<QSpinBox*>(w);
-        return {s->minimum(), s->maximum()};
+};
+
+// Widgets whose text is read with text() and set with setText().
+template <class W> struct Texted {
+    static bool text(QWidget* w, QString& text) {
+        text = qobject_cast<W*>(w)->text();
+        return true;
     }
-    case ControlKind::progress: {
-        auto* p = qobject_cast<QProgressBar*>(w);
-        return {p->minimum(), p->maximum()};
+    static bool setText(QWidget* w, const QString& text) {
+        qobject_cast<W*>(w)->setText(text);
+        return true;
     }
-    default:
-        return {c->minimum, c->maximum};
+};
+
+// A group box's title is its text; other widgets of no kind have none.
+bool groupTitle(QWidget* w, QString& text) {
+    auto* g = qobject_cast<QGroupBox*>(w);
+    if (g != nullptr) {
+        text = g->title();
+    }
+    return g != nullptr;
+}
+
+bool setGroupTitle(QWidget* w, const QString& text) {
+    auto* g = qobject_cast<QGroupBox*>(w);
+    if (g != nullptr) {
+        g->setTitle(text);
+    }
+    return g != nullptr;
+}
+
+bool isCustom(QWidget* w) {
+    return dynamic_cast<ToolboxControlWidget*>(w) != nullptr;
+}
+
+bool isCheckbox(QWidget* w) {
+    auto* b = qobject_cast<QAbstractButton*>(w);
+    return b != nullptr && (isA<QCheckBox>(w) || isA<QRadioButton>(w) || b->isCheckable());
+}
+
+Range checkboxRange(QWidget* w) {
+    auto* cb = qobject_cast<QCheckBox*>(w);
+    return {0, cb != nullptr && cb->isTristate() ? 2 : 1};
+}
+
+SInt32 readCheckbox(QWidget* w) {
+    if (auto* cb = qobject_cast<QCheckBox*>(w)) {
+        const Qt::CheckState s = cb->checkState();
+        return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 0;
+    }
+    return qobject_cast<QAbstractButton*>(w)->isChecked() ? 1 : 0;
+}
+
+void writeCheckbox(QWidget* w, SInt32 v) {
+    if (auto* cb = qobject_cast<QCheckBox*>(w)) {
+        cb->setCheckState(v == 2 ? Qt::PartiallyChecked : v == 1 ? Qt::Checked : Qt::Unchecked);
+    } else {
+        qobject_cast<QAbstractButton*>(w)->setChecked(v != 0);
     }
 }
 
-SInt32 readValue(ControlRef c) {
-    QWidget* w = c->widget;
-    switch (c->kind) {
-    case ControlKind::slider:
-        return qobject_cast<QAbstractSlider*>(w)->value();
-    case ControlKind::popup:
-        return qobject_cast<QComboBox*>(w)->currentIndex() + 1;
-    case ControlKind::checkbox: {
-        if (auto* cb = qobject_cast<QCheckBox*>(w)) {
-            const Qt::CheckState s = cb->checkState();
-            return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 0;
+Range popupRange(QWidget* w) {
+    return {1, std::max(1, qobject_cast<QComboBox*>(w)->count())};
+}
+
+SInt32 readPopup(QWidget* w) {
+    return qobject_cast<QComboBox*>(w)->currentIndex() + 1;
+}
+
+void writePopup(QWidget* w, SInt32 v) {
+    qobject_cast<QComboBox*>(w)->setCurrentIndex(v - 1);
+}
+
+// A slider's value follows the mouse (live feedback): every change calls the action; the
+// command goes when the value is set, not while the thumb is held.
+void connectSlider(ControlRef c) {
+    auto* s = qobject_cast<QAbstractSlider*>(c->widget.data());
+    s->setTracking(true);
+    QObject::connect(s, &QAbstractSlider::valueChanged, c->context.get(), [c, s](int) {
+        if (c->settingFromCode > 0 || !isLiveWindow(c->window)) {
+            return;
         }
-        return qobject_cast<QAbstractButton*>(w)->isChecked() ? 1 : 0;
+        FromQt fromQt;
+        WindowBusy busy(c->window);
+        if (c->action != nullptr) {
+            c->action(c, kControlIndicatorPart);
+        }
+        if (!s->isSliderDown() && c->command != 0 && isLiveWindow(c->window)) {
+            sendCommand(&c->target, c->command, kHICommandFromControl, c, c->window);
+        }
+    });
+    QObject::connect(s, &QAbstractSlider::sliderReleased, c->context.get(), [c]() {
+        if (c->command != 0 && isLiveWindow(c->window)) {
+            FromQt fromQt;
+            WindowBusy busy(c->window);
+            sendCommand(&c->target, c->command, kHICommandFromControl, c, c->window);
+        }
+    });
+}
+
+void connectPopup(ControlRef c) {
+    QObject::connect(qobject_cast<QComboBox*>(c->widget.data()), &QComboBox::activated,
+                     c->context.get(), [c](int) { userHit(c, kControlMenuPart); });
+}
+
+// A click on a button is a hit on the given part.
+template <ControlPartCode part> void connectClicked(ControlRef c) {
+    QObject::connect(qobject_cast<QAbstractButton*>(c->widget.data()), &QAbstractButton::clicked,
+                     c->context.get(), [c](bool) { userHit(c, part); });
+}
+
+void setDownButton(QWidget* w, bool down) {
+    qobject_cast<QAbstractButton*>(w)->setDown(down);
+}
+
+void setUpPushbutton(ControlRef c) {
+    c->minimum = 0;
+    c->maximum = 1;
+}
+
+void setUpStaticText(ControlRef c) {
+    qobject_cast<QLabel*>(c->widget.data())->setTextFormat(Qt::PlainText); // never markup
+}
+
+// A custom control takes its class and its starting value from the widget's properties.
+void setUpCustom(ControlRef c) {
+    QWidget* widget = c->widget;
+    static_cast<ToolboxControlWidget*>(widget)->control = c;
+    c->classID = widget->property("controlClass").toString().toStdString();
+    if (c->classID.empty()) {
+        warn(c->window, widget, "a ToolboxControl needs a controlClass");
     }
-    case ControlKind::spinbox:
-        return qobject_cast<QSpinBox*>(w)->value();
-    case ControlKind::progress:
-        return qobject_cast<QProgressBar*>(w)->value();
-    default:
-        return c->value;
+    const QVariant mn = widget->property("minimum");
+    const QVariant mx = widget->property("maximum");
+    const QVariant v = widget->property("value");
+    if (mn.isValid()) {
+        c->minimum = mn.toInt();
+    }
+    if (mx.isValid()) {
+        c->maximum = mx.toInt();
+    }
+    if (v.isValid()) {
+        c->value = std::clamp(v.toInt(), std::min(c->minimum, c->maximum),
+                              std::max(c->minimum, c->maximum));
     }
 }
+
+// One row per kind, in the order a widget is matched; a widget that matches none is of the
+// last row's kind. A new kind is a value of ControlKind and a row here.
+const KindOps kKinds[] = {
+    {.kind = ControlKind::custom, .matches = isCustom, .setUp = setUpCustom},
+    {.kind = ControlKind::slider,
+     .matches = isA<QAbstractSlider>,
+     .range = Ranged<QAbstractSlider>::range,
+     .read = Ranged<QAbstractSlider>::read,
+     .write = Ranged<QAbstractSlider>::write,
+     .setRange = Ranged<QAbstractSlider>::setRange,
+     .connect = connectSlider},
+    {.kind = ControlKind::popup,
+     .matches = isA<QComboBox>,
+     .range = popupRange,
+     .read = readPopup,
+     .write = writePopup,
+     .connect = connectPopup},
+    {.kind = ControlKind::checkbox,
+     .matches = isCheckbox,
+     .range = checkboxRange,
+     .read = readCheckbox,
+     .write = writeCheckbox,
+     .connect = connectClicked<kControlCheckBoxPart>,
+     .text = Texted<QAbstractButton>::text,
+     .setText = Texted<QAbstractButton>::setText},
+    {.kind = ControlKind::pushbutton,
+     .matches = isA<QAbstractButton>,
+     .connect = connectClicked<kControlButtonPart>,
+     .setUp = setUpPushbutton,
+     .setDown = setDownButton,
+     .text = Texted<QAbstractButton>::text,
+     .setText = Texted<QAbstractButton>::setText},
+    {.kind = ControlKind::statictext,
+     .matches = isA<QLabel>,
+     .setUp = setUpStaticText,
+     .text = Texted<QLabel>::text,
+     .setText = Texted<QLabel>::setText},
+    {.kind = ControlKind::edittext,
+     .matches = isA<QLineEdit>,
+     .text = Texted<QLineEdit>::text,
+     .setText = Texted<QLineEdit>::setText},
+    {.kind = ControlKind::spinbox,
+     .matches = isA<QSpinBox>,
+     .range = Ranged<QSpinBox>::range,
+     .read = Ranged<QSpinBox>::read,
+     .write = Ranged<QSpinBox>::write,
+     .setRange = Ranged<QSpinBox>::setRange},
+    {.kind = ControlKind::progress,
+     .matches = isA<QProgressBar>,
+     .range = Ranged<QProgressBar>::range,
+     .read = Ranged<QProgressBar>::read,
+     .write = Ranged<QProgressBar>::write,
+     .setRange = Ranged<QProgressBar>::setRange},
+    {.kind = ControlKind::other, .text = groupTitle, .setText = setGroupTitle},
+};
+
+const KindOps& opsOf(ControlKind kind) {
+    for (const KindOps& ops : kKinds) {
+        if (ops.kind == kind) {
+            return ops;
+        }
+    }
+    return std::end(kKinds)[-1];
+}
+
+const KindOps& opsOfWidget(QWidget* w) {
+    for (const KindOps& ops : kKinds) {
+        if (ops.matches != nullptr && ops.matches(w)) {
+            return ops;
+        }
+    }
+    return std::end(kKinds)[-1];
+}
+
+Range rangeOf(ControlRef c) {
+    const KindOps& ops = opsOf(c->kind);
+    return ops.range != nullptr ? ops.range(c->widget) : Range{c->minimum, c->maximum};
+}
+
+SInt32 readValue(ControlRef c) {
+    const KindOps& ops = opsOf(c->kind);
+    return ops.read != nullptr ? ops.read(c->widget) : c->value;
+}
+
+// While our own setters change a widget, its signals are not the user's doing.
+class SettingFromCode {
+  public:
+    explicit SettingFromCode(ControlRef c) : control(c) { ++control->settingFromCode; }
+    ~SettingFromCode() { --control->settingFromCode; }
+    SettingFromCode(const SettingFromCode&) = delete;
+    SettingFromCode& operator=(const SettingFromCode&) = delete;
+
+  private:
+    ControlRef control;
+};
 
 void writeValue(ControlRef c, SInt32 v) {
     const Range r = rangeOf(c);
     v = std::clamp(v, std::min(r.min, r.max), std::max(r.min, r.max));
-    QWidget* w = c->widget;
-    ++c->settingFromCode;
-    switch (c->kind) {
-    case ControlKind::slider:
-        qobject_cast<QAbstractSlider*>(w)->setValue(v);
-        break;
-    case ControlKind::popup:
-        qobject_cast<QComboBox*>(w)->setCurrentIndex(v - 1);
-        break;
-    case ControlKind::checkbox:
-        if (auto* cb = qobject_cast<QCheckBox*>(w)) {
-            cb->setCheckState(v == 2 ? Qt::PartiallyChecked : v == 1 ? Qt::Checked : Qt::Unchecked);
-        } else {
-            qobject_cast<QAbstractButton*>(w)->setChecked(v != 0);
-        }
-        break;
-    case ControlKind::spinbox:
-        qobject_cast<QSpinBox*>(w)->setValue(v);
-        break;
-    case ControlKind::progress:
-        qobject_cast<QProgressBar*>(w)->setValue(v);
-        break;
-    default:
+    const KindOps& ops = opsOf(c->kind);
+    SettingFromCode fromCode(c);
+    if (ops.write != nullptr) {
+        ops.write(c->widget, v);
+    } else {
         c->value = v;
-        break;
     }
-    --c->settingFromCode;
 }
 
 void writeRange(ControlRef c, SInt32 mn, SInt32 mx) {
-    QWidget* w = c->widget;
-    ++c->settingFromCode;
-    switch (c->kind) {
-    case ControlKind::slider:
-        qobject_cast<QAbstractSlider*>(w)->setRange(mn, std::max(mn, mx));
-        break;
-    case ControlKind::spinbox:
-        qobject_cast<QSpinBox*>(w)->setRange(mn, std::max(mn, mx));
-        break;
-    case ControlKind::progress:
-        qobject_cast<QProgressBar*>(w)->setRange(mn, std::max(mn, mx));
-        break;
-    case ControlKind::popup:
-    case ControlKind::checkbox:
-        break; // their range is their items or their states
-    default:
+    const KindOps& ops = opsOf(c->kind);
+    SettingFromCode fromCode(c);
+    if (ops.setRange != nullptr) {
+        ops.setRange(c->widget, mn, mx);
+    } else if (ops.range == nullptr) {
         c->minimum = mn;
         c->maximum = mx;
         c->value = std::clamp(c->value, std::min(mn, mx), std::max(mn, mx));
-        break;
     }
-    --c->settingFromCode;
 }
 
 void redraw(ControlRef c) {
@@ -493,35 +622,13 @@ void redraw(ControlRef c) {
 }
 
 bool textOf(ControlRef c, QString& text) {
-    QWidget* w = c->widget;
-    if (auto* l = qobject_cast<QLabel*>(w)) {
-        text = l->text();
-    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        text = e->text();
-    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        text = b->text();
-    } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        text = g->title();
-    } else {
-        return false;
-    }
-    return true;
+    const KindOps& ops = opsOf(c->kind);
+    return ops.text != nullptr && ops.text(c->widget, text);
 }
 
 bool setTextOf(ControlRef c, const QString& text) {
-    QWidget* w = c->widget;
-    if (auto* l = qobject_cast<QLabel*>(w)) {
-        l->setText(text);
-    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        e->setText(text);
-    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        b->setText(text);
-    } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        g->setTitle(text);
-    } else {
-        return false;
-    }
-    return true;
+    const KindOps& ops = opsOf(c->kind);
+    return ops.setText != nullptr && ops.setText(c->widget, text);
 }
 
 bool usable(ControlRef c) {
@@ -543,13 +650,10 @@ void drawCustomControl(ControlRef c) {
         return;
     }
     bindClass(c);
-    EventRef e = makeControlEvent(kEventControlDraw, c);
-    const ControlPartCode part = kControlEntireControl;
-    SetEventParameter(e, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
-    CGrafPtr port = c->window->port;
-    SetEventParameter(e, kEventParamGrafPort, typeGrafPtr, sizeof port, &port);
+    OwnedEvent e = makeControlEvent(kEventControlDraw, c);
+    e.set(kEventParamControlPart, typeControlPartCode, ControlPartCode(kControlEntireControl));
+    e.set(kEventParamGrafPort, typeGrafPtr, c->window->port);
     dispatchInPort(c, e);
-    ReleaseEvent(e);
 }
 
 void sendActivation(WindowRef w, bool active) {
@@ -568,105 +672,100 @@ void sendActivation(WindowRef w, bool active) {
             return;
         }
         bindClass(c);
-        EventRef e = makeControlEvent(active ? kEventControlActivate : kEventControlDeactivate, c);
-        dispatchInPort(c, e);
-        ReleaseEvent(e);
+        dispatchInPort(
+            c, makeControlEvent(active ? kEventControlActivate : kEventControlDeactivate, c));
     }
     flushWindow(w);
 }
 
-void bindControls(WindowRef w) {
-    const QList<QWidget*> widgets = w->widget->findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        // Widgets that are parts of other widgets (a combo box's view, a spin box's editor)
-        // are not controls of the nib.
-        if (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_")) {
-            continue;
-        }
-        const ControlKind kind = kindOf(widget);
-        const QVariant sig = widget->property("signature");
-        const QVariant cmd = widget->property("command");
-        if (kind == ControlKind::other && !sig.isValid() && !cmd.isValid()) {
-            continue;
-        }
-        auto c = std::make_unique<OpaqueControlRef>();
-        c->window = w;
-        c->widget = widget;
-        c->kind = kind;
-        c->target.parent = &w->target;
-        ControlRef cref = c.get();
-        c->target.standardHandler = [cref](EventRef e) { return standardControlHandling(cref, e); };
-        if (sig.isValid()) {
-            bool ok = false;
-            const UInt32 code = fourCCFromText(sig.toString(), &ok);
-            const QVariant num = widget->property("number");
-            bool numOk = !num.isValid();
-            const int n = num.isValid() ? num.toInt(&numOk) : 0;
-            if (ok && numOk && n >= -32768 && n <= 32767) {
-                c->id = ControlID{code, n};
-                c->hasID = true;
-            } else {
-                warn(w, widget, "signature must be four Mac Roman characters, number 16-bit");
-            }
-        }
-        if (cmd.isValid()) {
-            bool ok = false;
-            c->command = fourCCFromText(cmd.toString(), &ok);
-            if (!ok) {
-                c->command = 0;
-                warn(w, widget, "command must be four Mac Roman characters");
-            }
-        }
-        if (kind == ControlKind::pushbutton) {
-            c->minimum = 0;
-            c->maximum = 1;
-        }
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            label->setTextFormat(Qt::PlainText); // texts from files are never markup
-        }
-        if (kind == ControlKind::custom) {
-            auto* cw = static_cast<ToolboxControlWidget*>(widget);
-            cw->control = cref;
-            c->classID = widget->property("controlClass").toString().toStdString();
-            if (c->classID.empty()) {
-                warn(w, widget, "a ToolboxControl needs a controlClass");
-            }
-            const QVariant mn = widget->property("minimum");
-            const QVariant mx = widget->property("maximum");
-            const QVariant v = widget->property("value");
-            if (mn.isValid()) {
-                c->minimum = mn.toInt();
-            }
-            if (mx.isValid()) {
-                c->maximum = mx.toInt();
-            }
-            if (v.isValid()) {
-                c->value = std::clamp(v.toInt(), std::min(c->minimum, c->maximum),
-                                      std::max(c->minimum, c->maximum));
-            }
-        }
-        c->context = std::make_unique<QObject>();
-        connectSignals(cref);
-        gControls.insert(cref);
-        w->controls.push_back(std::move(c));
+namespace {
+// The widget's signature and number as the control's ID; a bad pair is reported, not used.
+void readControlID(ControlRef c, const QVariant& sig) {
+    QWidget* widget = c->widget;
+    bool ok = false;
+    const UInt32 code = fourCCFromText(sig.toString(), &ok);
+    const QVariant num = widget->property("number");
+    bool numOk = !num.isValid();
+    const int n = num.isValid() ? num.toInt(&numOk) : 0;
+    if (ok && numOk && n >= -32768 && n <= 32767) {
+        c->id = ControlID{code, n};
+        c->hasID = true;
+    } else {
+        warn(c->window, widget, "signature must be four Mac Roman characters, number 16-bit");
     }
-    // Custom controls learn that they are in their window, and may draw into its port.
+}
+
+void readCommand(ControlRef c, const QVariant& cmd) {
+    bool ok = false;
+    c->command = fourCCFromText(cmd.toString(), &ok);
+    if (!ok) {
+        c->command = 0;
+        warn(c->window, c->widget, "command must be four Mac Roman characters");
+    }
+}
+
+// The control of one widget of the window, or null for a widget that is no control: a part
+// of another widget (a combo box's view, a spin box's editor), or a widget of no kind with
+// neither a signature nor a command.
+std::unique_ptr<OpaqueControlRef> makeControl(WindowRef w, QWidget* widget) {
+    if (widget->objectName().isEmpty() || widget->objectName().startsWith("qt_")) {
+        return nullptr;
+    }
+    const KindOps& ops = opsOfWidget(widget);
+    const QVariant sig = widget->property("signature");
+    const QVariant cmd = widget->property("command");
+    if (ops.kind == ControlKind::other && !sig.isValid() && !cmd.isValid()) {
+        return nullptr;
+    }
+    auto c = std::make_unique<OpaqueControlRef>();
+    ControlRef cref = c.get();
+    c->window = w;
+    c->widget = widget;
+    c->kind = ops.kind;
+    c->target.parent = &w->target;
+    c->target.standardHandler = [cref](EventRef e) { return standardControlHandling(cref, e); };
+    if (sig.isValid()) {
+        readControlID(cref, sig);
+    }
+    if (cmd.isValid()) {
+        readCommand(cref, cmd);
+    }
+    if (ops.setUp != nullptr) {
+        ops.setUp(cref);
+    }
+    c->context = std::make_unique<QObject>();
+    if (ops.connect != nullptr) {
+        ops.connect(cref);
+    }
+    return c;
+}
+
+// Custom controls learn that they are in their window, and may draw into its port.
+void announceOwningWindow(WindowRef w) {
     WindowBusy busy(w);
     for (auto& c : w->controls) {
         if (c->kind != ControlKind::custom || !isLiveWindow(w)) {
             continue;
         }
         bindClass(c.get());
-        EventRef e = makeControlEvent(kEventControlOwningWindowChanged, c.get());
-        const UInt32 attributes = 0;
-        WindowRef none = nullptr;
-        SetEventParameter(e, kEventParamAttributes, typeUInt32, sizeof attributes, &attributes);
-        SetEventParameter(e, kEventParamControlOriginalOwningWindow, typeWindowRef, sizeof none,
-                          &none);
-        SetEventParameter(e, kEventParamControlCurrentOwningWindow, typeWindowRef, sizeof w, &w);
+        OwnedEvent e = makeControlEvent(kEventControlOwningWindowChanged, c.get());
+        e.set(kEventParamAttributes, typeUInt32, UInt32(0));
+        e.set(kEventParamControlOriginalOwningWindow, typeWindowRef, WindowRef(nullptr));
+        e.set(kEventParamControlCurrentOwningWindow, typeWindowRef, w);
         dispatchInPort(c.get(), e);
-        ReleaseEvent(e);
     }
+}
+} // namespace
+
+void bindControls(WindowRef w) {
+    const QList<QWidget*> widgets = w->widget->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        if (auto c = makeControl(w, widget)) {
+            gControls.insert(c.get());
+            w->controls.push_back(std::move(c));
+        }
+    }
+    announceOwningWindow(w);
 }
 
 } // namespace toolbox::ui
@@ -921,8 +1020,8 @@ void HiliteControl(ControlRef theControl, ControlPartCode hiliteState) {
         return;
     }
     theControl->hilite = UInt16(std::max<ControlPartCode>(0, hiliteState));
-    if (theControl->kind == ControlKind::pushbutton) {
-        qobject_cast<QAbstractButton*>(theControl->widget.data())->setDown(hiliteState != 0);
+    if (const KindOps& ops = opsOf(theControl->kind); ops.setDown != nullptr) {
+        ops.setDown(theControl->widget, hiliteState != 0);
     }
     redraw(theControl);
 }

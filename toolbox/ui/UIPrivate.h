@@ -3,7 +3,8 @@
 //
 // Owns nothing by itself; documents who owns what: a window owns its Qt widget tree, its
 // port, its target and its controls; a control owns its target; a target owns its handler
-// records (shared with dispatches in progress, so removing a handler mid-dispatch is safe).
+// records (shared with dispatches in progress, so removing a handler mid-dispatch is safe);
+// an OwnedEvent owns the event it made.
 #pragma once
 
 #include "HIToolbox.h"
@@ -137,8 +138,29 @@ void setCurrentModifiers(UInt32 mods);
 
 // ---- events (CarbonEvents.cpp) ----
 OSStatus dispatch(OpaqueEventTargetRef* target, EventRef event);
+// An event made here, owned until the holder goes: released on every way out of its scope,
+// whatever the handlers did with it (they retain it if they keep it).
+class OwnedEvent {
+  public:
+    OwnedEvent(EventClass eventClass, EventKind kind);
+    OwnedEvent(OwnedEvent&& other) noexcept : event(other.event) { other.event = nullptr; }
+    OwnedEvent(const OwnedEvent&) = delete;
+    OwnedEvent& operator=(const OwnedEvent&) = delete;
+    ~OwnedEvent() { ReleaseEvent(event); }
+    EventRef get() const { return event; }
+    template <class T> void set(EventParamName name, EventParamType type, const T& value) {
+        SetEventParameter(event, name, type, sizeof value, &value);
+    }
+    // Reads a parameter into value; value is left as it was when the event has none.
+    template <class T> void read(EventParamName name, EventParamType type, T& value) const {
+        GetEventParameter(event, name, type, nullptr, sizeof value, nullptr, &value);
+    }
+
+  private:
+    EventRef event;
+};
 // Creates an event with the usual control parameters filled.
-EventRef makeControlEvent(EventKind kind, ControlRef control);
+OwnedEvent makeControlEvent(EventKind kind, ControlRef control);
 OSStatus sendCommand(OpaqueEventTargetRef* target, UInt32 commandID, UInt32 attributes,
                      ControlRef control, WindowRef window);
 // The innermost window running an app-modal loop, or nil.

@@ -236,12 +236,12 @@ OSStatus CreateNibReferenceWithCFBundle(CFBundleRef inBundle, CFStringRef inNibN
     if (inBundle == nullptr || inNibName == nullptr) {
         return paramErr;
     }
-    CFURLRef url = CFBundleCopyResourceURL(inBundle, inNibName, CFSTR("nib"), nullptr);
+    const toolbox::cf::CFRef<CFURLRef> url(
+        CFBundleCopyResourceURL(inBundle, inNibName, CFSTR("nib"), nullptr));
     if (url == nullptr) {
         return kIBCarbonRuntimeCantFindNibFile;
     }
-    const std::string dir = toolbox::cf::path(url);
-    CFRelease(url);
+    const std::string dir = toolbox::cf::path(url.get());
     if (!QFileInfo(QString::fromStdString(dir)).isDir()) {
         return kIBCarbonRuntimeCantFindNibFile;
     }
