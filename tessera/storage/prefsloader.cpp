@@ -11,7 +11,6 @@
 
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -83,11 +82,10 @@ bool PrefsFileSpec(const char* fileName, FSSpec& spec, OSErr& specErr, std::stri
 // through, nor written through, nor replaced.
 bool LocatePrefsFile(const char* fileName, FSSpec& spec, OSErr& specErr) {
     std::string path;
-    struct stat st;
     if (!PrefsFileSpec(fileName, spec, specErr, path)) {
         return false;
     }
-    return path.empty() || !(::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    return path.empty() || !toolbox::files::isSymbolicLink(path);
 }
 
 // Puts back the resource file that was current before the preferences file was opened,
