@@ -31,7 +31,7 @@ for size in 1280x720 1920x1080; do
         status=$?
         set -e
         end=$(date +%s.%N)
-        read -r user sys <"$tmp/time"
+        read -r user sys < <(tail -n 1 "$tmp/time") # after "Command exited with non-zero status" when there is one
         faces=$(grep -o '"id": [0-9]*' "$tmp/t.json" | sort -u | wc -l)
         awk -v s="${h}p" -v e=$every -v w=$width -v t="${tiles:+yes}" -v a="$start" -v b="$end" \
             -v u="$user" -v y="$sys" -v f="$faces" -v st=$status 'BEGIN {

@@ -26,7 +26,7 @@ for size in 1280x720 1920x1080; do
       status=$?
       set -e
       end=$(date +%s.%N)
-      read -r user sys <"$tmp/time"
+      read -r user sys < <(tail -n 1 "$tmp/time") # after "Command exited with non-zero status" when there is one
       review=$(grep -c '"review": true' "$tmp/t.json" || true)
       awk -v s="${h}p" -v t=$tracker -v w=$width -v a="$start" -v b="$end" -v u="$user" \
           -v y="$sys" -v r="$review" -v st=$status 'BEGIN {

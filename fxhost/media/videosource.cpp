@@ -102,21 +102,13 @@ struct BufferPool {
     }
 };
 
-// High quality converts YUV as exactly as libswscale can: with chroma interpolated to every
-// pixel and rounding done right, a flat colour comes back from ARGB at the level it had (the
-// plain bicubic path loses two levels of luma on BT.709, four of ten-bit BT.2020). At the
-// picture's own size only chroma is interpolated, and bilinearly, as players do; a new size
-// is scaled bicubically. RGB input keeps the plain flags: with them libswscale copies RGB to
-// ARGB exactly, while full chroma interpolation would send it through YUV.
-int SwsFlags(ScaleQuality q, AVPixelFormat from, bool resized) {
-    if (q == ScaleQuality::Low) {
-        return SWS_FAST_BILINEAR;
-    }
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(from);
-    if (d && (d->flags & AV_PIX_FMT_FLAG_RGB)) {
-        return SWS_BICUBIC;
-    }
-    return (resized ? SWS_BICUBIC : SWS_BILINEAR) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+// High quality is libswscale's bicubic path, as ffmpeg's own conversions to RGB: a flat
+// colour comes back from ARGB as ffmpeg's path through an RGB filter brings it back (two
+// levels of luma off on BT.709 4:2:0). Accurate rounding with chroma interpolated to every
+// pixel would bring it back exactly, but costs a seventh more time on a 1080p render
+// (bench/fxhost_vs_ffmpeg.sh: 1.29 times ffmpeg's pixelize against 1.13).
+int SwsFlags(ScaleQuality q) {
+    return q == ScaleQuality::Low ? SWS_FAST_BILINEAR : SWS_BICUBIC;
 }
 
 bool FullRange(AVColorRange range, AVPixelFormat format) {
@@ -147,8 +139,7 @@ struct Converter {
         SwsContext* before = sws;
         sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), sw, sh,
                                    AV_PIX_FMT_ARGB,
-                                   SwsFlags(q, AVPixelFormat(f->format), sw != f->width || sh != f->height),
-                                   nullptr,
+                                   SwsFlags(q), nullptr,
                                    nullptr, nullptr);
         if (!sws) {
             return false;
