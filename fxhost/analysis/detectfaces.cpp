@@ -45,11 +45,6 @@ cv::Mat Histogram(const cv::Mat& bgr) {
     return hist;
 }
 
-double Overlap(const cv::Rect2d& a, const cv::Rect2d& b) {
-    const double both = (a & b).area();
-    return both <= 0 ? 0 : both / (a.area() + b.area() - both);
-}
-
 struct Subject {
     int id = 0;
     std::unique_ptr<RegionFollower> follower;

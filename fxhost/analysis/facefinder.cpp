@@ -50,11 +50,6 @@ std::vector<Anchor> Anchors(int fine, int coarse) {
     return a;
 }
 
-double Overlap(const cv::Rect2d& a, const cv::Rect2d& b) {
-    const double both = (a & b).area();
-    return both <= 0 ? 0 : both / (a.area() + b.area() - both);
-}
-
 // Overlapping answers merged into one, their boxes averaged by score (steadier than keeping
 // the best alone from frame to frame); best first.
 std::vector<FoundFace> Merge(std::vector<FoundFace> all) {
@@ -194,6 +189,11 @@ std::vector<FoundFace> FaceFinder::find(const cv::Mat& bgr) {
         }
     }
     return Merge(std::move(found));
+}
+
+double Overlap(const cv::Rect2d& a, const cv::Rect2d& b) {
+    const double both = (a & b).area();
+    return both <= 0 ? 0 : both / (a.area() + b.area() - both);
 }
 
 std::filesystem::path DefaultFaceModel() {

@@ -37,6 +37,9 @@ class FaceFinder {
     std::unique_ptr<Model> m_;
 };
 
+// Intersection over union of two boxes: 0 when they do not meet, 1 when they are one.
+double Overlap(const cv::Rect2d& a, const cv::Rect2d& b);
+
 // The model fxhost uses when none is named: the first of $TESSERA_MODEL_DIR, share/tessera/
 // models beside the program's folder, /usr/local/share and /usr/share that holds it; empty
 // when none does.

@@ -97,12 +97,7 @@ analysis::TrackOutput ReadOutput(Args& a, const char* command) {
         out.mlt = *v == "mlt";
     }
     if (auto v = a.value("--block")) {
-        const auto comma = v->find(',');
-        if (comma == std::string::npos) {
-            Usage("--block wants W,H in thousandths of the frame, not '" + *v + "'");
-        }
-        out.blockWidth = int(ParseInt("--block", v->substr(0, comma), 1, 250));
-        out.blockHeight = int(ParseInt("--block", v->substr(comma + 1), 1, 250));
+        std::tie(out.blockWidth, out.blockHeight) = ParseBlock(*v, 1);
     }
     if (auto v = a.value("--opacity")) {
         out.opacity = int(ParseInt("--opacity", *v, 0, 100));
@@ -117,15 +112,6 @@ analysis::TrackOutput ReadOutput(Args& a, const char* command) {
 int AnalysisWidth(Args& a) {
     const auto v = a.value("--analysis-width");
     return v ? int(ParseInt("--analysis-width", *v, 0, 1 << 16)) : 640;
-}
-
-double ParseNumber(const std::string& opt, const std::string& v) {
-    char* end = nullptr;
-    const double x = std::strtod(v.c_str(), &end);
-    if (v.empty() || *end || !std::isfinite(x)) {
-        Usage(opt + " wants a number, not '" + v + "'");
-    }
-    return x;
 }
 
 // The closing line; exit status 9 when some frames need a look.

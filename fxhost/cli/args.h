@@ -11,11 +11,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace fxhost::cli {
@@ -34,6 +37,26 @@ inline long long ParseInt(const std::string& opt, const std::string& v, long lon
               std::to_string(hi) + ", not '" + v + "'");
     }
     return n;
+}
+
+// A finite number, as strtod reads it.
+inline double ParseNumber(const std::string& opt, const std::string& v) {
+    char* end = nullptr;
+    const double x = std::strtod(v.c_str(), &end);
+    if (v.empty() || *end || !std::isfinite(x)) {
+        Usage(opt + " wants a number, not '" + v + "'");
+    }
+    return x;
+}
+
+// --block W,H: thousandths of the frame, each from `least` to 250.
+inline std::pair<int, int> ParseBlock(const std::string& v, int least) {
+    const auto comma = v.find(',');
+    if (comma == std::string::npos) {
+        Usage("--block wants W,H in thousandths of the frame, not '" + v + "'");
+    }
+    return {int(ParseInt("--block", v.substr(0, comma), least, 250)),
+            int(ParseInt("--block", v.substr(comma + 1), least, 250))};
 }
 
 // The flag the signal handlers set: long commands stop at the next frame when it is.

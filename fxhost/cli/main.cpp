@@ -36,6 +36,7 @@ extern "C" {
 using fxhost::ErrorKind;
 using fxhost::HostError;
 using fxhost::cli::Args;
+using fxhost::cli::ParseBlock;
 using fxhost::cli::ParseInt;
 using fxhost::cli::ParseTime;
 using fxhost::cli::Usage;
@@ -204,12 +205,7 @@ void TrackOptions(Args& a, fxhost::media::RenderRequest& rq) {
     tr.track = *track;
     tr.plugin = fxhost::media::LocateTesseraFrei0r(SelfDir());
     if (block) {
-        const auto comma = block->find(',');
-        if (comma == std::string::npos) {
-            Usage("--block wants W,H in thousandths of the frame, not '" + *block + "'");
-        }
-        tr.blockW = int(ParseInt("--block", block->substr(0, comma), 0, 250));
-        tr.blockH = int(ParseInt("--block", block->substr(comma + 1), 0, 250));
+        std::tie(tr.blockW, tr.blockH) = ParseBlock(*block, 0);
     }
     if (opacity) {
         tr.opacity = int(ParseInt("--opacity", *opacity, 0, 100));
