@@ -225,6 +225,19 @@ bool FrameFailed(const RenderRequest& rq, FrameEffect& session, const Sources& s
     PluginFail(session.name(), r, "for frame " + std::to_string(index));
 }
 
+// The rendered frame to the writer, with the frame the plug-in was given when that was the
+// file's own: what the plug-in left alone goes out as it was decoded.
+void PushFrame(MediaWriter& writer, const Sources& src, std::int64_t index,
+               std::vector<std::uint8_t>&& pixels, std::int64_t timestamp) {
+    const auto given = src.file ? src.file->delivered(index) : std::nullopt;
+    if (!given) {
+        writer.pushVideo(std::move(pixels), timestamp);
+        return;
+    }
+    const SourcePicture picture{given->decoded.get(), given->argb.base, given->argb.rowBytes};
+    writer.pushVideo(std::move(pixels), timestamp, &picture);
+}
+
 } // namespace
 
 RenderStats Render(const RenderRequest& rq) {
@@ -279,7 +292,7 @@ RenderStats Render(const RenderRequest& rq) {
             r != kPluginOK && !FrameFailed(rq, session, src, i, index, r)) {
             break; // a cut file: what came before is the output
         }
-        writer.pushVideo(std::move(pixels), video.timestamp(index) - sel.t0);
+        PushFrame(writer, src, index, std::move(pixels), video.timestamp(index) - sel.t0);
         rendered = i + 1;
         if (src.audio) {
             // The sound until the next frame, at the level the plug-in mixed it, or silence.

@@ -222,6 +222,8 @@ int RotationOf(const AVStream* st) {
 struct FFmpegFrameSource::Taken {
     std::vector<std::uint8_t> pixels;
     std::ptrdiff_t rowBytes = 0;
+    FramePtr decoded;
+    bool native = false; // pixels are decoded's own size, unturned, at High quality
 };
 
 struct FFmpegFrameSource::Impl {
@@ -667,9 +669,41 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
             return false;
         }
     }
+    const AVFrame& f = *item.frame;
+    out.native = d.rotation == 0 && quality == ScaleQuality::High && f.width == want.width &&
+                 f.height == want.height;
     out.pixels = std::move(item.argb);
     out.rowBytes = want.rowBytes();
+    out.decoded = std::move(item.frame);
     return true;
+}
+
+// The taken pixels as a shared frame that goes back to the pool when its last holder lets
+// go; a native frame is also kept, with its decoded picture, as the last one delivered.
+FrameSource::SharedFrame FFmpegFrameSource::keep(std::int64_t index, Taken& t) {
+    auto holder = std::make_shared<std::vector<std::uint8_t>>(std::move(t.pixels));
+    std::uint8_t* base = holder->data();
+    std::weak_ptr<BufferPool> pool = impl_->pool;
+    std::shared_ptr<void> owner(holder.get(), [holder, pool](void*) mutable {
+        if (auto p = pool.lock()) {
+            p->put(std::move(*holder));
+        }
+    });
+    SharedFrame shared{base, t.rowBytes, std::move(owner)};
+    last_.reset();
+    if (t.native) {
+        last_ = Delivered{std::shared_ptr<const AVFrame>(t.decoded.release(), FrameFreer()),
+                          shared};
+        lastIndex_ = index;
+    }
+    return shared;
+}
+
+std::optional<FFmpegFrameSource::Delivered> FFmpegFrameSource::delivered(std::int64_t index) const {
+    if (!last_ || lastIndex_ != index) {
+        return std::nullopt;
+    }
+    return last_;
 }
 
 bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, ScaleQuality quality) {
@@ -681,7 +715,12 @@ bool FFmpegFrameSource::fetch(std::int64_t index, const PixelTarget& target, Sca
         std::memcpy(target.base + y * target.rowBytes, t.pixels.data() + y * t.rowBytes,
                     std::size_t(target.width) * 4);
     }
-    impl_->pool->put(std::move(t.pixels));
+    if (t.native) {
+        keep(index, t);
+    } else {
+        last_.reset();
+        impl_->pool->put(std::move(t.pixels));
+    }
     return true;
 }
 
@@ -691,15 +730,7 @@ std::optional<FrameSource::SharedFrame> FFmpegFrameSource::share(std::int64_t in
     if (!take(index, width, height, quality, t)) {
         return std::nullopt;
     }
-    auto holder = std::make_shared<std::vector<std::uint8_t>>(std::move(t.pixels));
-    std::uint8_t* base = holder->data();
-    std::weak_ptr<BufferPool> pool = impl_->pool;
-    std::shared_ptr<void> owner(holder.get(), [holder, pool](void*) mutable {
-        if (auto p = pool.lock()) {
-            p->put(std::move(*holder));
-        }
-    });
-    return SharedFrame{base, t.rowBytes, std::move(owner)};
+    return keep(index, t);
 }
 
 std::int64_t DecoderErrorCount() {

@@ -27,6 +27,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace fxhost::media {
@@ -59,8 +60,19 @@ class FFmpegFrameSource final : public FrameSource {
     std::optional<SharedFrame> share(std::int64_t index, int width, int height,
                                      ScaleQuality quality) override;
 
+    // The last frame delivered, as decoded and as the plug-in was given it, for a writer
+    // that keeps the pixels the plug-in left alone as they were decoded. Nothing unless that
+    // frame was `index`, delivered at the picture's own size, upright and at High quality
+    // (then `argb` is exactly the conversion of `decoded`).
+    struct Delivered {
+        std::shared_ptr<const AVFrame> decoded;
+        SharedFrame argb;
+    };
+    std::optional<Delivered> delivered(std::int64_t index) const;
+
   private:
     struct Taken;
+    SharedFrame keep(std::int64_t index, Taken& t);
     bool take(std::int64_t index, int width, int height, ScaleQuality quality, Taken& out);
     void scan(const std::filesystem::path& path);
     void openDecoder(const std::string& name);
@@ -74,6 +86,8 @@ class FFmpegFrameSource final : public FrameSource {
     double firstTime_ = 0;
     bool inputEnded_ = false;
     VideoDescription description_;
+    std::optional<Delivered> last_;
+    std::int64_t lastIndex_ = -1;
     std::string error_;
 };
 

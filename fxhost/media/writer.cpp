@@ -8,6 +8,7 @@
 
 #include "ffutil.h"
 #include "hosterror.h"
+#include "keptpixels.h"
 #include "outputfile.h"
 
 #include <algorithm>
@@ -116,6 +117,7 @@ struct MediaWriter::Impl {
     AVStream* vst = nullptr;
     AVStream* ast = nullptr;
     SwsPtr sws;
+    std::optional<SpanConverter> spans; // where decoded pictures can stand in for the rest
     SwrPtr swr;
     FifoPtr fifo;
     AVPixelFormat pictureFormat = AV_PIX_FMT_NONE;
@@ -204,47 +206,71 @@ struct MediaWriter::Impl {
         return f;
     }
 
+    // ARGB to BGRA is a byte shuffle: the rendered bytes go out unchanged.
+    void Shuffle(const std::vector<std::uint8_t>& pixels, AVFrame& f) const {
+        const int w = settings.width, h = settings.height;
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* s = pixels.data() + std::size_t(y) * w * 4;
+            std::uint8_t* d = f.data[0] + std::ptrdiff_t(y) * f.linesize[0];
+            for (int x = 0; x < w; ++x, s += 4, d += 4) {
+                d[0] = s[3];
+                d[1] = s[2];
+                d[2] = s[1];
+                d[3] = s[0];
+            }
+        }
+    }
+
+    bool ConvertWhole(const std::vector<std::uint8_t>& pixels, AVFrame& f) {
+        FramePtr src = NewFrame();
+        if (!src) {
+            return false;
+        }
+        src->format = AV_PIX_FMT_ARGB;
+        src->width = settings.width;
+        src->height = settings.height;
+        src->data[0] = const_cast<std::uint8_t*>(pixels.data());
+        src->linesize[0] = settings.width * 4;
+        // A frame without a buffer reference is copied whole by sws_scale_frame before it
+        // is converted; a reference that owns nothing lends it the pixels instead. The
+        // converter lets go of it before returning, and `src` at the end of this scope.
+        src->buf[0] = av_buffer_create(
+            src->data[0], pixels.size(), [](void*, std::uint8_t*) {}, nullptr,
+            AV_BUFFER_FLAG_READONLY);
+        return src->buf[0] && sws_scale_frame(sws.get(), &f, src.get()) >= 0;
+    }
+
+    // The decoded picture, with only the span the plug-in changed converted over it; false
+    // when the decoded picture cannot stand in (another format, size or colour description)
+    // or the plug-in changed the whole frame, and the whole frame is to be converted.
+    bool KeepDecoded(const std::vector<std::uint8_t>& pixels, const SourcePicture& source,
+                     AVFrame& f) {
+        const AVFrame& dec = *source.decoded;
+        if (!spans || dec.format != pictureFormat || dec.width != settings.width ||
+            dec.height != settings.height || dec.colorspace != settings.picture.matrix ||
+            dec.color_range != settings.picture.range) {
+            return false;
+        }
+        const int w = settings.width, h = settings.height;
+        const ArgbRows rendered{pixels.data(), std::ptrdiff_t(w) * 4};
+        const Span span = ChangedSpan(rendered, {source.argb, source.rowBytes}, w, h,
+                                      pictureFormat);
+        if (span == Span{0, 0, w, h} || av_frame_copy(&f, &dec) < 0) {
+            return false;
+        }
+        return span.empty() || spans->convert(rendered, span, f);
+    }
+
     // Caller's thread: the rendered ARGB frame in the encoder's format.
-    FramePtr convert(const std::vector<std::uint8_t>& pixels) {
+    FramePtr convert(const std::vector<std::uint8_t>& pixels, const SourcePicture* source) {
         FramePtr f = takePicture();
         if (!f) {
             return f;
         }
-        const int w = settings.width, h = settings.height;
         if (settings.lossless) {
-            // ARGB to BGRA is a byte shuffle: the rendered bytes go out unchanged.
-            for (int y = 0; y < h; ++y) {
-                const std::uint8_t* s = pixels.data() + std::size_t(y) * w * 4;
-                std::uint8_t* d = f->data[0] + std::ptrdiff_t(y) * f->linesize[0];
-                for (int x = 0; x < w; ++x, s += 4, d += 4) {
-                    d[0] = s[3];
-                    d[1] = s[2];
-                    d[2] = s[1];
-                    d[3] = s[0];
-                }
-            }
-        } else {
-            FramePtr src = NewFrame();
-            if (!src) {
-                return FramePtr();
-            }
-            src->format = AV_PIX_FMT_ARGB;
-            src->width = w;
-            src->height = h;
-            src->data[0] = const_cast<std::uint8_t*>(pixels.data());
-            src->linesize[0] = w * 4;
-            // A frame without a buffer reference is copied whole by sws_scale_frame before it
-            // is converted; a reference that owns nothing lends it the pixels instead. The
-            // converter lets go of it before returning, and `src` at the end of this scope.
-            src->buf[0] = av_buffer_create(
-                src->data[0], pixels.size(), [](void*, std::uint8_t*) {}, nullptr,
-                AV_BUFFER_FLAG_READONLY);
-            if (!src->buf[0]) {
-                return FramePtr();
-            }
-            if (sws_scale_frame(sws.get(), f.get(), src.get()) < 0) {
-                return FramePtr();
-            }
+            Shuffle(pixels, *f);
+        } else if (!(source && KeepDecoded(pixels, *source, *f)) && !ConvertWhole(pixels, *f)) {
+            return FramePtr();
         }
         return f;
     }
@@ -577,9 +603,13 @@ struct MediaWriter::Impl {
         if (sws && !rgb) {
             // The input's matrix and range, as the frames were converted with on the way in.
             const bool full = settings.picture.range == AVCOL_RANGE_JPEG;
+            const int matrix = SwsMatrixOf(settings.picture.matrix);
             sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                     sws_getCoefficients(SwsMatrixOf(settings.picture.matrix)),
-                                     full ? 1 : 0, 0, 1 << 16, 1 << 16);
+                                     sws_getCoefficients(matrix), full ? 1 : 0, 0, 1 << 16,
+                                     1 << 16);
+            if (TakesSpans(pf)) {
+                spans.emplace(pf, matrix, full);
+            }
         }
         if (!sws) {
             OutputFail("cannot convert frames for " + codecName);
@@ -785,9 +815,10 @@ std::vector<std::uint8_t> MediaWriter::takeBuffer() {
     return std::vector<std::uint8_t>(std::size_t(d.settings.width) * d.settings.height * 4);
 }
 
-void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp) {
+void MediaWriter::pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp,
+                            const SourcePicture* source) {
     Impl& d = *impl_;
-    FramePtr picture = d.convert(argb);
+    FramePtr picture = d.convert(argb, source);
     {
         std::lock_guard lock(d.m);
         d.pool.push_back(std::move(argb));

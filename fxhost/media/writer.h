@@ -11,6 +11,10 @@
 //   transfer), sample aspect ratio and field order, and the conversion from ARGB uses
 //   that matrix and range. Inputs deeper than 8 bits get an output format of the same
 //   depth when the encoder has one (else depthWarning() says so).
+// - Pixels the plug-in leaves as it was given them come out as they were decoded, not
+//   converted to ARGB and back, when the decoded picture has the encoder's pixel format,
+//   size and colour description: only the smallest rectangle around the changed pixels is
+//   converted (keptpixels.h).
 // - Frames are converted and encoded on a thread of their own, behind a bounded queue,
 //   while the caller renders the next frame; pixel buffers are recycled, so memory does
 //   not grow with the clip's length.
@@ -35,6 +39,7 @@
 
 extern "C" {
 #include <libavcodec/codec_par.h>
+#include <libavutil/frame.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
@@ -81,6 +86,14 @@ struct OutputSettings {
     ContainerTags tags;
 };
 
+// The picture a rendered frame was made from: as decoded, and as the plug-in was given it
+// (the conversion of `decoded` to ARGB, rows `rowBytes` apart).
+struct SourcePicture {
+    const AVFrame* decoded;
+    const std::uint8_t* argb;
+    std::ptrdiff_t rowBytes;
+};
+
 class MediaWriter {
   public:
     explicit MediaWriter(const OutputSettings& settings);
@@ -95,8 +108,10 @@ class MediaWriter {
     // Converts a frame for the encoder on the calling thread and queues it at `timestamp`
     // (in timeNum/timeDen seconds; timestamps that do not increase are moved up to the
     // next free one); the buffer is kept for takeBuffer. Blocks while the queue is full;
-    // throws if encoding has failed.
-    void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp);
+    // throws if encoding has failed. With the frame's `source`, read only during the call,
+    // the pixels the plug-in left as it was given them are the decoded ones.
+    void pushVideo(std::vector<std::uint8_t>&& argb, std::int64_t timestamp,
+                   const SourcePicture* source = nullptr);
     // Queues planar float samples: one plane per channel of the settings' `channels`, all of
     // one length.
     void pushAudio(std::vector<std::vector<float>>&& planes);

@@ -423,6 +423,54 @@ TEST_F(TrackHostsTest, FxhostRenderTrackEqualsStaticRenders) {
     EXPECT_TRUE(Raw(part, "part") == want_.substr(4 * kFrameBytes, 3 * kFrameBytes));
 }
 
+// From a 4:2:0 input to an encoder that keeps it exactly, every sample outside the rectangle
+// around the track's regions comes out as it was decoded (no trip through ARGB and back), and inside them the
+// mosaic is drawn. A frame with no region is the input itself.
+TEST_F(TrackHostsTest, FxhostKeepsWhatTheRegionsLeaveAsDecoded) {
+    const fs::path yuv = dir_ / "yuv.mkv", out = dir_ / "yuv-out.mkv";
+    ASSERT_EQ(Shell("ffmpeg -v error -nostdin -y -i " + Quote(input_) +
+                    " -pix_fmt yuv420p -c:v ffv1 " + Quote(yuv)),
+              0);
+    ASSERT_EQ(Shell(Env() + Quote(kFxhost) + " render " + Quote(yuv) + " -o " + Quote(out) +
+                    " --codec ffv1 --quiet --track " + Quote(track_) + " --block 20,40"),
+              0);
+    auto planes = [&](const fs::path& clip) {
+        const fs::path raw = dir_ / (clip.stem().string() + ".yuv");
+        EXPECT_EQ(Shell("ffmpeg -v error -nostdin -y -i " + Quote(clip) +
+                        " -f rawvideo -pix_fmt yuv420p " + Quote(raw)),
+                  0);
+        return Slurp(raw);
+    };
+    const std::string in = planes(yuv), got = planes(out);
+    const size_t luma = size_t(kW) * kH, frame = luma * 3 / 2;
+    ASSERT_EQ(got.size(), frame * kFrames);
+    for (int f = 0; f < kFrames; ++f) {
+        const auto& regions = case_.sets[size_t(case_.spanOfFrame[size_t(f)])];
+        // Whether luma pixel (x, y) may be converted: in the rectangle around the regions,
+        // give or take a chroma sample.
+        double l = 1, t = 1, r = 0, b = 0;
+        for (const auto& g : regions) {
+            l = std::min(l, g[1]), t = std::min(t, g[2]);
+            r = std::max(r, g[1] + g[3]), b = std::max(b, g[2] + g[4]);
+        }
+        auto inRegion = [&](int x, int y) {
+            return x >= l * kW - 2 && x < r * kW + 2 && y >= t * kH - 2 && y < b * kH + 2;
+        };
+        int changed = 0, strayed = 0;
+        for (size_t i = 0; i < frame; ++i) {
+            const bool isLuma = i < luma;
+            const size_t c = isLuma ? i : (i - luma) % (luma / 4);
+            const int x = int(c % (isLuma ? kW : kW / 2)) * (isLuma ? 1 : 2);
+            const int y = int(c / (isLuma ? kW : kW / 2)) * (isLuma ? 1 : 2);
+            const bool same = got[size_t(f) * frame + i] == in[size_t(f) * frame + i];
+            changed += !same;
+            strayed += !same && !inRegion(x, y);
+        }
+        EXPECT_EQ(strayed, 0) << "frame " << f << ": samples outside the regions changed";
+        EXPECT_EQ(changed > 0, !regions.empty()) << "frame " << f;
+    }
+}
+
 // Bad tracks: a damaged or foreign file, one of another clip, a missing one: one line naming
 // the file, exit status 3 (input), nothing written.
 TEST_F(TrackHostsTest, FxhostRefusesBadTracksAndWritesNothing) {

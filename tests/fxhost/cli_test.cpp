@@ -839,10 +839,11 @@ TEST_F(Cli, ColoursComeBackAndTheOutputIsTaggedAsTheInput) {
 // back: fxhost must keep them at least as well as ffmpeg's own path through RGB with the
 // matrix and range given both ways (ffmpeg's default path, which assumes BT.601, is further
 // off still).
-TEST_F(Cli, FlatColoursComeBackAsFfmpegsRgbPathKeepsThem) {
+TEST_F(Cli, FlatColoursComeBackAsDecodedOrAsFfmpegsRgbPathKeepsThem) {
     const struct {
-        const char *space, *matrix, *format;
-    } cases[] = {{"bt709", "bt709", "yuv420p"}, {"bt2020nc", "bt2020", "yuv420p10le"}};
+        const char *space, *matrix, *format, *other;
+    } cases[] = {{"bt709", "bt709", "yuv420p", "yuv444p"},
+                 {"bt2020nc", "bt2020", "yuv420p10le", "yuv444p10le"}};
     for (const auto& c : cases) {
         const std::string name = std::string("flat-") + c.space;
         const fs::path in = out / (name + ".mkv"), o = out / (name + "-out.mkv");
@@ -855,7 +856,8 @@ TEST_F(Cli, FlatColoursComeBackAsFfmpegsRgbPathKeepsThem) {
                          ":in_range=tv,format=argb,scale=out_color_matrix=" + c.matrix +
                          ":out_range=tv,format=" + c.format + " -c:v ffv1 " + Quote(ff)),
                   0);
-        // FFV1 keeps the input's own format, so only the conversions to ARGB and back differ.
+        // FFV1 keeps the input's own format; on the first frame of the fade the plug-in leaves
+        // every pixel as it was given, so they come out as they were decoded.
         const Result r = Render(in, o, "--fade-in 100 --codec ffv1");
         ASSERT_EQ(r.status, 0) << name << ": " << r.err;
         EXPECT_EQ(Probe(o, "v", "stream=pix_fmt"), c.format) << name;
@@ -865,7 +867,12 @@ TEST_F(Cli, FlatColoursComeBackAsFfmpegsRgbPathKeepsThem) {
         const int ffmpegs = MaxDifference(want, FirstFrameRaw(ff, "yuv444p"));
         std::printf("[ %-14s ] fxhost %d level(s) off, ffmpeg's RGB path %d\n", name.c_str(),
                     ours, ffmpegs);
-        EXPECT_LE(ours, ffmpegs) << name;
+        EXPECT_EQ(ours, 0) << name;
+        // Into another format every pixel is converted, and keeps ffmpeg's colours.
+        const Result converted = Render(in, o, std::string("--fade-in 100 --codec ffv1 -y --pix-fmt ") +
+                                                   c.other);
+        ASSERT_EQ(converted.status, 0) << name << ": " << converted.err;
+        EXPECT_LE(MaxDifference(want, FirstFrameRaw(o, "yuv444p")), ffmpegs) << name;
     }
 }
 

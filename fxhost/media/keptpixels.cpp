@@ -1,0 +1,105 @@
+// keptpixels.cpp - the changed span of a rendered frame, and its conversion alone.
+#include "keptpixels.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace fxhost::media {
+
+namespace {
+
+std::uint32_t PixelAt(const std::uint8_t* row, int x) {
+    std::uint32_t p;
+    std::memcpy(&p, row + std::ptrdiff_t(x) * 4, 4);
+    return p;
+}
+
+int AlignDown(int v, int step) {
+    return v / step * step;
+}
+
+} // namespace
+
+Span ChangedSpan(ArgbRows rendered, ArgbRows given, int width, int height, AVPixelFormat format) {
+    Span s{width, height, 0, 0};
+    const std::size_t rowSize = std::size_t(width) * 4;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* a = rendered.base + y * rendered.rowBytes;
+        const std::uint8_t* b = given.base + y * given.rowBytes;
+        if (std::memcmp(a, b, rowSize) == 0) {
+            continue;
+        }
+        s.y0 = std::min(s.y0, y);
+        s.y1 = y + 1;
+        // Only columns outside the span so far need looking at.
+        int left = 0;
+        while (left < s.x0 && PixelAt(a, left) == PixelAt(b, left)) {
+            ++left;
+        }
+        s.x0 = left;
+        int right = width;
+        while (right > s.x1 && PixelAt(a, right - 1) == PixelAt(b, right - 1)) {
+            --right;
+        }
+        s.x1 = right;
+    }
+    if (s.y1 == 0) {
+        return Span{};
+    }
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    const int cw = d ? 1 << d->log2_chroma_w : 1, ch = d ? 1 << d->log2_chroma_h : 1;
+    s.x0 = AlignDown(s.x0, cw);
+    s.y0 = AlignDown(s.y0, ch);
+    s.x1 = std::min(width, AlignDown(s.x1 + cw - 1, cw));
+    s.y1 = std::min(height, AlignDown(s.y1 + ch - 1, ch));
+    return s;
+}
+
+bool TakesSpans(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    constexpr auto kNot = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                          AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT;
+    return d && !(d->flags & kNot) && (d->flags & AV_PIX_FMT_FLAG_PLANAR || d->nb_components == 1);
+}
+
+bool SpanConverter::convert(ArgbRows pixels, const Span& span, AVFrame& picture) {
+    const int w = span.x1 - span.x0, h = span.y1 - span.y0;
+    if (!sws_ || w != width_ || h != height_) {
+        sws_.reset(sws_getContext(w, h, AV_PIX_FMT_ARGB, w, h, format_, SWS_BICUBIC, nullptr,
+                                  nullptr, nullptr));
+        if (!sws_) {
+            return false;
+        }
+        sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                 sws_getCoefficients(matrix_), fullRange_ ? 1 : 0, 0, 1 << 16,
+                                 1 << 16);
+        width_ = w;
+        height_ = h;
+    }
+    const std::uint8_t* src[4] = {pixels.base + span.y0 * pixels.rowBytes + span.x0 * 4};
+    const int srcStride[4] = {int(pixels.rowBytes)};
+    std::uint8_t* dst[4] = {};
+    int dstStride[4] = {};
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format_);
+    for (int c = 0; c < d->nb_components; ++c) {
+        const AVComponentDescriptor& comp = d->comp[c];
+        if (dst[comp.plane] != nullptr) {
+            continue; // the second component of an interleaved chroma plane
+        }
+        const bool chroma = c == 1 || c == 2;
+        const int x = chroma ? span.x0 >> d->log2_chroma_w : span.x0;
+        const int y = chroma ? span.y0 >> d->log2_chroma_h : span.y0;
+        dst[comp.plane] = picture.data[comp.plane] +
+                          std::ptrdiff_t(y) * picture.linesize[comp.plane] +
+                          std::ptrdiff_t(x) * comp.step;
+        dstStride[comp.plane] = picture.linesize[comp.plane];
+    }
+    return sws_scale(sws_.get(), src, srcStride, 0, h, dst, dstStride) > 0;
+}
+
+} // namespace fxhost::media
