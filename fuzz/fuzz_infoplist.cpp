@@ -28,11 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto& dir = BundleDir();
     fuzzsupport::WriteFile(dir / "Contents" / "Info.plist", data, size);
 
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+    using toolbox::cf::CFRef;
+    const CFRef<CFURLRef> url(CFURLCreateFromFileSystemRepresentation(
         kCFAllocatorDefault, reinterpret_cast<const UInt8*>(dir.c_str()),
-        CFIndex(dir.string().size()), true);
-    CFBundleRef bundle = CFBundleCreate(kCFAllocatorDefault, url);
-    CFRelease(url);
+        CFIndex(dir.string().size()), true));
+    CFRef<CFBundleRef> held(CFBundleCreate(kCFAllocatorDefault, url.get()));
+    CFBundleRef bundle = held.get();
     if (bundle == nullptr) {
         fuzzsupport::Broken("a bundle directory did not open because of its Info.plist");
     }
@@ -47,31 +48,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (const char* key : {"CFBundleExecutable", "CFBundleName", "CFBundleVersion",
                             "CFBundleIdentifier", "NSHumanReadableCopyright"}) {
-        CFStringRef k = toolbox::cf::makeString(key);
-        CFTypeRef v = CFBundleGetValueForInfoDictionaryKey(bundle, k);
+        const CFRef<CFStringRef> k(toolbox::cf::makeString(key));
+        CFTypeRef v = CFBundleGetValueForInfoDictionaryKey(bundle, k.get());
         if (v != nullptr) {
             (void)toolbox::cf::utf8(static_cast<CFStringRef>(v));
         }
-        CFRelease(k);
     }
-    if (CFURLRef exe = CFBundleCopyExecutableURL(bundle)) {
-        CFRelease(exe);
-    }
-    if (CFURLRef res = CFBundleCopyResourceURL(bundle, CFSTR("Fuzz"), CFSTR("rsrc"), nullptr)) {
-        CFRelease(res);
-    }
+    const CFRef<CFURLRef> exe(CFBundleCopyExecutableURL(bundle));
+    const CFRef<CFURLRef> res(CFBundleCopyResourceURL(bundle, CFSTR("Fuzz"), CFSTR("rsrc"), nullptr));
     const ResFileRefNum ref = CFBundleOpenBundleResourceMap(bundle);
     if (ref != kResFileNotOpened) {
         CFBundleCloseBundleResourceMap(bundle, ref);
     }
-    CFRelease(bundle);
+    held.reset();
     if (!idText.empty()) {
-        CFStringRef again = toolbox::cf::makeString(idText);
-        if (again != nullptr && CFBundleGetBundleWithIdentifier(again) != nullptr) {
+        const CFRef<CFStringRef> again(toolbox::cf::makeString(idText));
+        if (again && CFBundleGetBundleWithIdentifier(again.get()) != nullptr) {
             fuzzsupport::Broken("a released bundle is still found by its identifier");
-        }
-        if (again != nullptr) {
-            CFRelease(again);
         }
     }
     return 0;

@@ -24,11 +24,10 @@ CFBundleRef FuzzBundle() {
             "<key>CFBundleIdentifier</key><string>org.tessera.fuzz.nib</string></dict></plist>\n";
         fuzzsupport::WriteFile(dir / "Contents" / "Info.plist",
                                reinterpret_cast<const uint8_t*>(plist), sizeof plist - 1);
-        CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+        const toolbox::cf::CFRef<CFURLRef> url(CFURLCreateFromFileSystemRepresentation(
             kCFAllocatorDefault, reinterpret_cast<const UInt8*>(dir.c_str()),
-            CFIndex(dir.string().size()), true);
-        CFBundleRef b = CFBundleCreate(kCFAllocatorDefault, url);
-        CFRelease(url);
+            CFIndex(dir.string().size()), true));
+        CFBundleRef b = CFBundleCreate(kCFAllocatorDefault, url.get());
         if (b == nullptr) {
             fuzzsupport::Broken("the nib bundle cannot be opened");
         }

@@ -21,9 +21,6 @@ namespace {
 }
 
 // Held until the bundle is known to be usable; a failure on the way releases them.
-struct ReleaseCF {
-    void operator()(const void* object) const { CFRelease(object); }
-};
 struct CloseLibrary {
     void operator()(void* handle) const { dlclose(handle); }
 };
@@ -40,14 +37,11 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
         Fail("plug-in bundle '" + bundlePath.string() + "' has no Contents/Info.plist");
     }
     const std::string absolute = fs::absolute(bundlePath, ec).lexically_normal().string();
-    CFURLRef url = CFURLCreateFromFileSystemRepresentation(
+    const toolbox::cf::CFRef<CFURLRef> url(CFURLCreateFromFileSystemRepresentation(
         kCFAllocatorDefault, reinterpret_cast<const UInt8*>(absolute.data()),
-        CFIndex(absolute.size()), true);
-    std::unique_ptr<std::remove_pointer_t<CFBundleRef>, ReleaseCF> held(
-        url ? CFBundleCreate(kCFAllocatorDefault, url) : nullptr);
-    if (url) {
-        CFRelease(url);
-    }
+        CFIndex(absolute.size()), true));
+    toolbox::cf::CFRef<CFBundleRef> held(url ? CFBundleCreate(kCFAllocatorDefault, url.get())
+                                             : nullptr);
     CFBundleRef bundle = held.get();
     if (!bundle) {
         Fail("plug-in bundle '" + bundlePath.string() + "' cannot be opened");
@@ -55,13 +49,12 @@ PluginBundle::PluginBundle(const fs::path& bundlePath) : path_(bundlePath) {
     // The bundle object stays retained: the toolbox's registry finds a loaded plug-in by
     // its identifier for as long as someone holds it, and the plug-in looks itself up.
     identifier_ = toolbox::cf::utf8(CFBundleGetIdentifier(bundle));
-    CFURLRef exe = CFBundleCopyExecutableURL(bundle);
+    const toolbox::cf::CFRef<CFURLRef> exe(CFBundleCopyExecutableURL(bundle));
     if (!exe) {
         Fail("plug-in bundle '" + bundlePath.string() +
              "' has no executable (CFBundleExecutable in Info.plist, file in Contents/Linux)");
     }
-    executable_ = toolbox::cf::path(exe);
-    CFRelease(exe);
+    executable_ = toolbox::cf::path(exe.get());
 
     std::unique_ptr<void, CloseLibrary> library(dlopen(executable_.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!library) {

@@ -693,13 +693,12 @@ Boolean CFBundleLoadExecutable(CFBundleRef theBundle) {
         return false;
     if (b->library)
         return true;
-    CFURLRef exe = CFBundleCopyExecutableURL(b);
+    const toolbox::cf::CFRef<CFURLRef> exe(CFBundleCopyExecutableURL(b));
     if (!exe) {
         gLastLoadError = "the bundle has no executable";
         return false;
     }
-    std::string p = url(exe)->path;
-    CFRelease(exe);
+    std::string p = url(exe.get())->path;
     b->library = ::dlopen(p.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!b->library) {
         const char* e = ::dlerror();
