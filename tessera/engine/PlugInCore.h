@@ -20,8 +20,12 @@ void pGetConfigSize(UInt32& theSize);
 void pCopyConfig(const pluginDataRec* source, pluginDataRec* dest);
 void pUncopyConfig(pluginDataRec* theData);
 
-// The opacity argument is accepted for the host glue and not written: fades are the
-// glue's business. The host's slider values reach the engine but do not change the result.
+// The per-frame entry: theTarget becomes theSource with the frame's region in mosaic. Only
+// myConfig, the two frames, currentFrameIndex and totalFrames shape it. The rest is the
+// glue's frame call passed on whole, so that the entry keeps one shape for every effect of
+// this family: params (the host's block), fadeInFrames and fadeOutFrames (the glue blends
+// the fades itself, after this call), s1 to s3 (the host's sliders, which this effect has
+// no use for) and opacity (an answer for effects that set their own; never written here).
 void DoEffect(pluginDataRec* myConfig, _PluginParams* params, GWorldPtr theSource,
               GWorldPtr theTarget, SInt32 currentFrameIndex, SInt32 fadeInFrames,
               SInt32 fadeOutFrames, SInt32 totalFrames, float s1, float s2, float s3,

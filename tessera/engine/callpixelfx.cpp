@@ -23,6 +23,11 @@ relRect FrameRegion(const pluginDataRec* theConfig, SInt32 frameIndex, SInt32 fr
 void DoPixelEffect(GWorldPtr source, GWorldPtr dest, pluginDataRec* theConfig,
                    SInt32 currentFrameIndex, SInt32 maxFrames) {
     Assert(theConfig, "Nil theConfig on DoPixelEffect");
+    // The mosaic leaves the pixels outside its region as they are, so they must be the
+    // source's; when it paints every pixel, a copy would only be overwritten.
+    if (!DoPixelEffectPaintsAll(source, dest, theConfig, currentFrameIndex, maxFrames)) {
+        Source2Target(source, dest);
+    }
     const Rect theFrame = GetPortRect(dest);
     const Rect theRect = Rel2Rect(FrameRegion(theConfig, currentFrameIndex, maxFrames), theFrame);
     PixelDrive(source, dest, theRect, theConfig, currentFrameIndex, maxFrames);

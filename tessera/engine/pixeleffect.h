@@ -15,6 +15,9 @@
 #include "PluginDefines.h"
 #include "QuickDraw.h"
 
+// copyRest, currentFrame and maxFrame are the renderer's call as the region path makes it
+// for every effect of this family and are not read: the rest of the frame is the caller's
+// (DoPixelEffect copies it), and the region was already chosen for the frame.
 void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean copyRest,
                     pluginDataRec* theConfig, SInt32 currentFrame, SInt32 maxFrame);
 

@@ -259,9 +259,6 @@ void Filter::Render(const std::uint32_t* in, std::uint32_t* out) {
         if (source.get() == nullptr || target.get() == nullptr) {
             throw std::bad_alloc();
         }
-        if (!DoPixelEffectPaintsAll(source.get(), target.get(), &config_, 0, 0)) {
-            std::memcpy(out, source_.data(), pixels * 4);
-        }
         DoPixelEffect(source.get(), target.get(), &config_, 0, 0);
         ToHostRun(out, in, out, pixels);
         return;

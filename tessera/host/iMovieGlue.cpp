@@ -376,12 +376,7 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params) {
     }
     const bool made = data->effectGWorld != nullptr;
     if (made) {
-        // The effect leaves the pixels outside its region as they are, so they must be the
-        // source's; when its region is the whole frame, a copy would only be overwritten.
-        if (!DoPixelEffectPaintsAll(sourceFrame, data->effectGWorld, data->engineData,
-                                    params->renderFrame, params->frameCount)) {
-            CopyWholeFrame(sourceFrame, GetPortRect(sourceFrame), data->effectGWorld, srcRect);
-        }
+        // The engine gives effectGWorld the source's pixels where the mosaic does not paint.
         ApplyLineArtEffect(sourceFrame, data->effectGWorld, params);
         if (!direct) {
             CopyWholeFrame(data->effectGWorld, srcRect, params->frame, params->frameRect);

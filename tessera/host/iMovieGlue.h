@@ -56,5 +56,9 @@ void SetConfigureDialog(ConfigureDialogProc proc);
 // delivered frame is disposed of after the copy when disposeAfterUse is above 0.
 SInt16 GetFrameIntoGW(GWorldPtr theGW, _PluginParams* params, SInt32 frameIndex,
                       int disposeAfterUse);
+// The effect on one host frame: drawn into the host's frame at frameRect, directly where it
+// can, else through a GWorld of the source's size copied (scaled) into it.
 HYPluginResult ApplyEffect(GWorldPtr sourceFrame, _PluginParams* params);
+// The engine's frame call (DoEffect) with the clip's record, fades and sliders; the current
+// port is targetFrame during the call and restored after it.
 void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, _PluginParams* params);
