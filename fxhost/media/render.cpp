@@ -238,6 +238,47 @@ void PushFrame(MediaWriter& writer, const Sources& src, std::int64_t index,
     writer.pushVideo(std::move(pixels), timestamp, &picture);
 }
 
+// How far the frame loop got: the frames rendered, and the sound level of the last one.
+struct Played {
+    std::int64_t rendered = 0;
+    float lastGain = 1.0f;
+};
+
+// The selected frames in order, each rendered straight into the buffer the encoder takes
+// next (`width` pixels a row) and followed by the sound until the next frame.
+Played PlayFrames(const RenderRequest& rq, const Sources& src, const Selection& sel,
+                  FrameEffect& session, MediaWriter& writer, int width, Progress& progress) {
+    const FrameSource& video = *src.video;
+    const FrameSource::TimeBase tb = video.timeBase();
+    const auto sampleAt = [&](std::int64_t index) {
+        return av_rescale_q(video.timestamp(index) - sel.t0, AVRational{tb.num, tb.den},
+                            AVRational{1, src.audio->sampleRate()});
+    };
+    Played played;
+    for (std::int64_t i = 0; i < sel.count; ++i) {
+        if (rq.interrupted && rq.interrupted->load()) {
+            throw HostError(ErrorKind::Interrupted, "interrupted");
+        }
+        const std::int64_t index = sel.first + i;
+        std::vector<std::uint8_t> pixels = writer.takeBuffer();
+        session.attachDestination(pixels.data(), std::ptrdiff_t(width) * 4);
+        if (const SInt32 r = session.frame(SInt32(i));
+            r != kPluginOK && !FrameFailed(rq, session, src, i, index, r)) {
+            break; // a cut file: what came before is the output
+        }
+        PushFrame(writer, src, index, std::move(pixels), video.timestamp(index) - sel.t0);
+        played.rendered = i + 1;
+        if (src.audio) {
+            // The sound until the next frame, at the level the plug-in mixed it, or silence.
+            const std::optional<SInt16> mixed = session.mixedLevel(SInt32(index));
+            played.lastGain = mixed ? float(*mixed) / 256.0f : 0.0f;
+            PushSound(*src.audio, writer, played.lastGain, sampleAt(index), sampleAt(index + 1));
+        }
+        progress.update(i + 1);
+    }
+    return played;
+}
+
 } // namespace
 
 RenderStats Render(const RenderRequest& rq) {
@@ -270,38 +311,10 @@ RenderStats Render(const RenderRequest& rq) {
     if (src.audio && writer.sampleRate() != src.audio->sampleRate() && src.file) {
         src.audio = FFmpegAudioSource::Open(*rq.input, sel.clipStart, writer.sampleRate());
     }
-    const FrameSource::TimeBase tb = video.timeBase();
-    const auto sampleAt = [&](std::int64_t index) {
-        return av_rescale_q(video.timestamp(index) - sel.t0, AVRational{tb.num, tb.den},
-                            AVRational{1, src.audio->sampleRate()});
-    };
     BeginClip(session, sel);
 
     Progress progress(rq.progress, sel.count);
-    float lastGain = 1.0f;
-    std::int64_t rendered = 0;
-    for (std::int64_t i = 0; i < sel.count; ++i) {
-        if (rq.interrupted && rq.interrupted->load()) {
-            throw HostError(ErrorKind::Interrupted, "interrupted");
-        }
-        const std::int64_t index = sel.first + i;
-        // The plug-in renders straight into the buffer the encoder takes next.
-        std::vector<std::uint8_t> pixels = writer.takeBuffer();
-        session.attachDestination(pixels.data(), std::ptrdiff_t(width) * 4);
-        if (const SInt32 r = session.frame(SInt32(i));
-            r != kPluginOK && !FrameFailed(rq, session, src, i, index, r)) {
-            break; // a cut file: what came before is the output
-        }
-        PushFrame(writer, src, index, std::move(pixels), video.timestamp(index) - sel.t0);
-        rendered = i + 1;
-        if (src.audio) {
-            // The sound until the next frame, at the level the plug-in mixed it, or silence.
-            const std::optional<SInt16> mixed = session.mixedLevel(SInt32(index));
-            lastGain = mixed ? float(*mixed) / 256.0f : 0.0f;
-            PushSound(*src.audio, writer, lastGain, sampleAt(index), sampleAt(index + 1));
-        }
-        progress.update(i + 1);
-    }
+    const auto [rendered, lastGain] = PlayFrames(rq, src, sel, session, writer, width, progress);
     if (src.audio && !sel.wanted && sel.first + rendered == video.frameCount()) {
         // The whole clip to its end: sound that runs on past the last picture is kept, at
         // the last frame's level, as ffmpeg keeps it.

@@ -373,6 +373,27 @@ struct FFmpegFrameSource::Impl {
         }
     }
 
+    // What a request for `index` can do now (the lock held, frames before it dropped): take
+    // the queue's front, seek, give up at the input's end, or wait for the worker.
+    enum class Next { Take, Seek, Ended, Wait };
+    Next look(std::int64_t index, bool repositioned) {
+        while (!queue.empty() && queue.front().index < index) {
+            queue.pop_front();
+            cv.notify_all();
+        }
+        if (!queue.empty()) {
+            // Only a later frame is queued: going forward, the stream has no frame at this
+            // index and the next one stands in; going back, the frame was passed: seek.
+            const bool stands = queue.front().index == index || repositioned || index > lastTaken;
+            return stands ? Next::Take : Next::Seek;
+        }
+        const bool backwards = index <= lastTaken || index < startAt;
+        if (!repositioned && (backwards || index > lastIndex + kSeekAhead)) {
+            return Next::Seek;
+        }
+        return atEnd ? Next::Ended : Next::Wait;
+    }
+
     // Repositions decoding so that the next frame delivered is `index`. Called with the
     // worker stopped.
     void reposition(std::int64_t index) {
@@ -624,26 +645,12 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
         d.startWorker();
         repositioned = true;
     };
-    for (;;) {
-        while (!d.queue.empty() && d.queue.front().index < index) {
-            d.queue.pop_front();
-            d.cv.notify_all();
-        }
-        if (!d.queue.empty()) {
-            // Only a later frame is queued: going forward, the stream has no frame at this
-            // index and the next one stands in; going back, the frame was passed: seek.
-            if (d.queue.front().index == index || repositioned || index > d.lastTaken) {
-                break;
-            }
+    for (Impl::Next next; (next = d.look(index, repositioned)) != Impl::Next::Take;) {
+        if (next == Impl::Next::Seek) {
             restart();
             continue;
         }
-        const bool backwards = index <= d.lastTaken || index < d.startAt;
-        if (!repositioned && (backwards || index > d.lastIndex + kSeekAhead)) {
-            restart();
-            continue;
-        }
-        if (d.atEnd) {
+        if (next == Impl::Next::Ended) {
             inputEnded_ = d.failure != "interrupted";
             error_ = "frame " + std::to_string(index) + " of '" + d.path.string() +
                      "' could not be decoded" +

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <unistd.h>
@@ -411,37 +412,62 @@ struct MediaWriter::Impl {
 
     bool TinyFrame() const { return settings.width < 4 || settings.height < 4; }
 
+    // Whether frames of the output's size can be subsampled as the format's chroma is.
+    bool Fits(AVPixelFormat p) const {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
+        return d && settings.width % (1 << d->log2_chroma_w) == 0 &&
+               settings.height % (1 << d->log2_chroma_h) == 0;
+    }
+
+    // --pix-fmt, if the encoder takes it (`offered`, empty: any) and the frames fit it.
+    AVPixelFormat AskedFormat(const std::vector<AVPixelFormat>& offered) const {
+        const AVPixelFormat want = av_get_pix_fmt(settings.pixelFormat.c_str());
+        if (want == AV_PIX_FMT_NONE) {
+            OutputFail("--pix-fmt: there is no pixel format named '" + settings.pixelFormat + "'");
+        }
+        if (!offered.empty() && std::find(offered.begin(), offered.end(), want) == offered.end()) {
+            OutputFail("--pix-fmt: " + codecName + " does not encode " + settings.pixelFormat);
+        }
+        if (!Fits(want)) {
+            OutputFail("--pix-fmt: " + settings.pixelFormat + " cannot hold frames of " +
+                       std::to_string(settings.width) + "x" + std::to_string(settings.height) +
+                       " (odd size)");
+        }
+        return want;
+    }
+
+    // An offered YUV format of the input's bit depth: 4:2:0 as the 8-bit default has, else
+    // the least subsampled; NONE when the encoder has none.
+    AVPixelFormat DeepFormat(const std::vector<AVPixelFormat>& offered) const {
+        AVPixelFormat best = AV_PIX_FMT_NONE;
+        int bestLoss = INT_MAX;
+        for (AVPixelFormat p : offered) {
+            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
+            if (!Fits(p) || d->comp[0].depth != settings.picture.bitDepth ||
+                (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || d->nb_components < 3) {
+                continue;
+            }
+            const int loss = (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
+                                 ? 0
+                                 : 1 + d->log2_chroma_w + d->log2_chroma_h;
+            if (loss < bestLoss) {
+                best = p;
+                bestLoss = loss;
+            }
+        }
+        return best;
+    }
+
     // The encoder's pixel format: the one asked for; for lossless output BGRA; else the
     // input's depth where the encoder has it, in 4:2:0 when the size allows it, else the
     // format that loses least.
     AVPixelFormat PixelFormat(const AVCodec* codec) {
-        const int w = settings.width, h = settings.height;
-        const bool even = w % 2 == 0 && h % 2 == 0;
-        auto fits = [&](AVPixelFormat p) {
-            const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
-            return d && w % (1 << d->log2_chroma_w) == 0 && h % (1 << d->log2_chroma_h) == 0;
-        };
         std::vector<AVPixelFormat> offered;
-        if (codec->pix_fmts) {
-            for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
-                offered.push_back(*p);
-            }
+        for (const AVPixelFormat* p = codec->pix_fmts; p && *p != AV_PIX_FMT_NONE; ++p) {
+            offered.push_back(*p);
         }
         if (!settings.pixelFormat.empty()) {
-            const AVPixelFormat want = av_get_pix_fmt(settings.pixelFormat.c_str());
-            if (want == AV_PIX_FMT_NONE) {
-                OutputFail("--pix-fmt: there is no pixel format named '" + settings.pixelFormat +
-                           "'");
-            }
-            if (!offered.empty() &&
-                std::find(offered.begin(), offered.end(), want) == offered.end()) {
-                OutputFail("--pix-fmt: " + codecName + " does not encode " + settings.pixelFormat);
-            }
-            if (!fits(want)) {
-                OutputFail("--pix-fmt: " + settings.pixelFormat + " cannot hold frames of " +
-                           std::to_string(w) + "x" + std::to_string(h) + " (odd size)");
-            }
-            return want;
+            return AskedFormat(offered);
         }
         if (settings.lossless) {
             return AV_PIX_FMT_BGRA;
@@ -450,42 +476,22 @@ struct MediaWriter::Impl {
             return AV_PIX_FMT_YUV420P;
         }
         if (settings.picture.bitDepth > 8) {
-            AVPixelFormat best = AV_PIX_FMT_NONE;
-            int bestLoss = INT_MAX;
-            for (AVPixelFormat p : offered) {
-                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(p);
-                if (!fits(p) || d->comp[0].depth != settings.picture.bitDepth ||
-                    (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
-                    d->nb_components < 3) {
-                    continue;
-                }
-                // 4:2:0 as the 8-bit default has, else the least subsampled.
-                const int loss = (d->log2_chroma_w == 1 && d->log2_chroma_h == 1)
-                                     ? 0
-                                     : 1 + d->log2_chroma_w + d->log2_chroma_h;
-                if (loss < bestLoss) {
-                    best = p;
-                    bestLoss = loss;
-                }
-            }
-            if (best != AV_PIX_FMT_NONE) {
-                return best;
+            if (const AVPixelFormat deep = DeepFormat(offered); deep != AV_PIX_FMT_NONE) {
+                return deep;
             }
             depthWarning = "the input has " + std::to_string(settings.picture.bitDepth) +
                            "-bit samples but " + codecName +
                            " writes 8 bits here: the output is 8-bit";
         }
+        const bool even = settings.width % 2 == 0 && settings.height % 2 == 0;
         if (even &&
             std::find(offered.begin(), offered.end(), AV_PIX_FMT_YUV420P) != offered.end()) {
             return AV_PIX_FMT_YUV420P;
         }
         // Odd sizes cannot be subsampled by two: take the format that loses least.
         std::vector<AVPixelFormat> usable;
-        for (AVPixelFormat p : offered) {
-            if (fits(p)) {
-                usable.push_back(p);
-            }
-        }
+        std::copy_if(offered.begin(), offered.end(), std::back_inserter(usable),
+                     [&](AVPixelFormat p) { return Fits(p); });
         usable.push_back(AV_PIX_FMT_NONE);
         return avcodec_find_best_pix_fmt_of_list(usable.data(), AV_PIX_FMT_ARGB, 0, nullptr);
     }
@@ -670,7 +676,9 @@ struct MediaWriter::Impl {
         }
     }
 
-    void openAudio(const AVOutputFormat* of) {
+    // PCM at the input's depth for lossless output, AAC in the H.264 containers, else the
+    // container's default.
+    const AVCodec* AudioEncoder(const AVOutputFormat* of) const {
         const AVCodec* codec = nullptr;
         if (settings.lossless) {
             codec = avcodec_find_encoder(PcmFor(settings.pcmHint));
@@ -682,6 +690,41 @@ struct MediaWriter::Impl {
         if (!codec) {
             OutputFail("cannot encode audio for '" + settings.path.string() + "'");
         }
+        return codec;
+    }
+
+    // One encoder chunk of sound in `format`, with the encoder's layout and rate.
+    FramePtr SoundFrame(AVSampleFormat format) const {
+        FramePtr f(Need(av_frame_alloc(), "a sound frame"));
+        f->format = format;
+        f->nb_samples = audioChunk;
+        av_channel_layout_copy(&f->ch_layout, &aenc->ch_layout);
+        f->sample_rate = aenc->sample_rate;
+        if (av_frame_get_buffer(f.get(), 0) < 0) {
+            OutOfMemory("a sound frame");
+        }
+        return f;
+    }
+
+    // The float planes pushed, converted to the encoder's format and cut into its chunks.
+    void OpenSoundPath(const char* codec) {
+        AVCodecContext* c = aenc.get();
+        SwrContext* s = nullptr;
+        if (swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, c->sample_rate, &c->ch_layout,
+                                AV_SAMPLE_FMT_FLTP, c->sample_rate, 0, nullptr) < 0 ||
+            swr_init(s) < 0) {
+            swr_free(&s);
+            OutputFail("cannot convert audio for " + std::string(codec));
+        }
+        swr.reset(s);
+        fifo.reset(Need(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings.channels, audioChunk * 4),
+                        "the sound queue"));
+        afloat = SoundFrame(AV_SAMPLE_FMT_FLTP);
+        aframe = SoundFrame(c->sample_fmt);
+    }
+
+    void openAudio(const AVOutputFormat* of) {
+        const AVCodec* codec = AudioEncoder(of);
         aenc.reset(Need(avcodec_alloc_context3(codec), "the audio encoder"));
         AVCodecContext* c = aenc.get();
         int rate = settings.sampleRate;
@@ -710,32 +753,7 @@ struct MediaWriter::Impl {
             OutOfMemory("the audio stream's parameters");
         }
         ast->time_base = c->time_base;
-        SwrContext* s = nullptr;
-        if (swr_alloc_set_opts2(&s, &c->ch_layout, c->sample_fmt, rate, &c->ch_layout,
-                                AV_SAMPLE_FMT_FLTP, rate, 0, nullptr) < 0 ||
-            swr_init(s) < 0) {
-            swr_free(&s);
-            OutputFail("cannot convert audio for " + std::string(codec->name));
-        }
-        swr.reset(s);
-        fifo.reset(Need(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings.channels, audioChunk * 4),
-                        "the sound queue"));
-        afloat.reset(Need(av_frame_alloc(), "a sound frame"));
-        afloat->format = AV_SAMPLE_FMT_FLTP;
-        afloat->nb_samples = audioChunk;
-        av_channel_layout_copy(&afloat->ch_layout, &c->ch_layout);
-        afloat->sample_rate = rate;
-        if (av_frame_get_buffer(afloat.get(), 0) < 0) {
-            OutOfMemory("a sound frame");
-        }
-        aframe.reset(Need(av_frame_alloc(), "a sound frame"));
-        aframe->format = c->sample_fmt;
-        aframe->nb_samples = audioChunk;
-        av_channel_layout_copy(&aframe->ch_layout, &c->ch_layout);
-        aframe->sample_rate = rate;
-        if (av_frame_get_buffer(aframe.get(), 0) < 0) {
-            OutOfMemory("a sound frame");
-        }
+        OpenSoundPath(codec->name);
     }
 };
 
