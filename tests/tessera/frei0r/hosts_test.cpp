@@ -3,6 +3,7 @@
 // the same settings (given to fxhost through tessera-config and --prefs-dir). The plug-in is
 // found only through FREI0R_PATH, pointed at a folder that holds a copy of tessera.so alone,
 // so each run also shows that the one file is all a host needs.
+#include "TestFiles.h"
 #include "TrackFile.h"
 
 #include <gtest/gtest.h>
@@ -18,9 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -36,24 +35,12 @@ const fs::path kConfigTool = TESSERA_CONFIG_PROGRAM;
 constexpr int kW = 320, kH = 176, kFrames = 10;
 constexpr size_t kFrameBytes = size_t(kW) * kH * 4;
 
-std::string Quote(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
-
-int Shell(const std::string& cmd) {
-    const int st = std::system(cmd.c_str());
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
+using testfs::Quote;
+using testfs::Shell;
+using testfs::Slurp;
 
 bool HaveProgram(const char* name) {
     return Shell(std::string("command -v ") + name + " >/dev/null 2>&1") == 0;
-}
-
-std::string Slurp(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 struct Settings {
