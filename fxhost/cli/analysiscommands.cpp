@@ -85,7 +85,6 @@ int Closing(bool quiet, const std::string& done, std::int64_t review, std::int64
     return review == 0 ? 0 : int(ErrorKind::Review);
 }
 
-
 int Track(analysis::TrackRequest& rq, const ProgressChoice& progress) {
     media::SetInputPolicy(false, Interrupted());
     rq.progress = progress.mode();
@@ -102,8 +101,8 @@ int Detect(analysis::DetectRequest& rq, const ProgressChoice& progress) {
     const analysis::DetectSummary done = analysis::DetectFaces(rq);
     return Closing(progress.quiet,
                    std::to_string(done.faces) + " faces in " +
-                       std::to_string(done.framesWithFaces) + " of " +
-                       std::to_string(done.frames) + " frames",
+                       std::to_string(done.framesWithFaces) + " of " + std::to_string(done.frames) +
+                       " frames",
                    done.review, done.frames, rq.output.file, done.reviewSpans);
 }
 
@@ -160,7 +159,8 @@ Command DeclareDetectOptions(CLI::App& cmd) {
     auto line = std::make_shared<Line>();
     analysis::DetectRequest& rq = line->rq;
     AddInputOutput(cmd, rq.input, rq.output);
-    cmd.add_flag("--faces", line->faces, "what to find (faces are all there is so far)")->required();
+    cmd.add_flag("--faces", line->faces, "what to find (faces are all there is so far)")
+        ->required();
     cmd.add_option("--every", rq.every, "search on every Nth frame (default 5; 1: every frame)")
         ->type_name("N")
         ->transform(commandline::WholeFrom(1, 1000));

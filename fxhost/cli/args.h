@@ -52,7 +52,8 @@ struct ProgressChoice {
     }
 };
 inline void AddProgress(CLI::App& cmd, ProgressChoice& p, const std::string& quietHelp) {
-    cmd.add_flag("--progress", p.always, "show progress even when standard error is not a terminal");
+    cmd.add_flag("--progress", p.always,
+                 "show progress even when standard error is not a terminal");
     cmd.add_flag("--quiet", p.quiet, quietHelp);
 }
 

@@ -168,7 +168,8 @@ void AddClipOptions(CLI::App& cmd, fxhost::ClipSettings& clip) {
     cmd.add_option("--fade-in", clip.fadeInFrames, "fade the effect in over N frames (default 0)")
         ->type_name("N")
         ->transform(WholeFrom(0, INT32_MAX));
-    cmd.add_option("--fade-out", clip.fadeOutFrames, "fade the effect out over N frames (default 0)")
+    cmd.add_option("--fade-out", clip.fadeOutFrames,
+                   "fade the effect out over N frames (default 0)")
         ->type_name("N")
         ->transform(WholeFrom(0, INT32_MAX));
     cmd.add_option("--sliders", "the host sliders' values (default 0.5,0.5,0.5)")
@@ -177,7 +178,8 @@ void AddClipOptions(CLI::App& cmd, fxhost::ClipSettings& clip) {
             const std::vector<double> s = commandline::Numbers(v, 3);
             std::copy(s.begin(), s.end(), clip.sliders);
         });
-    cmd.add_flag("--proxy", clip.proxyOnly, "a quick proxy rendering (low quality frames, no sound)");
+    cmd.add_flag("--proxy", clip.proxyOnly,
+                 "a quick proxy rendering (low quality frames, no sound)");
 }
 
 // The frames to render: by index (--frames) or by time (-ss, -t, -to).
@@ -197,8 +199,9 @@ void AddRangeOptions(CLI::App& cmd, fxhost::media::RenderRequest& rq) {
             }
         });
     const auto time = [&cmd](const char* name, std::optional<double>& into, const char* help) {
-        cmd.add_option(name, CLI::callback_t(), help)->type_name("TIME")->each(
-            [&into](const std::string& v) { into = ParseTime(v); });
+        cmd.add_option(name, CLI::callback_t(), help)
+            ->type_name("TIME")
+            ->each([&into](const std::string& v) { into = ParseTime(v); });
     };
     time("--ss", rq.startTime,
          "start at the first frame at or after TIME (seconds, or [HH:]MM:SS)");
@@ -410,9 +413,12 @@ std::vector<Command> DeclareCommands(CLI::App& fx) {
     commandline::Prepare(fx, {"ss", "to", "an"});
     fx.set_version_flag("--version", std::string("fxhost ") + FXHOST_VERSION, "show the version");
     commandline::Usage(fx, {"COMMAND [OPTIONS]"});
-    std::vector<Command> commands = {DeclareRender(fx),    DeclareInfo(fx),
-                                     DeclareThumbnail(fx), DeclareConfigure(fx),
-                                     fxhost::cli::DeclareTrack(fx), fxhost::cli::DeclareDetect(fx)};
+    std::vector<Command> commands = {DeclareRender(fx),
+                                     DeclareInfo(fx),
+                                     DeclareThumbnail(fx),
+                                     DeclareConfigure(fx),
+                                     fxhost::cli::DeclareTrack(fx),
+                                     fxhost::cli::DeclareDetect(fx)};
     fx.require_subcommand(1);
     fx.footer(kFxhostNotes); // set last: the commands would inherit it
     return commands;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <sstream>
 
 namespace commandline {
 
@@ -34,7 +35,8 @@ class Help : public CLI::Formatter {
             const std::string declared = "--" + n;
             for (auto at = text.find(declared); at != std::string::npos;
                  at = text.find(declared, at + 1)) {
-                const char next = at + declared.size() < text.size() ? text[at + declared.size()] : ' ';
+                const char next =
+                    at + declared.size() < text.size() ? text[at + declared.size()] : ' ';
                 if (!std::isalnum(static_cast<unsigned char>(next)) && next != '-') {
                     text.erase(at, 1);
                 }

@@ -39,8 +39,8 @@ std::optional<int> Parse(CLI::App& app, std::vector<std::string> args);
 
 // The readers. Each refuses a value by throwing CLI::ValidationError with what the option
 // wants, which CLI11 turns into a refusal naming the option ("--opacity: wants ...").
-long long Whole(const std::string& v, long long lo, long long hi); // decimal
-double Number(const std::string& v);                                // finite, as strtod reads
+long long Whole(const std::string& v, long long lo, long long hi);    // decimal
+double Number(const std::string& v);                                  // finite, as strtod reads
 std::vector<double> Numbers(const std::string& v, std::size_t count); // "A,B,C"
 // W,H in thousandths of the frame, each from `least` to 250.
 std::pair<int, int> Block(const std::string& v, int least);

@@ -308,9 +308,8 @@ void DeclareSet(CLI::App& set, Changes& changes) {
                                "Tessera Motion's region on the clip's first frame")
         ->type_name("L,T,W,H")
         ->each([&changes](const std::string& v) { changes.region = Region(v); });
-    set.add_option("--end-region",
-                   "Tessera Motion only: its region on the clip's last frame (in\n"
-                   "between, the region moves evenly from one to the other)")
+    set.add_option("--end-region", "Tessera Motion only: its region on the clip's last frame (in\n"
+                                   "between, the region moves evenly from one to the other)")
         ->type_name("L,T,W,H")
         ->each([&changes](const std::string& v) { changes.endRegion = Region(v); });
     set.add_option("--block", "block width and height, thousandths of the frame's (0 to 250)")
@@ -321,7 +320,9 @@ void DeclareSet(CLI::App& set, Changes& changes) {
         });
     set.add_option("--opacity", "the original laid back over the mosaic, percent (0 to 100)")
         ->type_name("P")
-        ->each([&changes](const std::string& v) { changes.opacity = SInt16(commandline::Whole(v, 0, 100)); });
+        ->each([&changes](const std::string& v) {
+            changes.opacity = SInt16(commandline::Whole(v, 0, 100));
+        });
     set.add_option("--format", CLI::callback_t(), FormatHelp())
         ->type_name(FormatNames("|", "|"))
         ->each([&changes](const std::string& v) { changes.format = FormatCode(v); });
