@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libplist-dev nlohmann-json3-dev libopencv-dev libopencv-contrib-dev
+  # CLI11 (headers alone): fxhost's and tessera-config's command lines
+  libcli11-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
   ffmpeg
   frei0r-plugins-dev frei0r-plugins gstreamer1.0-plugins-bad gstreamer1.0-tools melt

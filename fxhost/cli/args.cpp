@@ -7,10 +7,10 @@ extern "C" {
 
 namespace fxhost::cli {
 
-double ParseTime(const std::string& opt, const std::string& v) {
+double ParseTime(const std::string& v) {
     std::int64_t us = 0;
     if (av_parse_time(&us, v.c_str(), 1) < 0 || us < 0) {
-        Usage(opt + " wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v + "'");
+        throw CLI::ValidationError("wants a time (seconds, or [HH:]MM:SS[.frac]), not '" + v + "'");
     }
     return double(us) / 1e6;
 }

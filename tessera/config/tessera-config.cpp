@@ -1,6 +1,8 @@
 // tessera-config - the saved configuration of either effect from the command line.
 //
-// Owns: the command line (show, set, reset, --prefs-dir, --plugin) and its texts. The record, its
+// Owns: the table of the command line (show, set, reset, --prefs-dir, --plugin, each declared
+// once, read by commandline.h's conventions: a repeated option takes its last value) and
+// its texts. The record, its
 // defaults and the file are the plug-in's own (DataHandling, prefsloader): the same record,
 // saved the same way (the whole record replaced in one write), so that the plug-in reads
 // what this tool wrote and the other way round.
@@ -15,15 +17,14 @@
 #include "PluginDefines.h"
 #include "prefsloader.h"
 
+#include "commandline.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cctype>
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -57,11 +58,11 @@ std::string FormatNames(const char* between, const char* beforeLast) {
     return names;
 }
 
-// The help's lines on --format: each format with its frame size, wrapped at the width of the
-// help's widest line and indented as the other options' texts are.
+// --format's help: each format with its frame size, wrapped to the width of the other
+// options' texts.
 std::string FormatHelp() {
-    constexpr size_t kWidth = 86;
-    std::string text, line = "  --format F            the dialog's frame format:";
+    constexpr size_t kWidth = 62;
+    std::string text, line = "the dialog's frame format:";
     for (size_t i = 0; i < std::size(cFrameFormats); ++i) {
         const frameFormatRec& f = cFrameFormats[i];
         const std::string item = Lower(f.name) + " (" + std::to_string(f.previewWidth) + "x" +
@@ -69,35 +70,11 @@ std::string FormatHelp() {
                                  (i + 1 < std::size(cFrameFormats) ? "," : "");
         if (line.size() + 1 + item.size() > kWidth) {
             text += line + "\n";
-            line = std::string(23, ' ');
+            line.clear();
         }
-        line += " " + item;
+        line += (line.empty() ? "" : " ") + item;
     }
-    return text + line + "\n";
-}
-
-std::string Usage() {
-    return "usage: tessera-config [OPTIONS] show [--json]\n"
-           "       tessera-config [OPTIONS] set [--region L,T,W,H] [--end-region L,T,W,H]\n"
-           "                                    [--block W,H] [--opacity P] [--format " +
-           FormatNames("|", "|") +
-           "]\n"
-           "       tessera-config [OPTIONS] reset\n"
-           "\n"
-           "The saved configuration of the Tessera effects, which the plug-in reads at start-up.\n"
-           "  --region L,T,W,H      the region: left, top, width, height, fractions of the frame;\n"
-           "                        Tessera Motion's region on the clip's first frame\n"
-           "  --end-region L,T,W,H  Tessera Motion only: its region on the clip's last frame (in\n"
-           "                        between, the region moves evenly from one to the other)\n"
-           "  --block W,H           block width and height, thousandths of the frame's (0 to 250)\n"
-           "  --opacity P           the original laid back over the mosaic, percent (0 to 100)\n" +
-           FormatHelp() +
-           "OPTIONS (also after the command):\n"
-           "  --plugin E            the effect: tessera (the default) or motion (Tessera Motion,\n"
-           "                        com.kelmar.vidkit.tesseramotion); each has its own file\n"
-           "  --prefs-dir DIR       the folder of the preferences file (default: "
-           "$XDG_CONFIG_HOME,\n"
-           "                        else ~/.config)\n";
+    return text + line;
 }
 
 struct Refused {
@@ -125,41 +102,7 @@ const effectIdentityRec& ChooseEffect(const std::string& name) {
             return e.identity;
         }
     }
-    Refuse("--plugin wants tessera or motion, not '" + name + "'");
-}
-
-std::vector<double> Numbers(const std::string& option, const std::string& text, size_t count) {
-    std::vector<double> values;
-    size_t at = 0;
-    while (true) {
-        const size_t comma = text.find(',', at);
-        const std::string part = text.substr(at, comma == std::string::npos ? comma : comma - at);
-        char* end = nullptr;
-        errno = 0;
-        const double v = std::strtod(part.c_str(), &end);
-        if (part.empty() || *end != '\0' || errno != 0 || !std::isfinite(v)) {
-            Refuse(option + " wants " + std::to_string(count) +
-                   " numbers separated by commas, not '" + text + "'");
-        }
-        values.push_back(v);
-        if (comma == std::string::npos) {
-            break;
-        }
-        at = comma + 1;
-    }
-    if (values.size() != count) {
-        Refuse(option + " wants " + std::to_string(count) + " numbers separated by commas, not '" +
-               text + "'");
-    }
-    return values;
-}
-
-SInt16 WholeNumber(const std::string& option, double v, int low, int high) {
-    if (v != std::trunc(v) || v < low || v > high) {
-        Refuse(option + " wants whole numbers from " + std::to_string(low) + " to " +
-               std::to_string(high));
-    }
-    return SInt16(v);
+    throw CLI::ValidationError("wants tessera or motion, not '" + name + "'");
 }
 
 // Shortest text that reads back as the same double.
@@ -261,31 +204,11 @@ void Show(const effectIdentityRec& effect, const pluginDataRec& c, const fs::pat
     std::printf("file:             %s\n", file.string().c_str());
 }
 
-// Takes the option NAME (as "NAME VALUE" or "NAME=VALUE") out of args, wherever it stands.
-std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name,
-                                      const char* what) {
-    std::optional<std::string> value;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == name) {
-            if (i + 1 == args.size()) {
-                Refuse(name + " needs " + what);
-            }
-            value = args[i + 1];
-            args.erase(args.begin() + long(i), args.begin() + long(i) + 2);
-            --i;
-        } else if (args[i].rfind(name + "=", 0) == 0) {
-            value = args[i].substr(name.size() + 1);
-            args.erase(args.begin() + long(i));
-            --i;
-        }
-    }
-    return value;
-}
-
-relRect Region(const std::string& option, const std::string& text) {
-    const auto v = Numbers(option, text, 4);
+// A region given as L,T,W,H, as the record keeps it (left, right, top, bottom).
+relRect Region(const std::string& text) {
+    const auto v = commandline::Numbers(text, 4);
     if (v[2] <= 0 || v[3] <= 0) {
-        Refuse(option + ": the width and the height must be above 0");
+        throw CLI::ValidationError("the width and the height must be above 0");
     }
     return relRect{v[0], v[0] + v[2], v[1], v[1] + v[3]};
 }
@@ -294,21 +217,14 @@ relRect Region(const std::string& option, const std::string& text) {
 // Preferences folder).
 void UsePrefsDir(const std::string& given) {
     if (given.empty()) {
-        Refuse("--prefs-dir needs a folder");
+        throw CLI::ValidationError("needs a folder");
     }
     if (!toolbox::folders::usePreferencesFolder(given)) {
-        Refuse("--prefs-dir: '" + given + "' is not a folder");
+        throw CLI::ValidationError("'" + given + "' is not a folder");
     }
 }
 
-int ShowCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
-    bool json = false;
-    for (const std::string& a : options) {
-        if (a != "--json") {
-            Refuse("show: unknown option '" + a + "' (see --help)");
-        }
-        json = true;
-    }
+int ShowCommand(const effectIdentityRec& effect, bool json) {
     const fs::path file = PrefsFile(effect);
     std::error_code ec;
     const bool saved = fs::exists(fs::symlink_status(file, ec));
@@ -320,10 +236,7 @@ int ShowCommand(const effectIdentityRec& effect, const std::vector<std::string>&
     return 0;
 }
 
-int ResetCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
-    if (!options.empty()) {
-        Refuse("reset takes no options, not '" + options[0] + "'");
-    }
+int ResetCommand(const effectIdentityRec& effect) {
     const fs::path file = PrefsFile(effect);
     (void)Load(effect, file); // a file that cannot be read is reported, not written over
     pluginDataRec config{};
@@ -347,63 +260,20 @@ SInt16 FormatCode(const std::string& f) {
             return format.mediaType;
         }
     }
-    Refuse("--format wants " + FormatNames(", ", " or ") + ", not '" + f + "'");
+    throw CLI::ValidationError("wants " + FormatNames(", ", " or ") + ", not '" + f + "'");
 }
 
-// One option of `set` (NAME with its VALUE) into `changes`; false for an unknown NAME.
-bool TakeSetOption(const effectIdentityRec& effect, const std::string& name,
-                   const std::function<std::string()>& value, Changes& changes) {
-    if (name == "--region") {
-        changes.region = Region("--region", value());
-    } else if (name == "--end-region") {
-        if (effect.usedNumberOfRects <= 1) {
-            Refuse(std::string("--end-region: ") + effect.clearName +
-                   " has one region for the whole clip; the moving one is --plugin motion");
-        }
-        changes.endRegion = Region("--end-region", value());
-    } else if (name == "--block") {
-        const auto v = Numbers("--block", value(), 2);
-        changes.block = {WholeNumber("--block", v[0], 0, 250),
-                         WholeNumber("--block", v[1], 0, 250)};
-    } else if (name == "--opacity") {
-        changes.opacity = WholeNumber("--opacity", Numbers("--opacity", value(), 1)[0], 0, 100);
-    } else if (name == "--format") {
-        changes.format = FormatCode(value());
-    } else {
-        return false;
-    }
-    return true;
-}
-
-// Every value is checked here, before the file is read or written.
-Changes ParseSet(const effectIdentityRec& effect, const std::vector<std::string>& options) {
-    Changes changes;
-    for (size_t i = 0; i < options.size(); ++i) {
-        const std::string& a = options[i];
-        const size_t eq = a.find('=');
-        auto value = [&]() -> std::string {
-            if (eq != std::string::npos) {
-                return a.substr(eq + 1);
-            }
-            if (i + 1 == options.size()) {
-                Refuse(a + " needs a value");
-            }
-            return options[++i];
-        };
-        if (!TakeSetOption(effect, a.substr(0, eq), value, changes)) {
-            Refuse("set: unknown option '" + a + "' (see --help)");
-        }
+// Every value was checked as the command line was read, before the file is read or written.
+int SetCommand(const effectIdentityRec& effect, const Changes& changes) {
+    if (changes.endRegion && effect.usedNumberOfRects <= 1) {
+        Refuse(std::string("--end-region: ") + effect.clearName +
+               " has one region for the whole clip; the moving one is --plugin motion");
     }
     if (!changes.any()) {
         Refuse(std::string("set needs at least one of --region, ") +
                (effect.usedNumberOfRects > 1 ? "--end-region, " : "") +
                "--block, --opacity, --format");
     }
-    return changes;
-}
-
-int SetCommand(const effectIdentityRec& effect, const std::vector<std::string>& options) {
-    const Changes changes = ParseSet(effect, options);
     const fs::path file = PrefsFile(effect);
     pluginDataRec config = Load(effect, file);
     if (changes.region) {
@@ -426,36 +296,94 @@ int SetCommand(const effectIdentityRec& effect, const std::vector<std::string>& 
     return 0;
 }
 
-int Run(std::vector<std::string> args) {
-    const std::optional<std::string> prefsDir = TakeOption(args, "--prefs-dir", "a folder");
-    const std::optional<std::string> plugin = TakeOption(args, "--plugin", "an effect");
-    const effectIdentityRec& effect = plugin ? ChooseEffect(*plugin) : cTesseraIdentity;
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(Usage().c_str(), args.empty() ? stderr : stdout);
-        return args.empty() ? kExitUsage : 0;
+// What the command line says: the effect, and the chosen command's options.
+struct Line {
+    const effectIdentityRec* effect = &cTesseraIdentity;
+    bool json = false;
+    Changes changes;
+};
+
+void DeclareSet(CLI::App& set, Changes& changes) {
+    set.add_option("--region", "the region: left, top, width, height, fractions of the frame;\n"
+                               "Tessera Motion's region on the clip's first frame")
+        ->type_name("L,T,W,H")
+        ->each([&changes](const std::string& v) { changes.region = Region(v); });
+    set.add_option("--end-region", "Tessera Motion only: its region on the clip's last frame (in\n"
+                                   "between, the region moves evenly from one to the other)")
+        ->type_name("L,T,W,H")
+        ->each([&changes](const std::string& v) { changes.endRegion = Region(v); });
+    set.add_option("--block", "block width and height, thousandths of the frame's (0 to 250)")
+        ->type_name("W,H")
+        ->each([&changes](const std::string& v) {
+            const auto [w, h] = commandline::Block(v, 0);
+            changes.block = {SInt16(w), SInt16(h)};
+        });
+    set.add_option("--opacity", "the original laid back over the mosaic, percent (0 to 100)")
+        ->type_name("P")
+        ->each([&changes](const std::string& v) {
+            changes.opacity = SInt16(commandline::Whole(v, 0, 100));
+        });
+    set.add_option("--format", CLI::callback_t(), FormatHelp())
+        ->type_name(FormatNames("|", "|"))
+        ->each([&changes](const std::string& v) { changes.format = FormatCode(v); });
+}
+
+// The table of the commands and their options; what is given lands in LINE.
+void Declare(CLI::App& app, Line& line) {
+    commandline::Prepare(app);
+    app.set_help_flag(); // --help shows every command's options
+    app.set_help_all_flag("-h,--help", "show this help");
+    app.fallthrough(); // the program's own options may follow the command
+    const std::string show = "[--json]", set = "[--region L,T,W,H] [--end-region L,T,W,H] "
+                                               "[--block W,H] [--opacity P] [--format " +
+                                               FormatNames("|", "|") + "]";
+    commandline::Usage(app, {"[OPTIONS] show " + show, "[OPTIONS] set " + set, "[OPTIONS] reset"});
+    const std::string group = "Options (also after the command)";
+    app.add_option("--plugin", "the effect: tessera (the default) or motion (Tessera Motion,\n"
+                               "com.kelmar.vidkit.tesseramotion); each has its own file")
+        ->type_name("E")
+        ->group(group)
+        ->each([&line](const std::string& v) { line.effect = &ChooseEffect(v); });
+    app.add_option("--prefs-dir", "the folder of the preferences file (default: "
+                                  "$XDG_CONFIG_HOME,\nelse ~/.config)")
+        ->type_name("DIR")
+        ->group(group)
+        ->each(UsePrefsDir);
+    CLI::App* showCmd = app.add_subcommand("show", "print the saved configuration (without a "
+                                                   "file: the defaults)");
+    commandline::Usage(*showCmd, {show});
+    showCmd->add_flag("--json", line.json, "as one line of JSON");
+    CLI::App* setCmd = app.add_subcommand("set", "change what is given; the rest keeps its saved "
+                                                 "value");
+    commandline::Usage(*setCmd, {set});
+    DeclareSet(*setCmd, line.changes);
+    commandline::Usage(*app.add_subcommand("reset", "save the defaults"), {""});
+    app.require_subcommand(1);
+}
+
+int Run(const CLI::App& app, const Line& line) {
+    if (app.got_subcommand("show")) {
+        return ShowCommand(*line.effect, line.json);
     }
-    if (prefsDir) {
-        UsePrefsDir(*prefsDir);
+    if (app.got_subcommand("reset")) {
+        return ResetCommand(*line.effect);
     }
-    const std::string& command = args[0];
-    const std::vector<std::string> options(args.begin() + 1, args.end());
-    if (command == "show") {
-        return ShowCommand(effect, options);
-    }
-    if (command == "reset") {
-        return ResetCommand(effect, options);
-    }
-    if (command == "set") {
-        return SetCommand(effect, options);
-    }
-    Refuse("unknown command '" + command + "' (see --help)");
+    return SetCommand(*line.effect, line.changes);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     try {
-        return Run(std::vector<std::string>(argv + 1, argv + argc));
+        CLI::App app("The saved configuration of the Tessera effects, which the plug-in reads "
+                     "at start-up.",
+                     "tessera-config");
+        Line line;
+        Declare(app, line);
+        if (const auto status = commandline::Parse(app, {argv + 1, argv + argc})) {
+            return *status;
+        }
+        return Run(app, line);
     } catch (const Refused& r) {
         std::fprintf(stderr, "tessera-config: %s\n", r.text.c_str());
         return r.status;

@@ -457,7 +457,7 @@ TEST_F(Cli, InfoDescribesThePlugin) {
 }
 
 TEST_F(Cli, HelpVersionAndConfigure) {
-    for (const char* c : {"render", "info", "thumbnail", "configure"}) {
+    for (const char* c : {"render", "info", "thumbnail", "configure", "track", "detect"}) {
         EXPECT_EQ(Fxhost(std::string(c) + " --help").status, 0) << c;
     }
     EXPECT_EQ(Fxhost("--help").status, 0);
@@ -487,6 +487,8 @@ TEST_F(Cli, HelpVersionAndConfigure) {
     const Result forgot = Fxhost("render --frames 0:1 -o --proxy");
     EXPECT_EQ(forgot.status, 2) << forgot.err;
     EXPECT_FALSE(fs::exists(fs::current_path() / "--proxy"));
+    // A repeated option takes its last value.
+    EXPECT_EQ(Fxhost("info --plugin /nonexistent --plugin " + Quote(kInvert)).status, 0);
 }
 
 // --- failures ----------------------------------------------------------------------------

@@ -122,8 +122,9 @@ TEST_F(ConfigTool, SetWritesTheRecordThePlugInReads) {
     EXPECT_EQ(c.sliders[2], 35);
     EXPECT_EQ(c.mediaType, 2);
 
-    // One change keeps the others; --prefs-dir may follow the command.
-    r = Tool("set --opacity 5 --prefs-dir '" + dir_.string() + "'");
+    // One change keeps the others; --prefs-dir may follow the command; a repeated option
+    // takes its last value.
+    r = Tool("set --opacity 9 --opacity 5 --prefs-dir '" + dir_.string() + "'");
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(ReadJob(c));
     EXPECT_EQ(c.sliders[2], 5);
