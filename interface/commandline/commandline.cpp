@@ -147,6 +147,35 @@ std::optional<std::string> Prepared(const CLI::App& app, std::vector<std::string
     return std::nullopt;
 }
 
+// The one line for a refusal, in the programs' own words where CLI11's are vaguer. What is
+// left over is named first, in the order given: a mistyped option explains the rest.
+std::string Refusal(const CLI::App& app, const CLI::ParseError& e,
+                    const std::vector<std::string>& given) {
+    const std::vector<std::string> left = app.remaining(true);
+    const auto first = std::find_if(given.begin(), given.end(), [&](const std::string& a) {
+        return std::find(left.begin(), left.end(), HelpOf(app).declared(a)) != left.end();
+    });
+    if (first != given.end()) {
+        if (app.get_subcommands().empty() && first->rfind('-', 0) != 0) {
+            return "unknown command '" + *first + "' (see " + app.get_name() + " --help)";
+        }
+        const bool option = first->size() > 1 && (*first)[0] == '-';
+        return (option ? "unknown option '" : "unexpected argument '") + *first +
+               "' (see --help)";
+    }
+    std::string text = HelpOf(app).spelled(e.what());
+    // "--fade-in: 1 required N missing": a value forgotten at the end of the line.
+    const auto colon = text.find(": ");
+    if (e.get_name() == "ArgumentMismatch" && colon != std::string::npos &&
+        text.find("missing", colon) != std::string::npos) {
+        return text.substr(0, colon) + " needs a value";
+    }
+    if (colon != std::string::npos && text.compare(colon, 8, ": wants ") == 0) {
+        text.erase(colon, 1); // "--crf wants ...", as the values' own checks say it
+    }
+    return text;
+}
+
 [[noreturn]] void Refuse(const std::string& wants, const std::string& v) {
     throw CLI::ValidationError("wants " + wants + ", not '" + v + "'");
 }
@@ -175,7 +204,10 @@ std::optional<int> Parse(CLI::App& app, std::vector<std::string> args) {
         std::fputs(app.help().c_str(), stderr);
         return kUsageStatus;
     }
-    const Help& help = HelpOf(app);
+    if (args.front() == "help") {
+        args.front() = "--help"; // as the programs have always taken it
+    }
+    const std::vector<std::string> original = args;
     try {
         if (const auto refused = Prepared(app, args)) {
             std::fprintf(stderr, "%s: %s\n", app.get_name().c_str(), refused->c_str());
@@ -187,12 +219,7 @@ std::optional<int> Parse(CLI::App& app, std::vector<std::string> args) {
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::string text = help.spelled(e.what());
-        // CLI11 would say that a command is missing, not that this one is not known.
-        const std::vector<std::string> left = app.remaining();
-        if (app.get_subcommands().empty() && !left.empty() && left[0].rfind('-', 0) != 0) {
-            text = "unknown command '" + left[0] + "' (see " + app.get_name() + " --help)";
-        }
+        std::string text = Refusal(app, e, original);
         std::replace(text.begin(), text.end(), '\n', ' ');
         std::fprintf(stderr, "%s: %s\n", app.get_name().c_str(), text.c_str());
         return kUsageStatus;

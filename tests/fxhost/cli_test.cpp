@@ -481,8 +481,15 @@ TEST_F(Cli, HelpVersionAndConfigure) {
             ASSERT_EQ(again.err.rfind("fxhost: configure", 0), 0) << again.err;
         }
     }
-    EXPECT_EQ(Fxhost("render --bogus -o x.mp4").status, 2);
-    EXPECT_EQ(Fxhost("frobnicate").status, 2);
+    // A mistyped option or command is named, whatever else is missing.
+    for (const auto& [args, line] :
+         {std::pair{"render --bogus", "fxhost: unknown option '--bogus' (see --help)\n"},
+          std::pair{"frobnicate", "fxhost: unknown command 'frobnicate' (see fxhost --help)\n"},
+          std::pair{"render -o", "fxhost: --output needs a value\n"}}) {
+        const Result r = Fxhost(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.err, line) << args;
+    }
     // An option where a value belongs is a forgotten value, not a name.
     const Result forgot = Fxhost("render --frames 0:1 -o --proxy");
     EXPECT_EQ(forgot.status, 2) << forgot.err;
