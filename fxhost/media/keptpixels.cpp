@@ -26,17 +26,27 @@ int AlignDown(int v, int step) {
 } // namespace
 
 Span ChangedSpan(ArgbRows rendered, ArgbRows given, int width, int height, AVPixelFormat format) {
-    Span s{width, height, 0, 0};
-    const std::size_t rowSize = std::size_t(width) * 4;
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* a = rendered.base + y * rendered.rowBytes;
-        const std::uint8_t* b = given.base + y * given.rowBytes;
-        if (std::memcmp(a, b, rowSize) == 0) {
-            continue;
-        }
-        s.y0 = std::min(s.y0, y);
-        s.y1 = y + 1;
-        // Only columns outside the span so far need looking at.
+    const auto rowOf = [](ArgbRows f, int y) { return f.base + y * f.rowBytes; };
+    const auto same = [&](int y) {
+        return std::memcmp(rowOf(rendered, y), rowOf(given, y), std::size_t(width) * 4) == 0;
+    };
+    // The first and last changed rows, each found from its own end: a frame changed all over
+    // costs two short comparisons.
+    Span s{width, 0, 0, height};
+    while (s.y0 < height && same(s.y0)) {
+        ++s.y0;
+    }
+    if (s.y0 == height) {
+        return Span{};
+    }
+    while (s.y1 > s.y0 + 1 && same(s.y1 - 1)) {
+        --s.y1;
+    }
+    // The columns: only those outside the span so far need looking at, and none once it is
+    // the whole width.
+    for (int y = s.y0; y < s.y1 && (s.x0 > 0 || s.x1 < width); ++y) {
+        const std::uint8_t* a = rowOf(rendered, y);
+        const std::uint8_t* b = rowOf(given, y);
         int left = 0;
         while (left < s.x0 && PixelAt(a, left) == PixelAt(b, left)) {
             ++left;
@@ -47,9 +57,6 @@ Span ChangedSpan(ArgbRows rendered, ArgbRows given, int width, int height, AVPix
             --right;
         }
         s.x1 = right;
-    }
-    if (s.y1 == 0) {
-        return Span{};
     }
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     const int cw = d ? 1 << d->log2_chroma_w : 1, ch = d ? 1 << d->log2_chroma_h : 1;
