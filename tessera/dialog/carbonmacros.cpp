@@ -114,13 +114,18 @@ void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHan
     }
 }
 
-OSStatus AnswerWholeControlHitTest(EventRef theEvent, ControlRef theControl) {
+OSStatus AnswerControlHitTest(EventRef theEvent, ControlRef theControl, ControlPartFinder partAt) {
     Point mouse{0, 0};
     GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof mouse,
                       nullptr, &mouse);
     Rect bounds;
     GetControlBounds(theControl, &bounds);
-    ControlPartCode part = PtInRect(mouse, &bounds) ? 1 : 0;
+    ControlPartCode part = PtInRect(mouse, &bounds) ? partAt(mouse, bounds) : 0;
     SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
     return noErr;
+}
+
+OSStatus AnswerWholeControlHitTest(EventRef theEvent, ControlRef theControl) {
+    return AnswerControlHitTest(theEvent, theControl,
+                                [](Point, const Rect&) { return ControlPartCode(1); });
 }

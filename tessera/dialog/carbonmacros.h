@@ -31,6 +31,9 @@ void InstallControlClass(const char* classID, const EventTypeSpec* events, UInt3
                          EventHandlerUPP* outHandler);
 void RemoveControlClass(ToolboxObjectClassRef* theClass, EventHandlerUPP* theHandler);
 
-// The hit test of a control that is one part: part 1 when the event's mouse location lies
-// within the control's bounds, else 0, answered in the event. Returns noErr.
+// The hit test of a control, answered in the event: 0 when the event's mouse location lies
+// outside the control's bounds, else the part `partAt` finds there. Returns noErr.
+using ControlPartFinder = ControlPartCode (*)(Point theMouse, const Rect& theBounds);
+OSStatus AnswerControlHitTest(EventRef theEvent, ControlRef theControl, ControlPartFinder partAt);
+// The same for a control that is one part: part 1 anywhere within its bounds.
 OSStatus AnswerWholeControlHitTest(EventRef theEvent, ControlRef theControl);

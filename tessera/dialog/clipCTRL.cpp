@@ -136,6 +136,29 @@ OSStatus NudgeRegion(ControlRef control, EventRef inEvent) {
     return noErr;
 }
 
+// Within the control, the part under the mouse is the region's handle there, if any.
+ControlPartCode RegionPartAt(Point mouse, const Rect& bounds) {
+    return ControlPartCode(IsHandleHit(Rel2Rect(GetCurrentRel(), bounds), mouse));
+}
+
+// A disabled or inactive preview keeps what it showed.
+void DrawClipControl(ControlRef control, WindowRef window) {
+    SetPortWindowPort(window);
+    Rect bounds;
+    GetControlBounds(control, &bounds);
+    const UInt16 hilite = GetControlHilite(control);
+    if (hilite != kControlDisabledPart && hilite != kControlInactivePart) {
+        DrawFrameContents(window, bounds);
+    }
+}
+
+// Drawing and tracking clip to the control; the rest of the window draws unclipped again.
+void ClipToWindowPort(WindowRef window) {
+    Rect portRect;
+    GetWindowPortBounds(window, &portRect);
+    ClipRect(&portRect);
+}
+
 } // namespace
 
 OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
@@ -152,38 +175,19 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
         SetPortWindowPort(window);
         result = NudgeRegion(control, inEvent);
         if (result == noErr) {
-            Rect portRect;
-            GetWindowPortBounds(window, &portRect);
-            ClipRect(&portRect);
+            ClipToWindowPort(window);
         }
         return result;
     }
     switch (GetEventKind(inEvent)) {
-    case kEventControlHitTest: {
-        Point mouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof mouse,
-                          nullptr, &mouse);
-        Rect bounds;
-        GetControlBounds(control, &bounds);
-        ControlPartCode part = 0;
-        if (PtInRect(mouse, &bounds)) {
-            part = IsHandleHit(Rel2Rect(GetCurrentRel(), bounds), mouse);
-        }
-        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof part, &part);
+    case kEventControlHitTest:
+        result = AnswerControlHitTest(inEvent, control, RegionPartAt);
         break;
-    }
     case kEventControlDraw:
     case kEventControlActivate:
-    case kEventControlOwningWindowChanged: {
-        SetPortWindowPort(window);
-        Rect bounds;
-        GetControlBounds(control, &bounds);
-        const UInt16 hilite = GetControlHilite(control);
-        if (hilite != kControlDisabledPart && hilite != kControlInactivePart) {
-            DrawFrameContents(window, bounds);
-        }
+    case kEventControlOwningWindowChanged:
+        DrawClipControl(control, window);
         break;
-    }
     case kEventControlHit:
         break;
     case kEventControlTrack:
@@ -196,9 +200,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef, EventRef inEvent, void*) {
     }
     if (window != nullptr && result == noErr) {
         SetPortWindowPort(window);
-        Rect portRect;
-        GetWindowPortBounds(window, &portRect);
-        ClipRect(&portRect);
+        ClipToWindowPort(window);
     }
     return result;
 }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -213,6 +214,69 @@ HYPluginResult EffectBegins(SInt16 which, _PluginParams* params) {
     return result;
 }
 
+namespace {
+
+// Frame `absoluteFrame` of the clip from the host, at the output's size; low quality only
+// for small proxies. A host "OK" without a frame is a failure, as there is nothing to
+// render from.
+HYPluginResult FetchSourceFrame(_PluginParams* params, SInt64 absoluteFrame, SInt16 width,
+                                SInt16 height, GWorldPtr* sourceFrame, HYFrameCookie* cookie) {
+    if (absoluteFrame > SInt64(INT32_MAX)) {
+        return kPluginBadParams; // no frame of the host can have this index
+    }
+    const HYRefDVQuality quality =
+        (params->proxyOnly && height <= 259) ? kDVLowQuality : kDVHighQuality;
+    SInt16 volume = 0;
+    HYPluginResult result =
+        params->procs->GetFrame(params->instance, SInt32(absoluteFrame), sourceFrame, width, height,
+                                quality, &volume, cookie);
+    if (result == kPluginOK && *sourceFrame == nullptr) {
+        result = kPluginFailed;
+    }
+    return result;
+}
+
+// How far into its fade the frame being rendered is (0 faded out, 1 fully in), or nothing
+// when it lies outside both fades.
+std::optional<double> FadePercent(const EffectData& data, const _PluginParams& params) {
+    const SInt64 renderFrame = params.renderFrame;
+    const SInt64 fadeIn = data.fadeInFrames;
+    const SInt64 fadeOut = data.fadeOutFrames;
+    const SInt64 frameCount = params.frameCount;
+    const bool fading = (fadeIn > 0 || fadeOut != 0) &&
+                        (renderFrame < fadeIn || renderFrame > frameCount - fadeOut);
+    if (!fading) {
+        return std::nullopt;
+    }
+    return renderFrame < fadeIn ? double(renderFrame) / double(fadeIn)
+                                : double(frameCount - renderFrame) / double(fadeOut);
+}
+
+// The effect into the host frame, then the untouched copy blitted over it at the fade's
+// opacity when there is one, then the audio mix.
+HYPluginResult RenderFrame(GWorldPtr sourceFrame, GWorldPtr gWorldOriginal, SInt16 opacity,
+                           _PluginParams* params, HYFrameCookie cookie) {
+    HYProcs* procs = params->procs;
+    HYPluginResult result = ApplyEffect(sourceFrame, params);
+    if (gWorldOriginal != nullptr) {
+        // The fade blit runs whatever the effect gave; its failure is reported,
+        // but its success does not hide a frame the effect failed to render.
+        const Rect sourceBounds = GetPortRect(sourceFrame);
+        const HYPluginResult blitted =
+            procs->Blit(GetGWorldPixMap(gWorldOriginal), GetGWorldPixMap(params->frame),
+                        &sourceBounds, &params->frameRect, opacity);
+        if (result == kPluginOK) {
+            result = blitted;
+        }
+    }
+    if (result == kPluginOK && !params->proxyOnly) {
+        result = procs->MixAudio(params->instance, cookie, 256);
+    }
+    return result;
+}
+
+} // namespace
+
 HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
     (void)which;
     auto* data = static_cast<EffectData*>(params->clientData);
@@ -234,60 +298,24 @@ HYPluginResult EffectDrives(SInt16 which, _PluginParams* params) {
     HYPluginResult result = kPluginOK;
     GWorldPtr gWorldOriginal = nullptr;
     bool fadeCopyFailed = false;
-    SInt16 opacity = 0;
 
     if (absoluteFrame >= 0) {
-        const HYRefDVQuality quality =
-            (params->proxyOnly && height <= 259) ? kDVLowQuality : kDVHighQuality;
         GWorldPtr sourceFrame = nullptr;
-        SInt16 volume = 0;
-        if (absoluteFrame > SInt64(INT32_MAX)) {
-            result = kPluginBadParams; // no frame of the host can have this index
-        } else {
-            result = procs->GetFrame(params->instance, SInt32(absoluteFrame), &sourceFrame, width,
-                                     height, quality, &volume, &cookie);
-            if (result == kPluginOK && sourceFrame == nullptr) {
-                result = kPluginFailed; // "OK" without a frame: nothing to render from
-            }
-        }
-
+        result = FetchSourceFrame(params, absoluteFrame, width, height, &sourceFrame, &cookie);
         if (result == kPluginOK) {
             const Rect srcRect{0, 0, height, width};
-            const SInt64 renderFrame = params->renderFrame;
-            const SInt64 fadeIn = data->fadeInFrames;
-            const SInt64 fadeOut = data->fadeOutFrames;
-            const SInt64 frameCount = params->frameCount;
-            const bool fading = (fadeIn > 0 || fadeOut != 0) &&
-                                (renderFrame < fadeIn || renderFrame > frameCount - fadeOut);
-            if (fading) {
+            SInt16 opacity = 0;
+            if (const std::optional<double> percent = FadePercent(*data, *params)) {
                 gWorldOriginal = AllocateRectGWorld(srcRect);
                 if (gWorldOriginal == nullptr) {
                     fadeCopyFailed = true;
                 } else {
                     CopyWholeFrame(sourceFrame, srcRect, gWorldOriginal, srcRect);
-                    const double percent = renderFrame < fadeIn
-                                               ? double(renderFrame) / double(fadeIn)
-                                               : double(frameCount - renderFrame) / double(fadeOut);
-                    opacity = FadeOpacity(percent);
+                    opacity = FadeOpacity(*percent);
                 }
             }
-
             if (!fadeCopyFailed) {
-                result = ApplyEffect(sourceFrame, params);
-                if (gWorldOriginal != nullptr) {
-                    // The fade blit runs whatever the effect gave; its failure is reported,
-                    // but its success does not hide a frame the effect failed to render.
-                    const Rect sourceBounds = GetPortRect(sourceFrame);
-                    const HYPluginResult blitted =
-                        procs->Blit(GetGWorldPixMap(gWorldOriginal), GetGWorldPixMap(params->frame),
-                                    &sourceBounds, &params->frameRect, opacity);
-                    if (result == kPluginOK) {
-                        result = blitted;
-                    }
-                }
-                if (result == kPluginOK && !params->proxyOnly) {
-                    result = procs->MixAudio(params->instance, cookie, 256);
-                }
+                result = RenderFrame(sourceFrame, gWorldOriginal, opacity, params, cookie);
             }
         }
     }

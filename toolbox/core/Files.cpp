@@ -63,6 +63,11 @@ std::string parentOf(const std::string& normal) {
     return slash == 0 ? std::string("/") : normal.substr(0, slash);
 }
 
+// `name` inside the folder at `dir`.
+std::string childOf(const std::string& dir, const std::string& name) {
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
 std::string leafOf(const std::string& normal) {
     return normal.substr(normal.rfind('/') + 1);
 }
@@ -430,12 +435,8 @@ OSErr readWholeFile(const std::string& path, std::string& contents, bool followL
 
 using namespace toolbox::files;
 
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSSpec* spec) {
-    if (!spec)
-        return paramErr;
-    if (vRefNum != 0 && vRefNum != kToolboxVolumeRefNum && vRefNum != -32768)
-        return nsvErr;
-    std::string dir;
+// The folder a spec's name is relative to: the working directory for dirID 0.
+static OSErr startingFolder(SInt32 dirID, std::string& dir) {
     if (dirID == 0) {
         std::error_code ec;
         dir = fs::current_path(ec).string();
@@ -446,15 +447,15 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSSpec* 
     }
     if (dir.empty() || !isDirectory(dir))
         return dirNFErr;
-    SInt32 curID = directoryID(dir);
+    return noErr;
+}
 
-    std::string n = name ? std::string(reinterpret_cast<const char*>(name + 1), name[0]) : "";
-    std::vector<std::string> parts;
+// The ':'-separated parts of a name. A partial path ":a:b" is b inside a; every extra ':'
+// gives an empty part, which steps up one folder.
+static OSErr nameParts(const std::string& n, std::vector<std::string>& parts) {
     if (!n.empty() && n.front() == ':') {
-        // A partial path: ":a:b" is b inside a; every extra ':' steps up one folder.
-        std::size_t i = 1;
         std::string cur;
-        for (; i <= n.size(); ++i) {
+        for (std::size_t i = 1; i <= n.size(); ++i) {
             if (i == n.size() || n[i] == ':') {
                 parts.push_back(cur);
                 cur.clear();
@@ -467,23 +468,48 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSSpec* 
     } else if (!n.empty()) {
         parts.push_back(n);
     }
-    // All but the last part are folders; an empty part means the parent.
-    std::string leaf = parts.empty() ? std::string() : parts.back();
-    if (!parts.empty())
-        parts.pop_back();
-    for (const auto& part : parts) {
+    return noErr;
+}
+
+// Down (or, for an empty part, up) through the folder parts from `dir`, keeping `curID`
+// the ID of the folder reached.
+static OSErr walkFolders(const std::vector<std::string>& folders, std::string& dir, SInt32& curID) {
+    for (const auto& part : folders) {
         if (part.empty()) {
             dir = parentOf(dir);
         } else {
             std::string linuxName;
             if (!validSpecName(part) || !linuxNameFor(curID, part, linuxName))
                 return bdNamErr;
-            dir = dir == "/" ? "/" + linuxName : dir + "/" + linuxName;
+            dir = childOf(dir, linuxName);
             if (!isDirectory(dir))
                 return dirNFErr;
         }
         curID = directoryID(dir);
     }
+    return noErr;
+}
+
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSSpec* spec) {
+    if (!spec)
+        return paramErr;
+    if (vRefNum != 0 && vRefNum != kToolboxVolumeRefNum && vRefNum != -32768)
+        return nsvErr;
+    std::string dir;
+    if (OSErr err = startingFolder(dirID, dir))
+        return err;
+    SInt32 curID = directoryID(dir);
+
+    std::string n = name ? std::string(reinterpret_cast<const char*>(name + 1), name[0]) : "";
+    std::vector<std::string> parts;
+    if (OSErr err = nameParts(n, parts))
+        return err;
+    // All but the last part are folders.
+    std::string leaf = parts.empty() ? std::string() : parts.back();
+    if (!parts.empty())
+        parts.pop_back();
+    if (OSErr err = walkFolders(parts, dir, curID))
+        return err;
     if (leaf.empty()) {
         // The folder itself.
         return specFromPath(dir, *spec);
@@ -497,7 +523,7 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, FSSpec* 
     spec->parID = curID;
     spec->name[0] = UInt8(leaf.size());
     std::memcpy(spec->name + 1, leaf.data(), leaf.size());
-    return existence(dir == "/" ? "/" + linuxName : dir + "/" + linuxName);
+    return existence(childOf(dir, linuxName));
 }
 
 static OSErr fillRef(const std::string& path, FSRef* ref) {

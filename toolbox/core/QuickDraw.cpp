@@ -561,6 +561,80 @@ bool MemoryOverlaps(const BitMap* a, const BitMap* b) {
     return alo < bhi && blo < ahi;
 }
 
+// Pixels in the destination bitmap's coordinates, [x0, x1) by [y0, y1).
+struct PixelArea {
+    int x0, y0, x1, y1;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+// dstRect within the destination bitmap and, when drawing into the current port, within
+// its clip.
+PixelArea DestinationArea(const BitMap* dstBits, const Rect* dstRect) {
+    PixelArea a{std::max<int>(dstRect->left, dstBits->bounds.left),
+                std::max<int>(dstRect->top, dstBits->bounds.top),
+                std::min<int>(dstRect->right, dstBits->bounds.right),
+                std::min<int>(dstRect->bottom, dstBits->bounds.bottom)};
+    if (GrafPort* port = CurrentPort(); port && dstBits == &port->pixMap) {
+        a.x0 = std::max<int>(a.x0, port->clip.left);
+        a.y0 = std::max<int>(a.y0, port->clip.top);
+        a.x1 = std::min<int>(a.x1, port->clip.right);
+        a.y1 = std::min<int>(a.y1, port->clip.bottom);
+    }
+    return a;
+}
+
+// Same-size copy: rows moved whole, limited further to where the source exists.
+void CopyUnscaled(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
+                  const Rect* dstRect, PixelArea a) {
+    const int dx = srcRect->left - dstRect->left, dy = srcRect->top - dstRect->top;
+    a.x0 = std::max(a.x0, srcBits->bounds.left - dx);
+    a.y0 = std::max(a.y0, srcBits->bounds.top - dy);
+    a.x1 = std::min(a.x1, srcBits->bounds.right - dx);
+    a.y1 = std::min(a.y1, srcBits->bounds.bottom - dy);
+    if (a.empty())
+        return;
+    const size_t bytes = 4 * size_t(a.x1 - a.x0);
+    // Rows are moved in the order that never overwrites a source row not yet read.
+    const bool upward = PixelAt(dstBits, a.x0, a.y0) > PixelAt(srcBits, a.x0 + dx, a.y0 + dy);
+    for (int i = 0; i < a.y1 - a.y0; ++i) {
+        const int y = upward ? a.y1 - 1 - i : a.y0 + i;
+        std::memmove(PixelAt(dstBits, a.x0, y), PixelAt(srcBits, a.x0 + dx, y + dy), bytes);
+    }
+}
+
+// Nearest neighbour: each destination pixel's centre mapped into srcRect; pixels whose
+// source lies outside the source bitmap are left alone.
+void CopyScaled(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
+                const Rect* dstRect, const PixelArea& a) {
+    const int sw = srcRect->right - srcRect->left, sh = srcRect->bottom - srcRect->top;
+    const int dw = dstRect->right - dstRect->left, dh = dstRect->bottom - dstRect->top;
+    std::vector<int> srcX(size_t(a.x1 - a.x0));
+    for (int x = a.x0; x < a.x1; ++x)
+        srcX[size_t(x - a.x0)] =
+            srcRect->left + int((2 * SInt64(x - dstRect->left) + 1) * sw / (2 * SInt64(dw)));
+    // A source that shares memory with the destination is read from a copy.
+    std::vector<UInt8> copy;
+    BitMap source = *srcBits;
+    if (MemoryOverlaps(srcBits, dstBits)) {
+        const int rows = srcBits->bounds.bottom - srcBits->bounds.top;
+        copy.assign(size_t(rows) * size_t(srcBits->rowBytes), 0);
+        std::memcpy(copy.data(), srcBits->baseAddr, copy.size());
+        source.baseAddr = reinterpret_cast<Ptr>(copy.data());
+    }
+    for (int y = a.y0; y < a.y1; ++y) {
+        const int sy =
+            srcRect->top + int((2 * SInt64(y - dstRect->top) + 1) * sh / (2 * SInt64(dh)));
+        if (sy < source.bounds.top || sy >= source.bounds.bottom)
+            continue;
+        UInt8* out = PixelAt(dstBits, a.x0, y);
+        for (int x = a.x0; x < a.x1; ++x, out += 4) {
+            const int sx = srcX[size_t(x - a.x0)];
+            if (sx >= source.bounds.left && sx < source.bounds.right)
+                std::memcpy(out, PixelAt(&source, sx, sy), 4);
+        }
+    }
+}
+
 } // namespace
 
 void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
@@ -576,66 +650,11 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
     const int dw = dstRect->right - dstRect->left, dh = dstRect->bottom - dstRect->top;
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0)
         return;
-
-    // Destination area: dstRect within the destination bitmap and, when drawing into the
-    // current port, within its clip.
-    int x0 = std::max<int>(dstRect->left, dstBits->bounds.left);
-    int y0 = std::max<int>(dstRect->top, dstBits->bounds.top);
-    int x1 = std::min<int>(dstRect->right, dstBits->bounds.right);
-    int y1 = std::min<int>(dstRect->bottom, dstBits->bounds.bottom);
-    if (GrafPort* port = CurrentPort(); port && dstBits == &port->pixMap) {
-        x0 = std::max<int>(x0, port->clip.left);
-        y0 = std::max<int>(y0, port->clip.top);
-        x1 = std::min<int>(x1, port->clip.right);
-        y1 = std::min<int>(y1, port->clip.bottom);
-    }
-
+    const PixelArea area = DestinationArea(dstBits, dstRect);
     if (sw == dw && sh == dh) {
-        const int dx = srcRect->left - dstRect->left, dy = srcRect->top - dstRect->top;
-        // ...and only where the source exists.
-        x0 = std::max(x0, srcBits->bounds.left - dx);
-        y0 = std::max(y0, srcBits->bounds.top - dy);
-        x1 = std::min(x1, srcBits->bounds.right - dx);
-        y1 = std::min(y1, srcBits->bounds.bottom - dy);
-        if (x0 >= x1 || y0 >= y1)
-            return;
-        const size_t bytes = 4 * size_t(x1 - x0);
-        // Rows are moved in the order that never overwrites a source row not yet read.
-        const bool upward = PixelAt(dstBits, x0, y0) > PixelAt(srcBits, x0 + dx, y0 + dy);
-        for (int i = 0; i < y1 - y0; ++i) {
-            const int y = upward ? y1 - 1 - i : y0 + i;
-            std::memmove(PixelAt(dstBits, x0, y), PixelAt(srcBits, x0 + dx, y + dy), bytes);
-        }
-        return;
-    }
-
-    if (x0 >= x1 || y0 >= y1)
-        return;
-    // Nearest neighbour: destination pixel centre mapped into srcRect.
-    std::vector<int> srcX(size_t(x1 - x0));
-    for (int x = x0; x < x1; ++x)
-        srcX[size_t(x - x0)] =
-            srcRect->left + int((2 * SInt64(x - dstRect->left) + 1) * sw / (2 * SInt64(dw)));
-    // A source that shares memory with the destination is read from a copy.
-    std::vector<UInt8> copy;
-    BitMap source = *srcBits;
-    if (MemoryOverlaps(srcBits, dstBits)) {
-        const int rows = srcBits->bounds.bottom - srcBits->bounds.top;
-        copy.assign(size_t(rows) * size_t(srcBits->rowBytes), 0);
-        std::memcpy(copy.data(), srcBits->baseAddr, copy.size());
-        source.baseAddr = reinterpret_cast<Ptr>(copy.data());
-    }
-    for (int y = y0; y < y1; ++y) {
-        const int sy =
-            srcRect->top + int((2 * SInt64(y - dstRect->top) + 1) * sh / (2 * SInt64(dh)));
-        if (sy < source.bounds.top || sy >= source.bounds.bottom)
-            continue;
-        UInt8* out = PixelAt(dstBits, x0, y);
-        for (int x = x0; x < x1; ++x, out += 4) {
-            const int sx = srcX[size_t(x - x0)];
-            if (sx >= source.bounds.left && sx < source.bounds.right)
-                std::memcpy(out, PixelAt(&source, sx, sy), 4);
-        }
+        CopyUnscaled(srcBits, dstBits, srcRect, dstRect, area);
+    } else if (!area.empty()) {
+        CopyScaled(srcBits, dstBits, srcRect, dstRect, area);
     }
 }
 

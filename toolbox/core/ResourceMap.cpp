@@ -59,6 +59,157 @@ bool anyOverlap(std::vector<Range> ranges) {
     return false;
 }
 
+// Where the parts of a file being read lie, every offset already checked against it.
+struct FileView {
+    const UInt8* map = nullptr;
+    UInt64 mapLength = 0;
+    const UInt8* data = nullptr;
+    UInt64 dataLength = 0;
+    UInt64 nameListOffset = 0;
+};
+
+// The header's four numbers, if they put the data area and the map inside the file,
+// apart, and leave the map room for its own header.
+bool readHeader(std::span<const UInt8> bytes, FileView& view) {
+    const UInt64 size = bytes.size();
+    if (size < kHeaderSize)
+        return false;
+    const UInt8* b = bytes.data();
+    const UInt64 dataOffset = be32(b), mapOffset = be32(b + 4);
+    const UInt64 dataLength = be32(b + 8), mapLength = be32(b + 12);
+    if (dataOffset < kHeaderSize || mapOffset < kHeaderSize)
+        return false;
+    if (dataOffset + dataLength > size || mapOffset + mapLength > size)
+        return false;
+    if (mapLength < kMapHeaderSize + 2)
+        return false;
+    if (dataLength > 0 && dataOffset < mapOffset + mapLength && mapOffset < dataOffset + dataLength)
+        return false; // data and map overlap
+    view.map = b + mapOffset;
+    view.mapLength = mapLength;
+    view.data = b + dataOffset;
+    view.dataLength = dataLength;
+    return true;
+}
+
+// One 12-byte reference entry and the name and data it points at; dataRange is the
+// bytes of the data area it claims, for the overlap check.
+bool readReference(const FileView& v, const UInt8* re, Resource& res, Range& dataRange) {
+    res.id = ResID(be16(re));
+    const UInt16 nameOffset = be16(re + 2);
+    res.attributes = UInt8(re[4] & ~resChanged);
+    const UInt64 dataAt = be24(re + 5);
+    if (nameOffset != kNoName) {
+        const UInt64 nameAt = v.nameListOffset + nameOffset;
+        if (nameAt + 1 > v.mapLength || nameAt + 1 + v.map[nameAt] > v.mapLength)
+            return false;
+        res.name = std::string(reinterpret_cast<const char*>(v.map + nameAt + 1), v.map[nameAt]);
+    }
+    if (dataAt + 4 > v.dataLength)
+        return false;
+    const UInt64 length = be32(v.data + dataAt);
+    if (dataAt + 4 + length > v.dataLength)
+        return false;
+    dataRange = {dataAt, dataAt + 4 + length};
+    res.data.assign(v.data + dataAt + 4, v.data + dataAt + 4 + length);
+    return true;
+}
+
+// The resources grouped by type, in the order the types first appear.
+struct TypeGroups {
+    std::vector<ResType> order;
+    std::vector<std::vector<const Resource*>> members;
+};
+
+OSErr groupByType(const std::vector<Resource>& resources, TypeGroups& groups) {
+    std::map<ResType, std::size_t> typeIndex;
+    std::set<std::pair<ResType, ResID>> seen;
+    for (const auto& r : resources) {
+        if (!seen.insert({r.type, r.id}).second)
+            return paramErr; // two resources with one type and ID could never be told apart
+        if (r.name && r.name->size() > 255)
+            return paramErr;
+        auto [it, isNew] = typeIndex.try_emplace(r.type, groups.order.size());
+        if (isNew) {
+            groups.order.push_back(r.type);
+            groups.members.emplace_back();
+        }
+        groups.members[it->second].push_back(&r);
+    }
+    if (groups.order.size() > 0x10000)
+        return paramErr;
+    return noErr;
+}
+
+// The data area, with each resource's offset into it in the grouped order.
+OSErr buildDataArea(const TypeGroups& groups, std::vector<UInt8>& dataArea,
+                    std::vector<UInt32>& dataOffsets) {
+    for (const auto& group : groups.members)
+        for (const Resource* r : group) {
+            if (dataArea.size() > 0xFFFFFF || r->data.size() > 0xFFFFFFFFu - 4)
+                return paramErr;
+            dataOffsets.push_back(UInt32(dataArea.size()));
+            std::size_t at = dataArea.size();
+            dataArea.resize(at + 4 + r->data.size());
+            put32(dataArea, at, UInt32(r->data.size()));
+            std::copy(r->data.begin(), r->data.end(), dataArea.begin() + std::ptrdiff_t(at + 4));
+        }
+    return noErr;
+}
+
+// One reference entry at `at`; its name, if any, goes on the end of the name list.
+OSErr putReference(std::vector<UInt8>& map, std::size_t at, const Resource& r, UInt32 dataOffset,
+                   std::vector<UInt8>& names) {
+    put16(map, at, UInt16(r.id));
+    if (r.name) {
+        if (names.size() >= kNoName)
+            return paramErr;
+        put16(map, at + 2, UInt16(names.size()));
+        names.push_back(UInt8(r.name->size()));
+        names.insert(names.end(), r.name->begin(), r.name->end());
+    } else {
+        put16(map, at + 2, kNoName);
+    }
+    map[at + 4] = UInt8(r.attributes & ~resChanged);
+    map[at + 5] = UInt8(dataOffset >> 16);
+    map[at + 6] = UInt8(dataOffset >> 8);
+    map[at + 7] = UInt8(dataOffset);
+    return noErr;
+}
+
+// The map: its header (less the copy of the file header, known only later), the type
+// list, the reference lists and the names.
+OSErr buildMap(const TypeGroups& groups, std::size_t resourceCount, UInt16 fileAttributes,
+               const std::vector<UInt32>& dataOffsets, std::vector<UInt8>& map) {
+    const std::size_t typeListOffset = kMapHeaderSize;
+    std::size_t refListAt = typeListOffset + 2 + groups.order.size() * kTypeEntrySize;
+    const std::size_t nameListOffset = refListAt + resourceCount * kRefEntrySize;
+    if (nameListOffset > 0xFFFF)
+        return paramErr;
+    std::vector<UInt8> names;
+    map.assign(nameListOffset, 0);
+    put16(map, 22, fileAttributes & ~UInt16(mapChanged));
+    put16(map, 24, UInt16(typeListOffset));
+    put16(map, 26, UInt16(nameListOffset));
+    put16(map, typeListOffset, UInt16(groups.order.size() - 1)); // 0xFFFF when empty
+    std::size_t k = 0;
+    for (std::size_t t = 0; t < groups.order.size(); ++t) {
+        const std::size_t te = typeListOffset + 2 + t * kTypeEntrySize;
+        if (refListAt - typeListOffset > 0xFFFF)
+            return paramErr;
+        put32(map, te, groups.order[t]);
+        put16(map, te + 4, UInt16(groups.members[t].size() - 1));
+        put16(map, te + 6, UInt16(refListAt - typeListOffset));
+        for (const Resource* r : groups.members[t]) {
+            if (OSErr err = putReference(map, refListAt, *r, dataOffsets[k++], names))
+                return err;
+            refListAt += kRefEntrySize;
+        }
+    }
+    map.insert(map.end(), names.begin(), names.end());
+    return noErr;
+}
+
 } // namespace
 
 Resource* ResourceMap::find(ResType type, ResID id) {
@@ -76,30 +227,18 @@ const Resource* ResourceMap::find(ResType type, ResID id) const {
 }
 
 OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
-    const UInt64 size = bytes.size();
-    if (size < kHeaderSize)
+    FileView v;
+    if (!readHeader(bytes, v))
         return mapReadErr;
-    const UInt8* b = bytes.data();
-    const UInt64 dataOffset = be32(b), mapOffset = be32(b + 4);
-    const UInt64 dataLength = be32(b + 8), mapLength = be32(b + 12);
-    if (dataOffset < kHeaderSize || mapOffset < kHeaderSize)
-        return mapReadErr;
-    if (dataOffset + dataLength > size || mapOffset + mapLength > size)
-        return mapReadErr;
-    if (mapLength < kMapHeaderSize + 2)
-        return mapReadErr;
-    if (dataLength > 0 && dataOffset < mapOffset + mapLength && mapOffset < dataOffset + dataLength)
-        return mapReadErr; // data and map overlap
-
-    const UInt8* map = b + mapOffset;
-    const UInt8* data = b + dataOffset;
+    const UInt8* map = v.map;
+    const UInt64 mapLength = v.mapLength;
     ResourceMap result;
     result.fileAttributes = be16(map + 22) & ~UInt16(mapChanged);
     const UInt64 typeListOffset = be16(map + 24);
-    const UInt64 nameListOffset = be16(map + 26);
+    v.nameListOffset = be16(map + 26);
     if (typeListOffset < kMapHeaderSize || typeListOffset + 2 > mapLength)
         return mapReadErr;
-    if (nameListOffset > mapLength)
+    if (v.nameListOffset > mapLength)
         return mapReadErr;
 
     const UInt8* typeList = map + typeListOffset;
@@ -125,27 +264,12 @@ OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
         mapRanges.push_back({refListOffset, refListEnd});
 
         for (UInt64 r = 0; r < refCount; ++r) {
-            const UInt8* re = map + refListOffset + r * kRefEntrySize;
             Resource res;
             res.type = type;
-            res.id = ResID(be16(re));
-            const UInt16 nameOffset = be16(re + 2);
-            res.attributes = UInt8(re[4] & ~resChanged);
-            const UInt64 dataAt = be24(re + 5);
-            if (nameOffset != kNoName) {
-                const UInt64 nameAt = nameListOffset + nameOffset;
-                if (nameAt + 1 > mapLength || nameAt + 1 + map[nameAt] > mapLength)
-                    return mapReadErr;
-                res.name =
-                    std::string(reinterpret_cast<const char*>(map + nameAt + 1), map[nameAt]);
-            }
-            if (dataAt + 4 > dataLength)
+            Range dataRange{};
+            if (!readReference(v, map + refListOffset + r * kRefEntrySize, res, dataRange))
                 return mapReadErr;
-            const UInt64 length = be32(data + dataAt);
-            if (dataAt + 4 + length > dataLength)
-                return mapReadErr;
-            dataRanges.push_back({dataAt, dataAt + 4 + length});
-            res.data.assign(data + dataAt + 4, data + dataAt + 4 + length);
+            dataRanges.push_back(dataRange);
             if (!seen.insert({res.type, res.id}).second)
                 return mapReadErr; // two resources with one type and ID
             result.resources.push_back(std::move(res));
@@ -158,81 +282,16 @@ OSErr ResourceMap::parse(std::span<const UInt8> bytes, ResourceMap& out) {
 }
 
 OSErr ResourceMap::serialize(std::vector<UInt8>& out) const {
-    // Group by type, in the order the types first appear.
-    std::vector<ResType> typeOrder;
-    std::map<ResType, std::size_t> typeIndex;
-    std::vector<std::vector<const Resource*>> byType;
-    std::set<std::pair<ResType, ResID>> seen;
-    for (const auto& r : resources) {
-        if (!seen.insert({r.type, r.id}).second)
-            return paramErr; // two resources with one type and ID could never be told apart
-        if (r.name && r.name->size() > 255)
-            return paramErr;
-        auto [it, isNew] = typeIndex.try_emplace(r.type, typeOrder.size());
-        if (isNew) {
-            typeOrder.push_back(r.type);
-            byType.emplace_back();
-        }
-        byType[it->second].push_back(&r);
-    }
-    if (typeOrder.size() > 0x10000)
-        return paramErr;
-
-    // Data area.
+    TypeGroups groups;
+    if (OSErr err = groupByType(resources, groups))
+        return err;
     std::vector<UInt8> dataArea;
-    std::vector<UInt32> dataOffsets; // in the grouped order
-    for (const auto& group : byType)
-        for (const Resource* r : group) {
-            if (dataArea.size() > 0xFFFFFF || r->data.size() > 0xFFFFFFFFu - 4)
-                return paramErr;
-            dataOffsets.push_back(UInt32(dataArea.size()));
-            std::size_t at = dataArea.size();
-            dataArea.resize(at + 4 + r->data.size());
-            put32(dataArea, at, UInt32(r->data.size()));
-            std::copy(r->data.begin(), r->data.end(), dataArea.begin() + std::ptrdiff_t(at + 4));
-        }
-
-    // Map: header, type list, reference lists, names.
-    const std::size_t typeListOffset = kMapHeaderSize;
-    std::size_t refListAt = typeListOffset + 2 + typeOrder.size() * kTypeEntrySize;
-    const std::size_t refListsSize = resources.size() * kRefEntrySize;
-    const std::size_t nameListOffset = refListAt + refListsSize;
-    if (nameListOffset > 0xFFFF)
-        return paramErr;
-    std::vector<UInt8> names;
-    std::vector<UInt8> map(nameListOffset);
-    put16(map, 22, fileAttributes & ~UInt16(mapChanged));
-    put16(map, 24, UInt16(typeListOffset));
-    put16(map, 26, UInt16(nameListOffset));
-    put16(map, typeListOffset, UInt16(typeOrder.size() - 1)); // 0xFFFF when empty
-    std::size_t k = 0;
-    for (std::size_t t = 0; t < typeOrder.size(); ++t) {
-        const std::size_t te = typeListOffset + 2 + t * kTypeEntrySize;
-        if (refListAt - typeListOffset > 0xFFFF)
-            return paramErr;
-        put32(map, te, typeOrder[t]);
-        put16(map, te + 4, UInt16(byType[t].size() - 1));
-        put16(map, te + 6, UInt16(refListAt - typeListOffset));
-        for (const Resource* r : byType[t]) {
-            put16(map, refListAt, UInt16(r->id));
-            if (r->name) {
-                if (names.size() >= kNoName)
-                    return paramErr;
-                put16(map, refListAt + 2, UInt16(names.size()));
-                names.push_back(UInt8(r->name->size()));
-                names.insert(names.end(), r->name->begin(), r->name->end());
-            } else {
-                put16(map, refListAt + 2, kNoName);
-            }
-            const UInt32 off = dataOffsets[k++];
-            map[refListAt + 4] = UInt8(r->attributes & ~resChanged);
-            map[refListAt + 5] = UInt8(off >> 16);
-            map[refListAt + 6] = UInt8(off >> 8);
-            map[refListAt + 7] = UInt8(off);
-            refListAt += kRefEntrySize;
-        }
-    }
-    map.insert(map.end(), names.begin(), names.end());
+    std::vector<UInt32> dataOffsets;
+    if (OSErr err = buildDataArea(groups, dataArea, dataOffsets))
+        return err;
+    std::vector<UInt8> map;
+    if (OSErr err = buildMap(groups, resources.size(), fileAttributes, dataOffsets, map))
+        return err;
 
     const std::size_t dataOffset = kHeaderArea;
     const std::size_t mapOffset = dataOffset + dataArea.size();

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 
 struct OpaqueAEDataStorageType {
     struct Item {
@@ -269,6 +270,94 @@ OSErr NavGetDefaultDialogOptions(NavDialogOptions* dialogOptions) {
     return noErr;
 }
 
+namespace {
+
+// The types and creator a type list asks for. Only the types the handle really holds are
+// read, whatever its count says.
+TypeFilter filterFrom(NavTypeListHandle typeList) {
+    TypeFilter filter;
+    if (typeList == nullptr || *typeList == nullptr) {
+        return filter;
+    }
+    const Size size = GetHandleSize(reinterpret_cast<Handle>(typeList));
+    const NavTypeList& list = **typeList;
+    const long room = size >= 8 ? (size - 8) / 4 : 0;
+    const long count = std::clamp<long>(list.osTypeCount, 0, room);
+    filter.typed = true;
+    filter.creator = list.componentSignature;
+    for (long i = 0; i < count; ++i) {
+        filter.types.push_back(list.osType[i]);
+    }
+    return filter;
+}
+
+// The files the user picks in a Qt open dialog; none when it is cancelled.
+std::vector<std::string> runOpenDialog(const AEDesc* defaultLocation, const std::string& title,
+                                       bool multiple, const TypeFilter& filter) {
+    QFileDialog dialog(toolbox::ui::openerWidget());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(QString::fromStdString(title));
+    dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const std::string folder = folderOf(defaultLocation);
+    dialog.setDirectory(folder.empty() ? QDir::currentPath() : QString::fromStdString(folder));
+    if (filter.typed) {
+        dialog.setProxyModel(new TypeFilterModel(filter));
+    }
+    std::vector<std::string> chosen;
+    if (dialog.exec() == QDialog::Accepted) {
+        for (const QString& f : dialog.selectedFiles()) {
+            chosen.push_back(f.toStdString());
+        }
+    }
+    return chosen;
+}
+
+// The files chosen, from a scripted answer (only those that exist and pass the filter) or
+// the dialog; nothing when there is neither a script nor a display to ask on.
+std::optional<std::vector<std::string>> chooseFiles(const AEDesc* defaultLocation,
+                                                    const std::string& title, bool multiple,
+                                                    const TypeFilter& filter) {
+    if (auto scripted = toolbox::ui::seam::takeOpenAnswer()) {
+        std::vector<std::string> chosen;
+        for (const auto& p : *scripted) {
+            const QFileInfo info(QString::fromStdString(p));
+            if (info.isFile() && offers(p, filter)) {
+                chosen.push_back(info.absoluteFilePath().toStdString());
+            }
+        }
+        return chosen;
+    }
+    if (toolbox::ui::ensureQt()) {
+        return runOpenDialog(defaultLocation, title, multiple, filter);
+    }
+    return std::nullopt;
+}
+
+// The chosen files as the reply's list of FSRefs; fnfErr when none of them is there any
+// more, as every chosen file may have gone away before it could be named.
+OSErr fillReply(const std::vector<std::string>& chosen, NavReplyRecord* reply) {
+    AEDescList list;
+    AECreateList(nullptr, 0, false, &list);
+    for (const auto& path : chosen) {
+        FSRef ref{};
+        if (FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr) == noErr) {
+            AEPutPtr(&list, 0, typeFSRef, &ref, sizeof ref);
+        }
+    }
+    long count = 0;
+    AECountItems(&list, &count);
+    if (count == 0) {
+        AEDisposeDesc(&list);
+        return fnfErr;
+    }
+    reply->selection = list;
+    reply->validRecord = true;
+    return noErr;
+}
+
+} // namespace
+
 OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOptions* dialogOptions,
                  NavEventUPP eventProc, NavPreviewUPP previewProc, NavObjectFilterUPP filterProc,
                  NavTypeListHandle typeList, void*) {
@@ -282,19 +371,7 @@ OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOption
     NavDialogOptions defaults;
     NavGetDefaultDialogOptions(&defaults);
     const NavDialogOptions& options = dialogOptions != nullptr ? *dialogOptions : defaults;
-    TypeFilter filter;
-    if (typeList != nullptr && *typeList != nullptr) {
-        // Only the types the handle really holds are read, whatever its count says.
-        const Size size = GetHandleSize(reinterpret_cast<Handle>(typeList));
-        const NavTypeList& list = **typeList;
-        const long room = size >= 8 ? (size - 8) / 4 : 0;
-        const long count = std::clamp<long>(list.osTypeCount, 0, room);
-        filter.typed = true;
-        filter.creator = list.componentSignature;
-        for (long i = 0; i < count; ++i) {
-            filter.types.push_back(list.osType[i]);
-        }
-    }
+    const TypeFilter filter = filterFrom(typeList);
     const bool multiple = (options.dialogOptionFlags & kNavAllowMultipleFiles) != 0;
     toolbox::ui::testing::OpenDialogRecord record;
     record.title = toolbox::ui::utf8FromPascal(options.windowTitle);
@@ -304,56 +381,18 @@ OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOption
     record.types = filter.types;
     toolbox::ui::seam::logOpenDialog(record);
 
-    std::vector<std::string> chosen;
-    if (auto scripted = toolbox::ui::seam::takeOpenAnswer()) {
-        for (const auto& p : *scripted) {
-            const QFileInfo info(QString::fromStdString(p));
-            if (info.isFile() && offers(p, filter)) {
-                chosen.push_back(info.absoluteFilePath().toStdString());
-            }
-        }
-    } else if (toolbox::ui::ensureQt()) {
-        QFileDialog dialog(toolbox::ui::openerWidget());
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setWindowTitle(QString::fromStdString(record.title));
-        dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        const std::string folder = folderOf(defaultLocation);
-        dialog.setDirectory(folder.empty() ? QDir::currentPath() : QString::fromStdString(folder));
-        if (filter.typed) {
-            dialog.setProxyModel(new TypeFilterModel(filter));
-        }
-        if (dialog.exec() == QDialog::Accepted) {
-            for (const QString& f : dialog.selectedFiles()) {
-                chosen.push_back(f.toStdString());
-            }
-        }
-    } else {
+    auto answer = chooseFiles(defaultLocation, record.title, multiple, filter);
+    if (!answer) {
         return noUserInteractionAllowed;
     }
+    std::vector<std::string>& chosen = *answer;
     if (!multiple && chosen.size() > 1) {
         chosen.resize(1);
     }
     if (chosen.empty()) {
         return userCanceledErr;
     }
-    AEDescList list;
-    AECreateList(nullptr, 0, false, &list);
-    for (const auto& path : chosen) {
-        FSRef ref{};
-        if (FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr) == noErr) {
-            AEPutPtr(&list, 0, typeFSRef, &ref, sizeof ref);
-        }
-    }
-    long count = 0;
-    AECountItems(&list, &count);
-    if (count == 0) {
-        AEDisposeDesc(&list);
-        return fnfErr; // every chosen file went away before it could be named
-    }
-    reply->selection = list;
-    reply->validRecord = true;
-    return noErr;
+    return fillReply(chosen, reply);
 }
 
 OSErr NavDisposeReply(NavReplyRecord* reply) {

@@ -98,6 +98,52 @@ bool trackingActive() {
 
 using namespace toolbox::ui;
 
+namespace {
+
+// Sleeps until Qt has an event: a mouse held still sends none, so a held drag costs no
+// CPU. (processEvents with a time limit drops WaitForMoreEvents and would spin.) A timeout
+// is an event of its own, a timer that wakes the wait.
+void waitForEvent(const QDeadlineTimer& deadline) {
+    std::unique_ptr<QTimer> wake;
+    if (!deadline.isForever()) {
+        wake = std::make_unique<QTimer>();
+        wake->setSingleShot(true);
+        wake->start(int(std::clamp<qint64>(deadline.remainingTime(), 0, INT_MAX)));
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// Waits until the session `s` has a report to hand out. False when the wait ends without
+// one (the button went up, the window went away, the time ran out or the session was
+// ended), with outPt and outResult saying which.
+bool awaitReport(TrackingSession*& s, EventTime inTimeout, Point* outPt,
+                 MouseTrackingResult* outResult) {
+    QDeadlineTimer deadline = inTimeout < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                            : QDeadlineTimer(qint64(inTimeout * 1000.0));
+    while (s->reports.empty()) {
+        if (s->released || !isLiveWindow(s->window)) {
+            *outPt = s->last;
+            *outResult = kMouseTrackingMouseUp;
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            *outPt = s->last;
+            *outResult = kMouseTrackingTimedOut;
+            return false;
+        }
+        waitForEvent(deadline);
+        s = gSession.get();
+        if (s == nullptr) { // the session was ended from inside the loop
+            *outPt = Point{0, 0};
+            *outResult = kMouseTrackingMouseUp;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 OSStatus TrackMouseLocationWithOptions(GrafPtr inPort, OptionBits, EventTime inTimeout,
                                        Point* outPt, UInt32* outModifiers,
                                        MouseTrackingResult* outResult) {
@@ -114,35 +160,8 @@ OSStatus TrackMouseLocationWithOptions(GrafPtr inPort, OptionBits, EventTime inT
         }
         return noErr;
     }
-    QDeadlineTimer deadline = inTimeout < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                            : QDeadlineTimer(qint64(inTimeout * 1000.0));
-    while (s->reports.empty()) {
-        if (s->released || !isLiveWindow(s->window)) {
-            *outPt = s->last;
-            *outResult = kMouseTrackingMouseUp;
-            return noErr;
-        }
-        if (deadline.hasExpired()) {
-            *outPt = s->last;
-            *outResult = kMouseTrackingTimedOut;
-            return noErr;
-        }
-        // Sleep until Qt has an event: a mouse held still sends none, so a held drag costs
-        // no CPU. (processEvents with a time limit drops WaitForMoreEvents and would spin.)
-        // A timeout is an event of its own, a timer that wakes the wait.
-        std::unique_ptr<QTimer> wake;
-        if (!deadline.isForever()) {
-            wake = std::make_unique<QTimer>();
-            wake->setSingleShot(true);
-            wake->start(int(std::clamp<qint64>(deadline.remainingTime(), 0, INT_MAX)));
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        s = gSession.get();
-        if (s == nullptr) { // the session was ended from inside the loop
-            *outPt = Point{0, 0};
-            *outResult = kMouseTrackingMouseUp;
-            return noErr;
-        }
+    if (!awaitReport(s, inTimeout, outPt, outResult)) {
+        return noErr;
     }
     const auto report = s->reports.front();
     s->reports.pop_front();

@@ -253,21 +253,9 @@ void DisposeNibReference(IBNibRef inNibRef) {
     delete inNibRef;
 }
 
-OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow) {
-    if (outWindow == nullptr) {
-        return paramErr;
-    }
-    *outWindow = nullptr;
-    if (inNibRef == nullptr || inName == nullptr) {
-        return paramErr;
-    }
-    const std::string name = utf8FromCF(inName);
-    const QString file =
-        QString::fromStdString(inNibRef->directory) + "/" + QString::fromStdString(name) + ".ui";
-    // A window name is a file name inside the nib, never a path out of it.
-    if (name.empty() || name.find('/') != std::string::npos || !QFileInfo(file).isFile()) {
-        return kIBCarbonRuntimeCantFindObject;
-    }
+namespace {
+// The top-level widget of a nib's window file, laid out at the size it will be shown at.
+OSStatus loadWindowWidget(const QString& file, QWidget** outWidget) {
     if (!ensureQt()) {
         return noUserInteractionAllowed;
     }
@@ -285,6 +273,46 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
     if (widget->layout() != nullptr) {
         widget->layout()->activate();
     }
+    *outWidget = widget;
+    return noErr;
+}
+
+// A fresh port is transparent black; a window starts out as the window's background.
+void paintBackground(GWorldPtr port, const Rect& bounds, const QColor& bg) {
+    PixMapHandle pm = GetGWorldPixMap(port);
+    Ptr base = GetPixBaseAddr(pm);
+    const SInt32 rowBytes = GetPixRowBytes(pm);
+    for (int y = 0; y < bounds.bottom; ++y) {
+        auto* p = reinterpret_cast<unsigned char*>(base + y * rowBytes);
+        for (int x = 0; x < bounds.right; ++x, p += 4) {
+            p[0] = 255;
+            p[1] = UInt8(bg.red());
+            p[2] = UInt8(bg.green());
+            p[3] = UInt8(bg.blue());
+        }
+    }
+}
+} // namespace
+
+OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow) {
+    if (outWindow == nullptr) {
+        return paramErr;
+    }
+    *outWindow = nullptr;
+    if (inNibRef == nullptr || inName == nullptr) {
+        return paramErr;
+    }
+    const std::string name = utf8FromCF(inName);
+    const QString file =
+        QString::fromStdString(inNibRef->directory) + "/" + QString::fromStdString(name) + ".ui";
+    // A window name is a file name inside the nib, never a path out of it.
+    if (name.empty() || name.find('/') != std::string::npos || !QFileInfo(file).isFile()) {
+        return kIBCarbonRuntimeCantFindObject;
+    }
+    QWidget* widget = nullptr;
+    if (OSStatus err = loadWindowWidget(file, &widget)) {
+        return err;
+    }
 
     auto* w = new OpaqueWindowPtr;
     w->widget = widget;
@@ -298,22 +326,7 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
         return memFullErr;
     }
     QDSetPortRefCon(w->port, w);
-    // A fresh port is transparent black; a window starts out as the window's background.
-    {
-        const QColor bg = widget->palette().color(QPalette::Window);
-        PixMapHandle pm = GetGWorldPixMap(w->port);
-        Ptr base = GetPixBaseAddr(pm);
-        const SInt32 rowBytes = GetPixRowBytes(pm);
-        for (int y = 0; y < bounds.bottom; ++y) {
-            auto* p = reinterpret_cast<unsigned char*>(base + y * rowBytes);
-            for (int x = 0; x < bounds.right; ++x, p += 4) {
-                p[0] = 255;
-                p[1] = UInt8(bg.red());
-                p[2] = UInt8(bg.green());
-                p[3] = UInt8(bg.blue());
-            }
-        }
-    }
+    paintBackground(w->port, bounds, widget->palette().color(QPalette::Window));
     gWindows.insert(w);
     w->filter = new WindowFilter(w);
     widget->installEventFilter(w->filter);

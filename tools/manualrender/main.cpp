@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -77,6 +78,59 @@ bool StampSourceDate(const QString& pdf) {
     return file.write(bytes) == bytes.size() && file.flush();
 }
 
+// Pictures at their pixel size would run off the page: each is fitted to the text width.
+// Returns the name of the first picture that cannot be read, if any.
+std::optional<QString> FitPicturesToWidth(QTextDocument& doc, const QString& baseDir,
+                                          qreal textWidth) {
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            if (!f.charFormat().isImageFormat()) {
+                continue;
+            }
+            QTextImageFormat img = f.charFormat().toImageFormat();
+            const QString path = QUrl(img.name()).isRelative() ? baseDir + "/" + img.name()
+                                                               : QUrl(img.name()).toLocalFile();
+            const QImage picture(path);
+            if (picture.isNull()) {
+                return img.name();
+            }
+            const qreal w = std::min<qreal>(textWidth, picture.width() * 0.6);
+            img.setWidth(w);
+            img.setHeight(w * picture.height() / picture.width());
+            QTextCursor c(&doc);
+            c.setPosition(f.position());
+            c.setPosition(f.position() + f.length(), QTextCursor::KeepAnchor);
+            c.setCharFormat(img);
+        }
+    }
+    return std::nullopt;
+}
+
+// The PDF under a temporary name, then renamed over `output`; false, with the temporary
+// file gone, when either step fails.
+bool WritePdf(QTextDocument& doc, const QString& output) {
+    const QString temp = output + ".part";
+    {
+        QPdfWriter writer(temp);
+        writer.setTitle("Tessera User Manual");
+        writer.setCreator("Tessera");
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        doc.print(&writer);
+    }
+    if (QFileInfo(temp).size() == 0 || !StampSourceDate(temp)) {
+        QFile::remove(temp);
+        return false;
+    }
+    QFile::remove(output);
+    if (!QFile::rename(temp, output)) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -103,48 +157,10 @@ int main(int argc, char** argv) {
     doc.setPageSize(page);
     doc.setDocumentMargin(margin);
     doc.setMarkdown(markdown);
-    const qreal textWidth = page.width() - 2 * margin;
-
-    // Pictures at their pixel size would run off the page: fit each to the text width.
-    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
-        for (auto it = b.begin(); !it.atEnd(); ++it) {
-            const QTextFragment f = it.fragment();
-            if (!f.charFormat().isImageFormat()) {
-                continue;
-            }
-            QTextImageFormat img = f.charFormat().toImageFormat();
-            const QString path = QUrl(img.name()).isRelative() ? baseDir + "/" + img.name()
-                                                               : QUrl(img.name()).toLocalFile();
-            const QImage picture(path);
-            if (picture.isNull()) {
-                return Fail("picture " + img.name() + " of " + source + " cannot be read");
-            }
-            const qreal w = std::min<qreal>(textWidth, picture.width() * 0.6);
-            img.setWidth(w);
-            img.setHeight(w * picture.height() / picture.width());
-            QTextCursor c(&doc);
-            c.setPosition(f.position());
-            c.setPosition(f.position() + f.length(), QTextCursor::KeepAnchor);
-            c.setCharFormat(img);
-        }
+    if (const auto unreadable = FitPicturesToWidth(doc, baseDir, page.width() - 2 * margin)) {
+        return Fail("picture " + *unreadable + " of " + source + " cannot be read");
     }
-
-    const QString temp = output + ".part";
-    {
-        QPdfWriter writer(temp);
-        writer.setTitle("Tessera User Manual");
-        writer.setCreator("Tessera");
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        doc.print(&writer);
-    }
-    if (QFileInfo(temp).size() == 0 || !StampSourceDate(temp)) {
-        QFile::remove(temp);
-        return Fail("cannot write " + output);
-    }
-    QFile::remove(output);
-    if (!QFile::rename(temp, output)) {
-        QFile::remove(temp);
+    if (!WritePdf(doc, output)) {
         return Fail("cannot write " + output);
     }
     return 0;

@@ -111,51 +111,64 @@ class Parser {
         if (peek() != '"')
             fail("expected a text in double quotes" + describeHere());
         advance();
+        return markedToMacRoman(quotedBody(l, c), l, c);
+    }
+
+    // The literal up to its closing quote, escapes resolved. A \xHH byte is already Mac
+    // Roman, so it stands behind a '\x01' mark that keeps the conversion off it.
+    std::string quotedBody(int l, int c) {
         std::string utf8;
         for (;;) {
             if (atEnd() || peek() == '\n')
                 failAt(l, c, "text is not closed (missing '\"')");
             char ch = advance();
             if (ch == '"')
-                break;
+                return utf8;
             if (ch != '\\') {
                 utf8 += ch;
                 continue;
             }
             if (atEnd())
                 failAt(l, c, "text is not closed (missing '\"')");
-            char e = advance();
-            switch (e) {
-            case '"':
-            case '\\':
-            case '\'':
-                utf8 += e;
-                break;
-            case 'n':
-                utf8 += '\n';
-                break;
-            case 'r':
-                utf8 += '\r';
-                break;
-            case 't':
-                utf8 += '\t';
-                break;
-            case 'x': {
-                std::string hex;
-                for (int i = 0; i < 2 && std::isxdigit(UInt8(peek())); ++i)
-                    hex += advance();
-                if (hex.size() != 2)
-                    fail("\\x needs two hexadecimal digits");
-                // \xHH is a Mac Roman byte: mark it so the UTF-8 conversion keeps it as is.
-                utf8 += '\x01';
-                utf8 += char(std::strtol(hex.c_str(), nullptr, 16));
-                break;
-            }
-            default:
-                fail(std::string("unknown escape \"\\") + e + "\"");
-            }
+            appendEscape(utf8);
         }
-        // Convert the UTF-8 runs to Mac Roman, keeping \xHH bytes as they were written.
+    }
+
+    // The character after a backslash.
+    void appendEscape(std::string& utf8) {
+        char e = advance();
+        switch (e) {
+        case '"':
+        case '\\':
+        case '\'':
+            utf8 += e;
+            break;
+        case 'n':
+            utf8 += '\n';
+            break;
+        case 'r':
+            utf8 += '\r';
+            break;
+        case 't':
+            utf8 += '\t';
+            break;
+        case 'x': {
+            std::string hex;
+            for (int i = 0; i < 2 && std::isxdigit(UInt8(peek())); ++i)
+                hex += advance();
+            if (hex.size() != 2)
+                fail("\\x needs two hexadecimal digits");
+            utf8 += '\x01';
+            utf8 += char(std::strtol(hex.c_str(), nullptr, 16));
+            break;
+        }
+        default:
+            fail(std::string("unknown escape \"\\") + e + "\"");
+        }
+    }
+
+    // Converts the UTF-8 runs between marked bytes; errors point at the literal's start.
+    std::string markedToMacRoman(const std::string& utf8, int l, int c) const {
         std::string out, run;
         auto flush = [&] {
             if (run.empty())
@@ -258,41 +271,61 @@ class Parser {
         while (peek() == ',') {
             advance();
             skipSpace();
-            if (peek() == '"') {
-                int nl = line_, nc = col_;
-                if (res.name)
-                    failAt(nl, nc, "the resource already has a name");
-                std::string name = quoted();
-                if (name.size() > 255)
-                    failAt(nl, nc, "a resource name has at most 255 characters");
-                res.name = name;
-            } else {
-                int al = line_, ac = col_;
-                std::string a = word();
-                if (a == "sysheap")
-                    res.attributes |= resSysHeap;
-                else if (a == "purgeable")
-                    res.attributes |= resPurgeable;
-                else if (a == "locked")
-                    res.attributes |= resLocked;
-                else if (a == "protected")
-                    res.attributes |= resProtected;
-                else if (a == "preload")
-                    res.attributes |= resPreload;
-                else
-                    failAt(al, ac,
-                           a.empty() ? "expected a name or an attribute" + describeHere()
-                                     : "unknown attribute \"" + a + "\"");
-            }
+            nameOrAttribute(res);
             skipSpace();
         }
         expect(')', "')' or ',' after the resource ID");
         expect('{', "'{' to open the resource's contents");
+        Contents body = contents(res.type);
+        expect(';', "';' after the resource's '}'");
+        res.data = resourceData(res.type, body, l, c);
+        if (map.find(res.type, res.id))
+            failAt(idLine, idCol,
+                   "resource " + std::to_string(res.id) + " of this type is already defined");
+        map.resources.push_back(std::move(res));
+    }
 
+    // One of the words after the ID: a "name" or an attribute.
+    void nameOrAttribute(toolbox::rsrc::Resource& res) {
+        if (peek() == '"') {
+            int nl = line_, nc = col_;
+            if (res.name)
+                failAt(nl, nc, "the resource already has a name");
+            std::string name = quoted();
+            if (name.size() > 255)
+                failAt(nl, nc, "a resource name has at most 255 characters");
+            res.name = name;
+            return;
+        }
+        int al = line_, ac = col_;
+        std::string a = word();
+        if (a == "sysheap")
+            res.attributes |= resSysHeap;
+        else if (a == "purgeable")
+            res.attributes |= resPurgeable;
+        else if (a == "locked")
+            res.attributes |= resLocked;
+        else if (a == "protected")
+            res.attributes |= resProtected;
+        else if (a == "preload")
+            res.attributes |= resPreload;
+        else
+            failAt(al, ac,
+                   a.empty() ? "expected a name or an attribute" + describeHere()
+                             : "unknown attribute \"" + a + "\"");
+    }
+
+    // The body between the braces as written: its texts one by one for the string
+    // types, and every text and hexadecimal block run together for the rest.
+    struct Contents {
         std::vector<std::string> items;
         std::string raw;
-        const bool isList = res.type == FOUR_CHAR_CODE("STR#");
-        const bool isString = res.type == FOUR_CHAR_CODE("STR ");
+    };
+
+    Contents contents(ResType type) {
+        Contents body;
+        const bool isList = type == FOUR_CHAR_CODE("STR#");
+        const bool isString = type == FOUR_CHAR_CODE("STR ");
         skipSpace();
         while (peek() != '}') {
             int il = line_, ic = col_;
@@ -302,10 +335,10 @@ class Parser {
                 std::string s = quoted();
                 if ((isList || isString) && s.size() > 255)
                     failAt(il, ic, "a text of a string list has at most 255 characters");
-                items.push_back(s);
-                raw += s;
+                body.items.push_back(s);
+                body.raw += s;
             } else if (peek() == '$' && !isList && !isString) {
-                raw += hexBlock();
+                body.raw += hexBlock();
             } else {
                 fail("expected a text in double quotes" + describeHere());
             }
@@ -318,29 +351,31 @@ class Parser {
             }
         }
         advance(); // '}'
-        expect(';', "';' after the resource's '}'");
+        return body;
+    }
 
-        if (isList) {
-            if (items.size() > 32767)
+    // The bytes a resource of this type stores for its body; errors point at the
+    // resource's "resource" keyword (l, c).
+    std::vector<UInt8> resourceData(ResType type, const Contents& body, int l, int c) const {
+        std::vector<UInt8> data;
+        if (type == FOUR_CHAR_CODE("STR#")) {
+            if (body.items.size() > 32767)
                 failAt(l, c, "a string list has at most 32767 texts");
-            res.data.push_back(UInt8(items.size() >> 8));
-            res.data.push_back(UInt8(items.size()));
-            for (const auto& s : items) {
-                res.data.push_back(UInt8(s.size()));
-                res.data.insert(res.data.end(), s.begin(), s.end());
+            data.push_back(UInt8(body.items.size() >> 8));
+            data.push_back(UInt8(body.items.size()));
+            for (const auto& s : body.items) {
+                data.push_back(UInt8(s.size()));
+                data.insert(data.end(), s.begin(), s.end());
             }
-        } else if (isString) {
-            if (items.size() != 1)
+        } else if (type == FOUR_CHAR_CODE("STR ")) {
+            if (body.items.size() != 1)
                 failAt(l, c, "a 'STR ' resource holds exactly one text");
-            res.data.push_back(UInt8(items[0].size()));
-            res.data.insert(res.data.end(), items[0].begin(), items[0].end());
+            data.push_back(UInt8(body.items[0].size()));
+            data.insert(data.end(), body.items[0].begin(), body.items[0].end());
         } else {
-            res.data.assign(raw.begin(), raw.end());
+            data.assign(body.raw.begin(), body.raw.end());
         }
-        if (map.find(res.type, res.id))
-            failAt(idLine, idCol,
-                   "resource " + std::to_string(res.id) + " of this type is already defined");
-        map.resources.push_back(std::move(res));
+        return data;
     }
 };
 
