@@ -1,10 +1,13 @@
 // keptpixels.cpp - the changed span of a rendered frame, and its conversion alone.
 #include "keptpixels.h"
 
+#include "turn.h"
+
 #include <algorithm>
 #include <cstring>
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -65,6 +68,37 @@ Span ChangedSpan(ArgbRows rendered, ArgbRows given, int width, int height, AVPix
     s.x1 = std::min(width, AlignDown(s.x1 + cw - 1, cw));
     s.y1 = std::min(height, AlignDown(s.y1 + ch - 1, ch));
     return s;
+}
+
+bool TurnPicture(const AVFrame& from, int rotation, AVFrame& to) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(from.format));
+    const bool sideways = rotation == 90 || rotation == 270;
+    if (!d || (sideways && d->log2_chroma_w != d->log2_chroma_h) || to.format != from.format ||
+        to.width != (sideways ? from.height : from.width) ||
+        to.height != (sideways ? from.width : from.height)) {
+        return false;
+    }
+    bool done[4] = {};
+    for (int c = 0; c < d->nb_components; ++c) {
+        const AVComponentDescriptor& comp = d->comp[c];
+        if (done[comp.plane]) {
+            continue; // the second component of an interleaved chroma plane
+        }
+        done[comp.plane] = true;
+        const bool chroma = c == 1 || c == 2;
+        const int sw = chroma ? AV_CEIL_RSHIFT(from.width, d->log2_chroma_w) : from.width;
+        const int sh = chroma ? AV_CEIL_RSHIFT(from.height, d->log2_chroma_h) : from.height;
+        const std::uint8_t* src = from.data[comp.plane];
+        std::uint8_t* dst = to.data[comp.plane];
+        const int ss = from.linesize[comp.plane], ds = to.linesize[comp.plane];
+        switch (comp.step) {
+        case 1: TurnPlane<std::uint8_t>(src, ss, sw, sh, dst, ds, rotation); break;
+        case 2: TurnPlane<std::uint16_t>(src, ss, sw, sh, dst, ds, rotation); break;
+        case 4: TurnPlane<std::uint32_t>(src, ss, sw, sh, dst, ds, rotation); break;
+        default: return false; // no planar format has other sample sizes
+        }
+    }
+    return true;
 }
 
 bool TakesSpans(AVPixelFormat format) {

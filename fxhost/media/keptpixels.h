@@ -1,8 +1,9 @@
 // keptpixels.h - the pixels a plug-in left alone, kept as they were decoded.
 //
 // Owns: ChangedSpan, the rectangle of a rendered ARGB frame that differs from the ARGB
-// frame the plug-in was given, and SpanConverter, which converts only that rectangle into
-// a picture that already holds the decoded frame. Promises: every pixel outside the span
+// frame the plug-in was given; TurnPicture, the decoded picture turned upright as the
+// plug-in was given it; and SpanConverter, which converts only that rectangle into a
+// picture that already holds the decoded frame. Promises: every pixel outside the span
 // is equal in both ARGB frames, so the decoded samples there are the ones that conversion
 // gave; the span is widened to whole chroma samples of the picture's format, so no chroma
 // sample outside it depends on a changed pixel. Touches nothing but the buffers it is given.
@@ -35,6 +36,11 @@ struct ArgbRows {
 
 // Where `rendered` differs from `given`, aligned to the chroma grid of `format`.
 Span ChangedSpan(ArgbRows rendered, ArgbRows given, int width, int height, AVPixelFormat format);
+
+// `from` turned `rotation` degrees clockwise into `to`, a picture of the same format and
+// the turned size. False when it is not one or when the format's chroma cannot be turned so
+// (4:2:2 on its side); `to` is then to be converted whole.
+bool TurnPicture(const AVFrame& from, int rotation, AVFrame& to);
 
 // Whether a picture of this format can take a converted span in place of its own samples:
 // planar or semi-planar YUV, neither palettes nor bitstreams nor hardware frames.

@@ -234,7 +234,8 @@ void PushFrame(MediaWriter& writer, const Sources& src, std::int64_t index,
         writer.pushVideo(std::move(pixels), timestamp);
         return;
     }
-    const SourcePicture picture{given->decoded.get(), given->argb.base, given->argb.rowBytes};
+    const SourcePicture picture{given->decoded.get(), given->argb.base, given->argb.rowBytes,
+                                given->rotation};
     writer.pushVideo(std::move(pixels), timestamp, &picture);
 }
 

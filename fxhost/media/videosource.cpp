@@ -12,6 +12,7 @@
 #include "ffutil.h"
 #include "hosterror.h"
 #include "mediainput.h"
+#include "turn.h"
 
 #include <algorithm>
 #include <atomic>
@@ -178,26 +179,17 @@ struct Converter {
 
     // unturned (sw x sh) into t, turned clockwise.
     void Turn(const PixelTarget& t, int sw, int sh, int rotation) {
-        const std::uint32_t* s = unturned.data();
-        for (int y = 0; y < t.height; ++y) {
-            auto* row = reinterpret_cast<std::uint32_t*>(t.base + y * t.rowBytes);
-            for (int x = 0; x < t.width; ++x) {
-                int sx, sy;
-                if (rotation == 90) {
-                    sx = y;
-                    sy = sh - 1 - x;
-                } else if (rotation == 270) {
-                    sx = sw - 1 - y;
-                    sy = x;
-                } else {
-                    sx = sw - 1 - x;
-                    sy = sh - 1 - y;
-                }
-                row[x] = s[std::size_t(sy) * sw + sx];
-            }
-        }
+        TurnPlane<std::uint32_t>(reinterpret_cast<const std::uint8_t*>(unturned.data()),
+                                 std::ptrdiff_t(sw) * 4, sw, sh, t.base, t.rowBytes, rotation);
     }
 };
+
+// Whether a request is for the decoded picture itself: its upright size, at High quality.
+bool AtOwnSize(const AVFrame& f, int rotation, const Shape& want) {
+    const bool sideways = rotation == 90 || rotation == 270;
+    return want.quality == ScaleQuality::High && (sideways ? f.height : f.width) == want.width &&
+           (sideways ? f.width : f.height) == want.height;
+}
 
 // Degrees clockwise that turn the stream's picture upright, from its display matrix.
 int RotationOf(const AVStream* st) {
@@ -223,7 +215,7 @@ struct FFmpegFrameSource::Taken {
     std::vector<std::uint8_t> pixels;
     std::ptrdiff_t rowBytes = 0;
     FramePtr decoded;
-    bool native = false; // pixels are decoded's own size, unturned, at High quality
+    bool native = false; // pixels are decoded's own size (turned upright), at High quality
 };
 
 struct FFmpegFrameSource::Impl {
@@ -676,9 +668,7 @@ bool FFmpegFrameSource::take(std::int64_t index, int width, int height, ScaleQua
             return false;
         }
     }
-    const AVFrame& f = *item.frame;
-    out.native = d.rotation == 0 && quality == ScaleQuality::High && f.width == want.width &&
-                 f.height == want.height;
+    out.native = AtOwnSize(*item.frame, d.rotation, want);
     out.pixels = std::move(item.argb);
     out.rowBytes = want.rowBytes();
     out.decoded = std::move(item.frame);
@@ -700,7 +690,7 @@ FrameSource::SharedFrame FFmpegFrameSource::keep(std::int64_t index, Taken& t) {
     last_.reset();
     if (t.native) {
         last_ = Delivered{std::shared_ptr<const AVFrame>(t.decoded.release(), FrameFreer()),
-                          shared};
+                          shared, impl_->rotation};
         lastIndex_ = index;
     }
     return shared;

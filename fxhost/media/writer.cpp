@@ -247,19 +247,23 @@ struct MediaWriter::Impl {
     bool KeepDecoded(const std::vector<std::uint8_t>& pixels, const SourcePicture& source,
                      AVFrame& f) {
         const AVFrame& dec = *source.decoded;
-        if (!spans || dec.format != pictureFormat || dec.width != settings.width ||
-            dec.height != settings.height || dec.colorspace != settings.picture.matrix ||
-            dec.color_range != settings.picture.range) {
+        const bool sideways = source.rotation == 90 || source.rotation == 270;
+        if (!spans || dec.format != pictureFormat ||
+            (sideways ? dec.height : dec.width) != settings.width ||
+            (sideways ? dec.width : dec.height) != settings.height ||
+            dec.colorspace != settings.picture.matrix || dec.color_range != settings.picture.range) {
             return false;
         }
         const int w = settings.width, h = settings.height;
         const ArgbRows rendered{pixels.data(), std::ptrdiff_t(w) * 4};
         const Span span = ChangedSpan(rendered, {source.argb, source.rowBytes}, w, h,
                                       pictureFormat);
-        if (span == Span{0, 0, w, h} || av_frame_copy(&f, &dec) < 0) {
+        if (span == Span{0, 0, w, h}) {
             return false;
         }
-        return span.empty() || spans->convert(rendered, span, f);
+        const bool kept = source.rotation != 0 ? TurnPicture(dec, source.rotation, f)
+                                               : av_frame_copy(&f, &dec) >= 0;
+        return kept && (span.empty() || spans->convert(rendered, span, f));
     }
 
     // Caller's thread: the rendered ARGB frame in the encoder's format.

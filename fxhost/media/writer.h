@@ -11,10 +11,10 @@
 //   transfer), sample aspect ratio and field order, and the conversion from ARGB uses
 //   that matrix and range. Inputs deeper than 8 bits get an output format of the same
 //   depth when the encoder has one (else depthWarning() says so).
-// - Pixels the plug-in leaves as it was given them come out as they were decoded, not
-//   converted to ARGB and back, when the decoded picture has the encoder's pixel format,
-//   size and colour description: only the smallest rectangle around the changed pixels is
-//   converted (keptpixels.h).
+// - Pixels the plug-in leaves as it was given them come out as they were decoded (turned
+//   upright), not converted to ARGB and back, when the decoded picture has the encoder's
+//   pixel format, size and colour description: only the smallest rectangle around the
+//   changed pixels is converted (keptpixels.h).
 // - Frames are converted and encoded on a thread of their own, behind a bounded queue,
 //   while the caller renders the next frame; pixel buffers are recycled, so memory does
 //   not grow with the clip's length.
@@ -87,11 +87,13 @@ struct OutputSettings {
 };
 
 // The picture a rendered frame was made from: as decoded, and as the plug-in was given it
-// (the conversion of `decoded` to ARGB, rows `rowBytes` apart).
+// (the conversion of `decoded` to ARGB, rows `rowBytes` apart, turned `rotation` degrees
+// clockwise).
 struct SourcePicture {
     const AVFrame* decoded;
     const std::uint8_t* argb;
     std::ptrdiff_t rowBytes;
+    int rotation = 0;
 };
 
 class MediaWriter {

@@ -976,6 +976,12 @@ TEST_F(Cli, RotatedAnamorphicAndInterlacedClipsComeOutAsShown) {
         EXPECT_EQ(Probe(o, "v", "stream=width,height"), degrees == 180 ? "64,48" : "48,64");
         EXPECT_LE(MaxDifference(FirstFrameRaw(in, "rgb24"), FirstFrameRaw(o, "rgb24")), 6)
             << degrees;
+        // In the input's own format, what the plug-in left alone is the decoded picture,
+        // turned as ffmpeg turns it.
+        const fs::path kept = out / ("rot" + std::to_string(degrees) + "-kept.mkv");
+        ASSERT_EQ(Render(in, kept, "--codec ffv1 --pix-fmt yuv444p --fade-in 100").status, 0);
+        EXPECT_EQ(MaxDifference(FirstFrameRaw(in, "yuv444p"), FirstFrameRaw(kept, "yuv444p")), 0)
+            << degrees;
         const fs::path png = out / ("rot" + std::to_string(degrees) + ".png");
         ASSERT_EQ(
             Fxhost("thumbnail " + Quote(in) + " -o " + Quote(png) + " --plugin " + Quote(kInvert))
