@@ -1,4 +1,5 @@
-// keptpixels.cpp - the changed span of a rendered frame, and its conversion alone.
+// keptpixels.cpp - the changed span of a rendered frame, the decoded picture turned upright,
+// and the span's conversion alone.
 #include "keptpixels.h"
 
 #include "turn.h"
