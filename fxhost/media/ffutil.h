@@ -1,7 +1,7 @@
 // ffutil.h - small helpers around FFmpeg's C API for fxhost's media code.
 //
 // Owns: RAII holders for FFmpeg's objects, the text of FFmpeg's error codes and the
-// swscale matrix of a colour description.
+// swscale matrix of a colour description, and setting a converter's matrices and ranges.
 // Promises: every holder frees its object exactly once with the matching FFmpeg call.
 #pragma once
 
@@ -74,6 +74,14 @@ inline int SwsMatrixOf(AVColorSpace cs) {
     default:
         return SWS_CS_DEFAULT;
     }
+}
+
+// A converter from samples of one swscale matrix and range to another's, with brightness,
+// contrast and saturation left as they are. ARGB is SWS_CS_DEFAULT in full range.
+inline void SetConversion(SwsContext* c, int fromMatrix, bool fromFull, int toMatrix,
+                          bool toFull) {
+    sws_setColorspaceDetails(c, sws_getCoefficients(fromMatrix), fromFull ? 1 : 0,
+                             sws_getCoefficients(toMatrix), toFull ? 1 : 0, 0, 1 << 16, 1 << 16);
 }
 
 inline FramePtr NewFrame() {

@@ -117,9 +117,7 @@ bool SpanConverter::convert(ArgbRows pixels, const Span& span, AVFrame& picture)
         if (!sws_) {
             return false;
         }
-        sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                 sws_getCoefficients(matrix_), fullRange_ ? 1 : 0, 0, 1 << 16,
-                                 1 << 16);
+        SetConversion(sws_.get(), SWS_CS_DEFAULT, true, matrix_, fullRange_);
         width_ = w;
         height_ = h;
     }

@@ -28,18 +28,25 @@ using Clock = std::chrono::steady_clock;
                     "plug-in " + bundle + " returned " + DescribeResult(code) + " " + when);
 }
 
+// Sound at the level the plug-in mixed it, to the writer.
+void PushAtGain(MediaWriter& writer, std::vector<std::vector<float>>&& planes, float gain) {
+    if (gain != 1.0f) {
+        for (auto& p : planes) {
+            for (float& v : p) {
+                v *= gain;
+            }
+        }
+    }
+    writer.pushAudio(std::move(planes));
+}
+
 void PushRemainingSound(AudioSource& audio, MediaWriter& writer, float gain) {
     for (;;) {
         std::vector<std::vector<float>> planes = audio.readRest(audio.sampleRate());
         if (planes.empty() || planes[0].empty()) {
             return;
         }
-        for (auto& p : planes) {
-            for (float& v : p) {
-                v *= gain;
-            }
-        }
-        writer.pushAudio(std::move(planes));
+        PushAtGain(writer, std::move(planes), gain);
     }
 }
 
@@ -185,14 +192,7 @@ void PushSound(AudioSource& audio, MediaWriter& writer, float gain, std::int64_t
             planePtrs.push_back(p.data());
         }
         audio.read(s0, int(s1 - s0), planePtrs.data());
-        if (gain != 1.0f) {
-            for (auto& p : planes) {
-                for (float& v : p) {
-                    v *= gain;
-                }
-            }
-        }
-        writer.pushAudio(std::move(planes));
+        PushAtGain(writer, std::move(planes), gain);
         s0 = s1;
     }
 }
@@ -234,8 +234,7 @@ void PushFrame(MediaWriter& writer, const Sources& src, std::int64_t index,
         writer.pushVideo(std::move(pixels), timestamp);
         return;
     }
-    const SourcePicture picture{given->decoded.get(), given->argb.base, given->argb.rowBytes,
-                                given->rotation};
+    const SourcePicture picture{given->decoded.get(), given->argb.base, given->argb.rowBytes};
     writer.pushVideo(std::move(pixels), timestamp, &picture);
 }
 

@@ -139,9 +139,7 @@ struct Converter {
         const int sw = sideways ? t.height : t.width, sh = sideways ? t.width : t.height;
         SwsContext* before = sws;
         sws = sws_getCachedContext(sws, f->width, f->height, AVPixelFormat(f->format), sw, sh,
-                                   AV_PIX_FMT_ARGB,
-                                   SwsFlags(q), nullptr,
-                                   nullptr, nullptr);
+                                   AV_PIX_FMT_ARGB, SwsFlags(q), nullptr, nullptr, nullptr);
         if (!sws) {
             return false;
         }
@@ -149,8 +147,7 @@ struct Converter {
         const int full = FullRange(f->color_range, AVPixelFormat(f->format)) ? 1 : 0;
         if (sws != before || m != matrix || full != fullRange) {
             // Only YUV input has a matrix and a range; RGB input ignores both.
-            sws_setColorspaceDetails(sws, sws_getCoefficients(m), full,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            SetConversion(sws, m, full, SWS_CS_DEFAULT, true);
             matrix = m;
             fullRange = full;
         }
@@ -690,7 +687,7 @@ FrameSource::SharedFrame FFmpegFrameSource::keep(std::int64_t index, Taken& t) {
     last_.reset();
     if (t.native) {
         last_ = Delivered{std::shared_ptr<const AVFrame>(t.decoded.release(), FrameFreer()),
-                          shared, impl_->rotation};
+                          shared};
         lastIndex_ = index;
     }
     return shared;

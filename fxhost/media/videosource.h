@@ -63,12 +63,10 @@ class FFmpegFrameSource final : public FrameSource {
     // The last frame delivered, as decoded and as the plug-in was given it, for a writer
     // that keeps the pixels the plug-in left alone as they were decoded. Nothing unless that
     // frame was `index`, delivered at the upright picture's own size and at High quality
-    // (then `argb` is exactly the conversion of `decoded`, turned `rotation` degrees
-    // clockwise).
+    // (then `argb` is exactly the conversion of `decoded`, turned by description().rotation).
     struct Delivered {
         std::shared_ptr<const AVFrame> decoded;
         SharedFrame argb;
-        int rotation = 0;
     };
     std::optional<Delivered> delivered(std::int64_t index) const;
 

@@ -247,7 +247,8 @@ struct MediaWriter::Impl {
     bool KeepDecoded(const std::vector<std::uint8_t>& pixels, const SourcePicture& source,
                      AVFrame& f) {
         const AVFrame& dec = *source.decoded;
-        const bool sideways = source.rotation == 90 || source.rotation == 270;
+        const int rotation = settings.picture.rotation;
+        const bool sideways = rotation == 90 || rotation == 270;
         if (!spans || dec.format != pictureFormat ||
             (sideways ? dec.height : dec.width) != settings.width ||
             (sideways ? dec.width : dec.height) != settings.height ||
@@ -261,8 +262,8 @@ struct MediaWriter::Impl {
         if (span == Span{0, 0, w, h}) {
             return false;
         }
-        const bool kept = source.rotation != 0 ? TurnPicture(dec, source.rotation, f)
-                                               : av_frame_copy(&f, &dec) >= 0;
+        const bool kept =
+            rotation != 0 ? TurnPicture(dec, rotation, f) : av_frame_copy(&f, &dec) >= 0;
         return kept && (span.empty() || spans->convert(rendered, span, f));
     }
 
@@ -614,9 +615,7 @@ struct MediaWriter::Impl {
             // The input's matrix and range, as the frames were converted with on the way in.
             const bool full = settings.picture.range == AVCOL_RANGE_JPEG;
             const int matrix = SwsMatrixOf(settings.picture.matrix);
-            sws_setColorspaceDetails(ctx, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                     sws_getCoefficients(matrix), full ? 1 : 0, 0, 1 << 16,
-                                     1 << 16);
+            SetConversion(ctx, SWS_CS_DEFAULT, true, matrix, full);
             if (TakesSpans(pf)) {
                 spans.emplace(pf, matrix, full);
             }

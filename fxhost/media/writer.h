@@ -87,13 +87,12 @@ struct OutputSettings {
 };
 
 // The picture a rendered frame was made from: as decoded, and as the plug-in was given it
-// (the conversion of `decoded` to ARGB, rows `rowBytes` apart, turned `rotation` degrees
-// clockwise).
+// (the conversion of `decoded` to ARGB, rows `rowBytes` apart, turned upright by the
+// settings' picture.rotation).
 struct SourcePicture {
     const AVFrame* decoded;
     const std::uint8_t* argb;
     std::ptrdiff_t rowBytes;
-    int rotation = 0;
 };
 
 class MediaWriter {

@@ -297,15 +297,20 @@ CLI::Validator Finite() {
         "");
 }
 
+std::string Listed(const std::vector<std::string>& names, const std::string& between,
+                   const std::string& beforeLast) {
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 < names.size() ? between : beforeLast) + names[i];
+    }
+    return list;
+}
+
 CLI::Validator OneOf(std::vector<std::string> names) {
     return CLI::Validator(
         [names](std::string& v) {
             if (std::find(names.begin(), names.end(), v) == names.end()) {
-                std::string list;
-                for (std::size_t i = 0; i < names.size(); ++i) {
-                    list += (i == 0 ? "" : i + 1 < names.size() ? ", " : " or ") + names[i];
-                }
-                Refuse(list, v);
+                Refuse(Listed(names), v);
             }
             return std::string();
         },

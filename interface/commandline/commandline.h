@@ -51,4 +51,8 @@ CLI::Validator WholeFrom(long long lo, long long hi);
 CLI::Validator Finite();
 CLI::Validator OneOf(std::vector<std::string> names);
 
+// NAMES as a help or a refusal lists them: "a, b or c" by default.
+std::string Listed(const std::vector<std::string>& names, const std::string& between = ", ",
+                   const std::string& beforeLast = " or ");
+
 } // namespace commandline

@@ -48,14 +48,11 @@ std::string Lower(const char* name) {
 
 // The frame formats of cFrameFormats by name: "ntsc|pal|hd" or "ntsc, pal or hd".
 std::string FormatNames(const char* between, const char* beforeLast) {
-    std::string names;
-    for (size_t i = 0; i < std::size(cFrameFormats); ++i) {
-        if (i > 0) {
-            names += i + 1 < std::size(cFrameFormats) ? between : beforeLast;
-        }
-        names += Lower(cFrameFormats[i].name);
+    std::vector<std::string> names;
+    for (const frameFormatRec& format : cFrameFormats) {
+        names.push_back(Lower(format.name));
     }
-    return names;
+    return commandline::Listed(names, between, beforeLast);
 }
 
 // --format's help: each format with its frame size, wrapped to the width of the other
