@@ -111,16 +111,9 @@ const char* const kConfigureHelp =
     "the user's. Needs a display.";
 
 std::pair<int, int> ParseSize(const std::string& v) {
-    const auto x = v.find('x');
-    try {
-        if (x != std::string::npos) {
-            return {int(commandline::Whole(v.substr(0, x), 1, 1 << 20)),
-                    int(commandline::Whole(v.substr(x + 1), 1, 1 << 20))};
-        }
-    } catch (const CLI::ValidationError&) {
-    }
-    throw CLI::ValidationError("wants WIDTHxHEIGHT, each from 1 to " + std::to_string(1 << 20) +
-                               ", not '" + v + "'");
+    const auto [w, h] = commandline::WholePair(
+        v, 'x', 1, 1 << 20, "WIDTHxHEIGHT, each from 1 to " + std::to_string(1 << 20));
+    return {int(w), int(h)};
 }
 
 fs::path SelfDir() {

@@ -265,18 +265,23 @@ std::vector<double> Numbers(const std::string& v, std::size_t count) {
     return values;
 }
 
-std::pair<int, int> Block(const std::string& v, int least) {
-    const auto comma = v.find(',');
-    const std::string range = "W,H in thousandths of the frame, each a whole number from " +
-                              std::to_string(least) + " to 250";
+std::pair<long long, long long> WholePair(const std::string& v, char separator, long long lo,
+                                         long long hi, const std::string& wants) {
+    const auto at = v.find(separator);
     try {
-        if (comma != std::string::npos) {
-            return {int(Whole(v.substr(0, comma), least, 250)),
-                    int(Whole(v.substr(comma + 1), least, 250))};
+        if (at != std::string::npos) {
+            return {Whole(v.substr(0, at), lo, hi), Whole(v.substr(at + 1), lo, hi)};
         }
     } catch (const CLI::ValidationError&) {
     }
-    Refuse(range, v);
+    Refuse(wants, v);
+}
+
+std::pair<int, int> Block(const std::string& v, int least) {
+    const auto [w, h] = WholePair(v, ',', least, 250,
+                                  "W,H in thousandths of the frame, each a whole number from " +
+                                      std::to_string(least) + " to 250");
+    return {int(w), int(h)};
 }
 
 CLI::Validator WholeFrom(long long lo, long long hi) {

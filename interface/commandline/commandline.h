@@ -42,6 +42,10 @@ std::optional<int> Parse(CLI::App& app, std::vector<std::string> args);
 long long Whole(const std::string& v, long long lo, long long hi);    // decimal
 double Number(const std::string& v);                                  // finite, as strtod reads
 std::vector<double> Numbers(const std::string& v, std::size_t count); // "A,B,C"
+// Two whole numbers from lo to hi joined by `separator` ("W,H", "WxH"); a refusal says that
+// the option wants `wants`.
+std::pair<long long, long long> WholePair(const std::string& v, char separator, long long lo,
+                                         long long hi, const std::string& wants);
 // W,H in thousandths of the frame, each from `least` to 250.
 std::pair<int, int> Block(const std::string& v, int least);
 
